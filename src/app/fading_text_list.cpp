@@ -1,0 +1,90 @@
+#include "app/fading_text_list.h"
+
+#include <cstdlib>
+
+namespace tessel {
+
+using namespace irr;
+
+std::wstring toWideCut(const std::string& text) {
+    // Byte-wise widening: our texts are plain ASCII, and a stray high byte must not stop the
+    // conversion the way a multibyte decoder would.
+    std::wstring out;
+    std::size_t n = text.size() < 199 ? text.size() : 199;
+    out.reserve(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (text[i] == '\0') break;
+        out.push_back(static_cast<wchar_t>(static_cast<unsigned char>(text[i])));
+    }
+    return out;
+}
+
+CFadingTextList::CFadingTextList(gui::IGUIEnvironment* gui, gui::IGUIFont* font,
+                                 const core::rect<s32>& rectangle, u8 startAlpha, u8 endAlpha,
+                                 bool topToBottom)
+    : mainThread(std::this_thread::get_id()) {
+    if (!gui || !font) return;
+    s32 f = static_cast<s32>(font->getDimension(L"A").Height);
+    if (f <= 0) return;
+    count = (rectangle.LowerRightCorner.Y - rectangle.UpperLeftCorner.Y) / f;
+    if (count <= 0) {
+        count = 0;
+        return;
+    }
+    f32 step = count > 1 ? (static_cast<f32>(startAlpha) - static_cast<f32>(endAlpha)) /
+                               static_cast<f32>(count - 1)
+                         : 0.0f;
+    lines = new gui::IGUIStaticText*[count];
+    f32 alpha = static_cast<f32>(startAlpha);
+    const s32 left = rectangle.UpperLeftCorner.X, right = rectangle.LowerRightCorner.X;
+    for (int i = 0; i < count; ++i) {
+        gui::IGUIStaticText* t = gui->addStaticText(L"", rectangle, false, true, 0, -1, false);
+        t->setOverrideFont(font);
+        t->enableOverrideColor(true);
+        s32 y = topToBottom ? rectangle.UpperLeftCorner.Y + i * f
+                            : rectangle.LowerRightCorner.Y - i * f - f;
+        t->setRelativePosition(core::rect<s32>(left, y, right, y + f));
+        t->setOverrideColor(video::SColor(static_cast<u32>(static_cast<s32>(alpha)), 255, 255, 255));
+        lines[i] = t;
+        alpha -= step;
+    }
+}
+
+CFadingTextList::~CFadingTextList() { delete[] lines; }
+
+void CFadingTextList::addMessage(const std::string& text) { post(toWideCut(text)); }
+
+void CFadingTextList::addMessageWide(const wchar_t* text) { post(text ? text : L""); }
+
+void CFadingTextList::post(const std::wstring& text) {
+    if (count == 0) return;
+    if (std::this_thread::get_id() != mainThread) {
+        std::lock_guard<std::mutex> guard(pendingLock);
+        pending.push_back(text);
+        return;
+    }
+    applyPendingMessages();  // keep arrival order
+    for (int i = count - 1; i >= 1; --i) {
+        lines[i]->setText(lines[i - 1]->getText());
+        video::SColor above = lines[i - 1]->getOverrideColor();
+        video::SColor own = lines[i]->getOverrideColor();
+        lines[i]->setOverrideColor(
+            video::SColor(own.getAlpha(), above.getRed(), above.getGreen(), above.getBlue()));
+    }
+    video::SColor top = lines[0]->getOverrideColor();
+    lines[0]->setOverrideColor(video::SColor(top.getAlpha(), 105, 155, 106));
+    lines[0]->setText(text.c_str());
+}
+
+void CFadingTextList::applyPendingMessages() {
+    std::vector<std::wstring> ready;
+    {
+        std::lock_guard<std::mutex> guard(pendingLock);
+        ready.swap(pending);
+    }
+    // Only the newest `count` posts can still be seen once all are applied.
+    std::size_t first = ready.size() > static_cast<std::size_t>(count) ? ready.size() - count : 0;
+    for (std::size_t i = first; i < ready.size(); ++i) post(ready[i]);
+}
+
+}  // namespace tessel

@@ -1,0 +1,3 @@
+#include "app/config_tool.h"
+
+int main(int argc, char** argv) { return tessel::runConfigTool(argc, argv); }

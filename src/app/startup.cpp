@@ -1,0 +1,276 @@
+#include "app/startup.h"
+
+#include <irrlicht.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <thread>
+
+#include "app/event_log.h"
+#include "app/fading_text_list.h"
+#include "app/globals.h"
+#include "app/hud.h"
+#include "app/registry.h"
+#include "app/splash.h"
+#include "app/text_number.h"
+#include "capture/intel_files.h"
+#include "capture/net_interface.h"
+#include "nodes/name_resolver.h"
+#include "nodes/node_manager.h"
+#include "platform/directory.h"
+#include "platform/lcg_random.h"
+#include "platform/message_box.h"
+#include "platform/process.h"
+#include "platform/window_icon.h"
+#include "scene/node_objects.h"
+#include "scene/rate_graph.h"
+#include "scene/scene_context.h"
+#include "scene/traffic_beams.h"
+#include "scene/world.h"
+#include "ui/camera_tour.h"
+#include "ui/event_receiver.h"
+#include "ui/frame_requests.h"
+
+namespace tessel {
+
+using namespace irr;
+
+namespace {
+
+const int kJobCycle = 26;
+
+// Test seams: TESSEL_SPLASH_MS shortens the splash wait, TESSEL_NULL_DRIVER=1 runs the engine's
+// headless driver. Neither is set in normal use.
+int splashMilliseconds() {
+    const char* v = std::getenv("TESSEL_SPLASH_MS");
+    return v && *v ? atoiText(v) : 5000;
+}
+
+bool nullDriverRequested() {
+    const char* v = std::getenv("TESSEL_NULL_DRIVER");
+    return v && std::strcmp(v, "1") == 0;
+}
+
+void showSplashFor(int milliseconds) {
+    CSplash* splash = new CSplash("splash.bmp", 0x00FF00);
+    splash->showSplash();
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    splash->closeSplash();
+    delete splash;
+}
+
+void setIcon(IrrlichtDevice* device) {
+    video::IImage* icon = device->getVideoDriver()->createImageFromFile("Media/tessel-icon.png");
+    if (!icon) return;
+    setWindowIcon(device, icon, L"Tessel");
+    icon->drop();
+}
+
+void runFrameJob(int step) {
+    switch (step) {
+        case 0:
+            createNodeObjects(sceneContext);
+            break;
+        case 1:
+            loadIntelFiles(sceneContext);
+            break;
+        case 2:
+            startResolverThread();
+            break;
+        case 3: {
+            cNodeManager manager;
+            manager.pruneOneNode();
+            break;
+        }
+        default:
+            break;
+    }
+}
+
+}  // namespace
+
+int driverTypeForSetting(int value) {
+    switch (value) {
+        case 3:
+            return video::EDT_SOFTWARE;
+        case 4:
+            return video::EDT_BURNINGSVIDEO;
+        default:
+            return video::EDT_OPENGL;
+    }
+}
+
+int runTessel(int argc, char** argv) {
+    cRegistry* registry = new cRegistry();
+
+    if (atoiText(registry->readValue("firstrun", "0")) == 0) {
+        startConfigTool();
+        delete registry;
+        return 0;
+    }
+
+    eventLog = new cLog();
+
+    std::printf("Tessel - live network traffic in 3D\n");
+    std::printf("This software is HIGHLY EXPERIMENTAL and comes with ABSOLUTELY NO WARRANTY.\n\n");
+    std::fflush(stdout);
+
+    // Files left by an earlier run must not reach this one.
+    emptyDirectory("intel");
+
+    bool fullscreen = registry->readValue("fullscreen", "1") != "1";
+    bool noSplash = false;
+    if (argc > 1 && argv[1]) {
+        if (std::strcmp(argv[1], "fullscreen") == 0) fullscreen = true;
+        if (std::strcmp(argv[1], "nosplash") == 0) noSplash = true;
+    }
+    windowWidth = atoiText(registry->readValue("width", "1000"));
+    windowHeight = atoiText(registry->readValue("height", "600"));
+
+    if (!(noSplash && fullscreen)) showSplashFor(splashMilliseconds());
+
+    std::string nic = registry->readValue("nic", "");
+    if (nic.empty()) {
+        showMessageBox("Please run tessel-config");
+        destroyEventLog();
+        delete registry;
+        return 0;
+    }
+
+    video::E_DRIVER_TYPE driverType = static_cast<video::E_DRIVER_TYPE>(
+        driverTypeForSetting(atoiText(registry->readValue("videodriver", "0"))));
+    if (nullDriverRequested()) driverType = video::EDT_NULL;
+
+    if (fullscreen) {
+        windowWidth = 800;
+        windowHeight = 600;
+    }
+    // A size the engine cannot make a window of is refused here rather than inside X.
+    core::dimension2d<u32> size(windowWidth > 0 ? windowWidth : 0, windowHeight > 0 ? windowHeight : 0);
+    IrrlichtDevice* device = nullptr;
+    if (size.Width > 0 && size.Height > 0)
+        device = createDevice(driverType, size, 16, fullscreen, false, false, nullptr);
+    if (!device) {
+        showMessageBox("Unable to start video driver");
+        destroyEventLog();
+        delete registry;
+        return 1;
+    }
+    engineDevice = device;
+
+    if (!device->getFileSystem()->addFileArchive("res.dat", true, true, io::EFAT_ZIP)) {
+        showMessageBox("Failed to open res.dat file... Fatal error.");
+        engineDevice = nullptr;
+        device->drop();
+        destroyEventLog();
+        delete registry;
+        return 1;
+    }
+
+    device->setWindowCaption(L"Tessel");
+    setIcon(device);
+
+    video::IVideoDriver* driver = device->getVideoDriver();
+    scene::ISceneManager* smgr = device->getSceneManager();
+    gui::IGUIEnvironment* gui = device->getGUIEnvironment();
+
+    SWorld world = buildWorld(device);
+
+    MyEventReceiver* receiver = new MyEventReceiver(world.terrain, world.camera, smgr, gui);
+    device->setEventReceiver(receiver);
+
+    driver->setTextureCreationFlag(video::ETCF_CREATE_MIP_MAPS, true);
+    cNetInterface* netInterface = new cNetInterface();
+    netInterface->discoverAdapter(nic);
+    netInterface->startCapture(nic);
+    driver->setTextureCreationFlag(video::ETCF_CREATE_MIP_MAPS, false);
+
+    addSkyBox(smgr, driver);
+    buildHud(device, *registry);
+
+    sceneContext.camera = world.camera;
+    sceneContext.sceneManager = smgr;
+    sceneContext.guiEnvironment = gui;
+    sceneContext.videoDriver = driver;
+
+    lcgSeed(static_cast<unsigned>(std::time(nullptr)));
+
+    {
+        cNodeManager manager;
+        if (manager.nodeCount() > 1 && manager.isGatewayAt(1)) createGatewayLink();
+    }
+
+    if (fullscreen && world.camera) cameraTour.toggleTour(world.camera);
+
+    if (world.camera) world.camera->setInputReceiverEnabled(false);
+    enteredEnvironment = 0;
+
+    int frameJobStep = 0;
+    s32 shownFps = -1;
+    int fadeCounter = 1;
+    video::ITexture* pauseTexture = nullptr;
+    int pauseTextureGeneration = -1;
+
+    while (device->run()) {
+        if (fadeCounter == 1) {
+            startHudFade();
+            fadeCounter = 0;
+        }
+        bool active = device->isWindowActive();
+        if (!active) {
+            if (world.camera) world.camera->setInputReceiverEnabled(false);
+            enteredEnvironment = 0;
+        }
+        driver->beginScene(true, true, video::SColor(0, 200, 200, 200));
+        if (active) updateInfoPanel(device);
+
+        // Work handed over by the capture thread lands at this one point of the frame.
+        applyQueuedBeamEvents();
+        if (messageList) messageList->applyPendingMessages();
+
+        runFrameJob(frameJobStep);
+        if (++frameJobStep >= kJobCycle) frameJobStep = 0;
+
+        s32 fps = driver->getFPS();
+        if (fps != shownFps) {
+            core::stringw caption = L"Tessel [";
+            caption += driver->getName();
+            caption += L"] FPS:";
+            caption += fps;
+            device->setWindowCaption(caption.c_str());
+            shownFps = fps;
+        }
+
+        if (pauseState > 2 && !pausePicturePending()) {
+            if (pauseTextureGeneration != pausePictureGeneration()) {
+                // Always the picture of the latest pause, never a cached earlier one.
+                if (pauseTexture) driver->removeTexture(pauseTexture);
+                pauseTexture = driver->getTexture("pausepicture.png");
+                pauseTextureGeneration = pausePictureGeneration();
+            }
+            if (pauseTexture) driver->draw2DImage(pauseTexture, core::position2d<s32>(0, 0));
+        } else {
+            smgr->drawAll();
+        }
+        gui->drawAll();
+        if (statsGraphShown) drawRateGraph(driver, windowWidth, windowHeight);
+        serviceFrameRequests(driver);
+        driver->endScene();
+        refreshWorldSelector(smgr);
+    }
+
+    engineDevice = nullptr;
+    device->drop();
+    delete receiver;
+    delete registry;
+    destroyEventLog();
+    delete netInterface;
+    destroyMessageList();
+    return 0;
+}
+
+}  // namespace tessel

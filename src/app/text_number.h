@@ -1,0 +1,11 @@
+#pragma once
+#include <string>
+
+namespace tessel {
+
+// C atoi semantics without its undefined overflow: leading white space, an optional sign, digits
+// up to the first non-digit; no digits gives 0; values beyond int clamp to INT_MIN/INT_MAX.
+int atoiText(const char* text);
+inline int atoiText(const std::string& text) { return atoiText(text.c_str()); }
+
+}  // namespace tessel

@@ -1,0 +1,31 @@
+#pragma once
+#include <string>
+#include <vector>
+
+namespace tessel {
+
+// IPv4 configuration of the machine's interfaces (getifaddrs and /proc/net/route).
+
+struct InterfaceAddress {
+    std::string name;     // kernel interface name, also libpcap's device name
+    std::string address;  // dotted decimal, empty when the interface has no IPv4 address
+    std::string netmask;
+    bool up = false;
+};
+
+// Every interface with its first IPv4 address, in getifaddrs order (one entry per name).
+std::vector<InterfaceAddress> listInterfaceAddresses();
+
+// The first AF_INET entry whose name equals `nic` exactly; false when there is none.
+bool firstIPv4Of(const std::string& nic, std::string* address, std::string* netmask);
+
+// The default gateway of `nic` in the text of /proc/net/route: the row of that interface with
+// destination 0, mask 0 and flags RTF_UP|RTF_GATEWAY. The hex fields hold s_addr as stored in
+// memory, so they are printed without byte swapping. Empty text when there is none.
+std::string defaultGatewayIn(const std::string& routeTable, const std::string& nic);
+// The interface of the first default route in the table, empty when there is none.
+std::string defaultRouteInterfaceIn(const std::string& routeTable);
+// The text of /proc/net/route (empty when it cannot be read).
+std::string readRouteTable();
+
+}  // namespace tessel

@@ -1,0 +1,28 @@
+#pragma once
+#include <string>
+#include <vector>
+
+namespace tessel {
+
+// Directory of the running program (from /proc/self/exe), without a trailing slash.
+std::string programDirectory();
+
+// Starts `program` with `args`, detached: own session, stdio on /dev/null, never waited for by the
+// caller (a background thread reaps it). `workDir` empty keeps ours. Gives false when it could not
+// be started.
+bool spawnDetached(const std::string& program, const std::vector<std::string>& args,
+                   const std::string& workDir = std::string());
+
+// The configuration tool beside the program ($TESSEL_CONFIG_TOOL overrides it, for tests),
+// started with the single argument "respawn". The result is ignored by every caller.
+std::string configToolPath();
+bool startConfigTool();
+
+// Hands a file to the desktop's default viewer (xdg-open), detached; the result is ignored.
+void openWithDesktop(const std::string& file);
+
+// Ends the process at once with `status`, flushing stdio first. Worker threads are not joined
+// and no static destructors run while they may still use shared state.
+[[noreturn]] void endProcess(int status);
+
+}  // namespace tessel

@@ -1,0 +1,11 @@
+#pragma once
+#include <irrlicht.h>
+
+namespace tessel {
+
+// The traffic-rate graph over the stats grid: one red 2D line per sample of the rate history,
+// 4 pixels apart, anchored 220 pixels from the right and 11 above the bottom. Between beginScene
+// and endScene, after the GUI. Main thread only.
+void drawRateGraph(irr::video::IVideoDriver* driver, int width, int height);
+
+}  // namespace tessel

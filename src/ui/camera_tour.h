@@ -1,0 +1,20 @@
+#pragma once
+#include <irrlicht.h>
+
+namespace tessel {
+
+// The automatic camera flight. Main thread only.
+class cCameraTour {
+public:
+    virtual ~cCameraTour() = default;
+    void toggleTour(irr::scene::ICameraSceneNode* camera);
+
+    int active = 0;
+    irr::scene::ISceneNodeAnimator* splineAnimator = nullptr;
+    irr::scene::ICameraSceneNode* userCamera = nullptr;
+    irr::scene::ICameraSceneNode* tourCamera = nullptr;
+};
+
+extern cCameraTour cameraTour;
+
+}  // namespace tessel
