@@ -1,42 +1,16 @@
-// PLACEHOLDER bodies; each moves to its own file as its subsystem lands.
+// PLACEHOLDER bodies; each moves to its own file as its subsystem lands. Delete this file then.
+#include <irrlicht.h>
 #include "app/hud.h"
 #include "app/splash.h"
-#include "capture/intel_files.h"
-#include "capture/net_interface.h"
-#include "capture/rate_history.h"
 #include "nodes/name_resolver.h"
-#include "nodes/node_manager.h"
-#include "scene/node_objects.h"
-#include "scene/rate_graph.h"
-#include "scene/traffic_beams.h"
 #include "ui/camera_tour.h"
 #include "ui/event_receiver.h"
 #include "ui/frame_requests.h"
 
 namespace tessel {
 using namespace irr;
-
-int cNodeManager::nodeCount() const { return 0; }
-bool cNodeManager::isGatewayAt(int) const { return false; }
-void cNodeManager::pruneOneNode() {}
-void createNodeObjects(SSceneContext&) {}
-void drawRateGraph(video::IVideoDriver*, int, int) {}
-void appendRateSample(std::int64_t) {}
-void readRateHistory(std::vector<std::int32_t>*, float*) {}
-void resetRateHistory() {}
-void writeIntelFile(const TrafficRecord&) {}
-void loadIntelFiles(SSceneContext&) {}
-void cNetInterface::discoverAdapter(std::string) {}
-void cNetInterface::startCapture(std::string) {}
-void createGatewayLink() {}
-void startTrafficBeam(const std::string&, const std::string&, int, int) {}
-void endConnection(const std::string&, const std::string&, int, int) {}
-void queueBeamStart(const std::string&, const std::string&, int, int) {}
-void queueBeamEnd(const std::string&, const std::string&, int, int) {}
-void applyQueuedBeamEvents() {}
 void startResolverThread() {}
 void resolvePendingNames() {}
-
 cCameraTour cameraTour;
 void cCameraTour::toggleTour(scene::ICameraSceneNode*) {}
 MyEventReceiver::MyEventReceiver(scene::ISceneNode* t, scene::ICameraSceneNode* c,
