@@ -161,6 +161,86 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::string
     return result;
 }
 
+BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv,
+                                     const std::string& workDir,
+                                     const std::map<std::string, std::string>& env) {
+    char pattern[] = "/tmp/tessel-bg-XXXXXX";
+    if (!mkdtemp(pattern)) return;
+    logDir = pattern;
+    logFile = logDir + "/output";
+    pid_t pid = fork();
+    if (pid < 0) return;
+    if (pid == 0) {
+        setpgid(0, 0);
+        int fd = open(logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd >= 0) {
+            dup2(fd, 1);
+            dup2(fd, 2);
+        }
+        int devnull = open("/dev/null", O_RDONLY);
+        if (devnull >= 0) dup2(devnull, 0);
+        if (!workDir.empty() && chdir(workDir.c_str()) != 0) _exit(126);
+        for (const auto& kv : env) {
+            if (kv.second.empty()) unsetenv(kv.first.c_str());
+            else setenv(kv.first.c_str(), kv.second.c_str(), 1);
+        }
+        std::vector<char*> args;
+        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    child = pid;
+}
+
+BackgroundProcess::~BackgroundProcess() {
+    if (child > 0 && !done) {
+        kill(-child, SIGKILL);
+        waitpid(child, &status, 0);
+    }
+    if (!logDir.empty()) {
+        std::error_code ec;
+        fs::remove_all(logDir, ec);
+    }
+}
+
+bool BackgroundProcess::running() {
+    if (child <= 0 || done) return false;
+    int st = 0;
+    if (waitpid(child, &st, WNOHANG) == child) {
+        done = true;
+        status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+        return false;
+    }
+    return true;
+}
+
+int BackgroundProcess::wait(int timeoutMs) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (running() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return done ? status : -1;
+}
+
+std::string BackgroundProcess::output() const { return readFile(logFile); }
+
+std::string shellOutput(const std::string& command, const std::map<std::string, std::string>& env,
+                        int timeoutMs) {
+    return runProcess({"/bin/sh", "-c", command}, "", env, timeoutMs).out;
+}
+
+std::string waitForWindow(const std::string& display, const std::string& pattern, int timeoutMs) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::string out = shellOutput("xdotool search --name '" + pattern + "' | head -n 1",
+                                      {{"DISPLAY", display}}, 5000);
+        while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
+        if (!out.empty()) return out;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return "";
+}
+
 Xvfb::Xvfb(int width, int height) {
     int fds[2];
     if (pipe(fds) != 0) return;

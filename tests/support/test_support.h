@@ -56,6 +56,35 @@ struct ProcessResult {
 ProcessResult runProcess(const std::vector<std::string>& argv, const std::string& workDir,
                          const std::map<std::string, std::string>& env, int timeoutMs);
 
+// A process running in the background while the test drives it; killed on destruction.
+class BackgroundProcess {
+public:
+    BackgroundProcess(const std::vector<std::string>& argv, const std::string& workDir,
+                      const std::map<std::string, std::string>& env);
+    ~BackgroundProcess();
+    bool running();
+    // Waits at most `timeoutMs` for the exit; gives the exit status, or -1 (killed or still running).
+    int wait(int timeoutMs);
+    int pid() const { return child; }
+    // Output so far, standard output and error together (read from a file in a TempDir).
+    std::string output() const;
+
+private:
+    int child = -1;
+    int status = -1;
+    bool done = false;
+    std::string logFile;
+    std::string logDir;
+};
+
+// Runs a command line through /bin/sh with `env` added; gives its standard output. Bounded.
+std::string shellOutput(const std::string& command, const std::map<std::string, std::string>& env,
+                        int timeoutMs = 10000);
+
+// Waits for a window whose name matches `pattern` (xdotool search --name) on `display`; gives
+// its id, or "" when none appeared within `timeoutMs`.
+std::string waitForWindow(const std::string& display, const std::string& pattern, int timeoutMs);
+
 // A private X server for the lifetime of the object; display() is ":N".
 class Xvfb {
 public:
