@@ -11,24 +11,24 @@ run="$build/run"
 # Capturing needs CAP_NET_RAW; grant it to the freshly built programs when we can.
 if [ "$(id -u)" -ne 0 ]; then
   if command -v setcap >/dev/null && sudo -n true 2>/dev/null; then
-    sudo setcap cap_net_raw,cap_net_admin=eip "$run/tessel" "$run/tessel-config" || true
+    for f in "$run/tessel" "$run/tessel-config"; do sudo setcap cap_net_raw,cap_net_admin=eip "$f" || true; done
   elif ! getcap "$run/tessel" 2>/dev/null | grep -q cap_net_raw; then
     echo "Tessel needs the right to capture packets. Grant it once with:"
-    echo "  sudo setcap cap_net_raw,cap_net_admin=eip $run/tessel $run/tessel-config"
+    echo "  for f in $run/tessel $run/tessel-config; do sudo setcap cap_net_raw,cap_net_admin=eip \"\$f\"; done"
   fi
 fi
 
-if [ -z "${DISPLAY:-}" ]; then
-  echo "No X display (DISPLAY is not set): starting Tessel on a virtual screen (Xvfb)." >&2
-  exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
-fi
-
 cd "$run"
-conf=${TESSEL_CONFIG:-${XDG_CONFIG_HOME:-$HOME/.config}/Ashgrove/Tessel.conf}
-if [ ! -f "$conf" ]; then
-  nic=$(awk '$2 == "00000000" && $8 == "00000000" { print $1; exit }' /proc/net/route)
-  nic=${nic:-lo}
-  echo "First start: capturing on $nic (the adapter of the default route). Change it with tessel-config."
-  ./tessel-config --nic "$nic" --windowed >/dev/null
+if [ -z "${DISPLAY:-}" ]; then
+  # Nobody could click through the settings window on a virtual screen: choose for the user.
+  conf=${TESSEL_CONFIG:-${XDG_CONFIG_HOME:-$HOME/.config}/Ashgrove/Tessel.conf}
+  if [ ! -f "$conf" ]; then
+    nic=$(awk '$2 == "00000000" && $8 == "00000000" { print $1; exit }' /proc/net/route)
+    ./tessel-config --nic "${nic:-lo}" --windowed >/dev/null
+    echo "Capturing on ${nic:-lo}; change it with $run/tessel-config."
+  fi
+  echo "No X display (DISPLAY is not set): starting Tessel on a virtual screen (Xvfb)." >&2
+  exec xvfb-run -a -s "-screen 0 1280x1024x24" ./tessel "$@"
 fi
+# On the first start Tessel opens the settings window; saving there starts Tessel again.
 exec ./tessel "$@"

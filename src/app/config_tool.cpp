@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/config_window.h"
 #include "platform/adapter_info.h"
 #include "platform/config_file.h"
 
@@ -26,6 +27,9 @@ const char* const kUsage =
     "  --opaque           draw the GUI opaque\n"
     "  --translucent      draw the GUI translucent (default)\n"
     "  --help             show this text\n"
+    "  respawn            (used by tessel) open the window and start tessel after saving\n"
+    "\n"
+    "Without options it opens the settings window.\n"
     "\n"
     "Settings are written to $TESSEL_CONFIG, or ~/.config/Ashgrove/Tessel.conf.\n";
 
@@ -179,9 +183,8 @@ int runConfigTool(int argc, char** argv) {
         }
         std::printf("Settings written to %s\n", path.c_str());
     }
-    if (args.empty() || (request.respawn && request.values.empty() && !request.list)) {
-        std::fputs(kUsage, stdout);
-    }
+    // Started without flags (by a user, or by tessel with "respawn"): the settings window.
+    if (request.values.empty() && !request.list) return runConfigWindow(request.respawn);
     return 0;
 }
 

@@ -44,7 +44,8 @@ CFadingTextList::CFadingTextList(gui::IGUIEnvironment* gui, gui::IGUIFont* font,
         s32 y = topToBottom ? rectangle.UpperLeftCorner.Y + i * f
                             : rectangle.LowerRightCorner.Y - i * f - f;
         t->setRelativePosition(core::rect<s32>(left, y, right, y + f));
-        t->setOverrideColor(video::SColor(static_cast<u32>(static_cast<s32>(alpha)), 255, 255, 255));
+        t->setOverrideColor(
+            video::SColor(static_cast<u32>(static_cast<s32>(alpha)), 255, 255, 255));
         lines[i] = t;
         alpha -= step;
     }
@@ -61,6 +62,9 @@ void CFadingTextList::post(const std::wstring& text) {
     if (std::this_thread::get_id() != mainThread) {
         std::lock_guard<std::mutex> guard(pendingLock);
         pending.push_back(text);
+        // Only the newest `count` posts can still be seen once applied; a flood of trace lines
+        // while the main thread is busy must not grow the queue without bound.
+        if (pending.size() > static_cast<std::size_t>(count)) pending.erase(pending.begin());
         return;
     }
     applyPendingMessages();  // keep arrival order

@@ -15,6 +15,7 @@
 #include "app/globals.h"
 #include "app/hud.h"
 #include "app/registry.h"
+#include "app/scene_dump.h"
 #include "app/splash.h"
 #include "app/text_number.h"
 #include "capture/intel_files.h"
@@ -26,6 +27,7 @@
 #include "platform/message_box.h"
 #include "platform/process.h"
 #include "platform/window_icon.h"
+#include "platform/working_folder.h"
 #include "scene/node_objects.h"
 #include "scene/rate_graph.h"
 #include "scene/scene_context.h"
@@ -105,6 +107,7 @@ int driverTypeForSetting(int value) {
 }
 
 int runTessel(int argc, char** argv) {
+    enterUserWorkingFolder();
     cRegistry* registry = new cRegistry();
 
     if (atoiText(registry->readValue("firstrun", "0")) == 0) {
@@ -209,6 +212,7 @@ int runTessel(int argc, char** argv) {
     if (world.camera) world.camera->setInputReceiverEnabled(false);
     enteredEnvironment = 0;
 
+    installSceneDumpSignal();
     int frameJobStep = 0;
     s32 shownFps = -1;
     int fadeCounter = 1;
@@ -261,6 +265,7 @@ int runTessel(int argc, char** argv) {
         serviceFrameRequests(driver);
         driver->endScene();
         refreshWorldSelector(smgr);
+        serviceSceneDump();
     }
 
     engineDevice = nullptr;

@@ -1,23 +1,32 @@
 #pragma once
 #include <irrlicht.h>
 
+#include <ctime>
+
 namespace tessel {
 
 // The device's event receiver: clicks, toolbar hits, keys, wheel, engine log text.
-// Runs on the main thread inside the device's run().
+// Runs on the main thread inside the device's run(). Reaches the device through engineDevice.
 class MyEventReceiver : public irr::IEventReceiver {
-public:
+  public:
     MyEventReceiver(irr::scene::ISceneNode* terrain, irr::scene::ICameraSceneNode* camera,
                     irr::scene::ISceneManager* sceneManager, irr::gui::IGUIEnvironment* gui);
     ~MyEventReceiver() override;
     bool OnEvent(const irr::SEvent& event) override;
 
-private:
+  private:
+    bool moveCameraAlongView(irr::f32 step);
+    void setView(const irr::core::vector3df& position);
+    bool onLeftButton();
+    void runToolbarCommand(int button);
+    bool onKeyReleased(irr::EKEY_CODE key);
+
     irr::scene::ISceneNode* terrain;
     irr::scene::ICameraSceneNode* camera;
     irr::scene::ISceneManager* sceneManager;
     irr::gui::IGUIEnvironment* guiEnvironment;
     irr::u32 lastClickTime = 0;
+    std::time_t eventTime = 0;  // calendar time read at the start of OnEvent, names screenshots
 };
 
 }  // namespace tessel

@@ -1,0 +1,12 @@
+// Any bytes as the content of an intel file.
+#include <cstdint>
+#include <vector>
+
+#include "capture/intel_files.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::vector<char> text(data, data + size);
+    std::vector<tessel::IntelAnode> records = tessel::parseIntelText(text.data(), text.size());
+    (void)records;
+    return 0;
+}

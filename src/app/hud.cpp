@@ -1,0 +1,130 @@
+#include "app/hud.h"
+
+#include "app/fading_text_list.h"
+#include "app/globals.h"
+#include "app/registry.h"
+#include "nodes/info_text.h"
+#include "ui/camera_tour.h"
+
+namespace tessel {
+
+using namespace irr;
+
+namespace {
+
+struct ToolbarButton {
+    s32 id;
+    s32 left;
+    const char* icon;
+    const wchar_t* tooltip;
+};
+
+const ToolbarButton kToolbar[] = {
+    {101, 20, "Media/icon-exit.png", L"Exit Tessel"},
+    {102, 57, "Media/icon-demo.png", L"Toggle Demo Mode"},
+    {103, 94, "Media/icon-graph.png", L"Show Stats Graph"},
+    {104, 131, "Media/icon-log.png", L"Toggle Logging"},
+    {105, 168, "Media/icon-screenshot.png", L"Capture Screenshot"},
+    {106, 205, "Media/icon-config.png", L"View Config"},
+    {107, 242, "Media/icon-help.png", L"Help!"},
+};
+
+const core::rect<s32> kHidden(-10, -10, -10, -10);
+const s32 kNodeMask = 0x1000000;
+const s32 kBeamMask = 0x2000000;
+
+// Engine-owned elements; main thread only.
+gui::IGUIInOutFader* startFader = nullptr;
+gui::IGUIStaticText* infoText = nullptr;
+gui::IGUIStaticText* infoBox = nullptr;
+int infoIdleFrames = 0;
+
+gui::IGUIStaticText* addPanelText(gui::IGUIEnvironment* gui) {
+    gui::IGUIStaticText* t = gui->addStaticText(L"", kHidden, false, true, 0, -1, true);
+    t->setOverrideColor(video::SColor(255, 225, 225, 225));
+    return t;
+}
+
+}  // namespace
+
+video::SColor guiTintFor(const std::string& transparency) {
+    return video::SColor(transparency == "0" ? 255 : 150, 105, 155, 106);
+}
+
+gui::IGUIInOutFader* hudFader() { return startFader; }
+gui::IGUIStaticText* hudInfoText() { return infoText; }
+gui::IGUIStaticText* hudInfoBox() { return infoBox; }
+
+void buildHud(IrrlichtDevice* device, cRegistry& registry) {
+    video::IVideoDriver* driver = device->getVideoDriver();
+    gui::IGUIEnvironment* gui = device->getGUIEnvironment();
+    const s32 w = windowWidth, h = windowHeight;
+
+    startFader = gui->addInOutFader(0, 0, -1);
+    startFader->setColor(video::SColor(255, 0, 0, 0));
+
+    for (const ToolbarButton& b : kToolbar) {
+        gui::IGUIButton* button =
+            gui->addButton(core::rect<s32>(b.left, h - 52, b.left + 32, h - 20), 0, b.id, L"", 0);
+        button->setImage(driver->getTexture(b.icon));
+        button->setToolTipText(b.tooltip);
+    }
+
+    video::ITexture* logo = driver->getTexture("Media/tessel5logo.png");
+    gui->addImage(logo, core::position2d<s32>(10, 10), true, 0, -1, 0);
+
+    gui::IGUISkin* skin = gui->getSkin();
+    gui::IGUIFont* hudFont = gui->getFont("Media/fonthaettenschweiler.bmp");
+    if (hudFont) skin->setFont(hudFont);
+
+    infoText = addPanelText(gui);
+    infoBox = addPanelText(gui);
+    infoIdleFrames = 0;
+
+    messageList = new CFadingTextList(gui, hudFont, core::rect<s32>(w - 220, 10, w - 10, h - 100),
+                                      255, 10, true);
+    messageList->addMessage("For Help Press F1");
+    messageList->addMessage("Click to enter environment");
+
+    // Every colour role of this engine's skin, not only the ones the original engine had.
+    const video::SColor tint = guiTintFor(registry.readValue("transparency", "1"));
+    for (s32 i = 0; i < gui::EGDC_COUNT; ++i)
+        skin->setColor(static_cast<gui::EGUI_DEFAULT_COLOR>(i), tint);
+}
+
+void startHudFade() {
+    if (startFader) startFader->fadeIn(3500);
+}
+
+void updateInfoPanel(IrrlichtDevice* device) {
+    if (!infoText || !infoBox) return;
+    std::string text;
+    if (enteredEnvironment == 1 && !cameraTour.active) {
+        const core::position2d<s32> cursor = device->getCursorControl()->getPosition();
+        scene::ISceneCollisionManager* collision =
+            device->getSceneManager()->getSceneCollisionManager();
+        if (scene::ISceneNode* node =
+                collision->getSceneNodeFromScreenCoordinatesBB(cursor, kNodeMask)) {
+            text = nodeInfoText(node->getID());
+        } else if (scene::ISceneNode* beam =
+                       collision->getSceneNodeFromScreenCoordinatesBB(cursor, kBeamMask)) {
+            text = beamInfoText(beam->getID());
+        }
+    }
+
+    if (!text.empty()) {
+        const s32 cx = windowWidth / 2, cy = windowHeight / 2;
+        infoBox->setRelativePosition(core::rect<s32>(cx + 10, cy + 23, cx + 220, cy + 85));
+        infoText->setRelativePosition(core::rect<s32>(cx + 12, cy + 25, cx + 218, cy + 83));
+        infoText->setText(toWideCut(text).c_str());
+        infoIdleFrames = 0;
+    } else if (infoIdleFrames > 30) {
+        infoBox->setRelativePosition(kHidden);
+        infoText->setRelativePosition(kHidden);
+        infoText->setText(L"");
+        infoIdleFrames = 0;
+    }
+    ++infoIdleFrames;
+}
+
+}  // namespace tessel

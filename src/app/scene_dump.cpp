@@ -1,0 +1,94 @@
+#include "app/scene_dump.h"
+
+#include <irrlicht.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <sstream>
+#include <vector>
+
+#include "app/globals.h"
+#include "capture/packet_decoder.h"
+#include "nodes/node_manager.h"
+#include "platform/directory.h"
+#include "scene/connection_list.h"
+
+namespace tessel {
+
+using namespace irr;
+
+namespace {
+
+std::atomic<int> g_dumpRequested{0};
+
+void onDumpSignal(int) { g_dumpRequested.store(1); }
+
+void countScene(scene::ISceneNode* node, int* cubes, int* sprites, int* linksWithIdZero) {
+    for (scene::ISceneNode* child : node->getChildren()) {
+        if (child->getType() == scene::ESNT_CUBE) ++*cubes;
+        if (child->getType() == scene::ESNT_BILLBOARD) ++*sprites;
+        if (child->getType() == scene::ESNT_UNKNOWN && child->getID() == 0) ++*linksWithIdZero;
+        countScene(child, cubes, sprites, linksWithIdZero);
+    }
+}
+
+}  // namespace
+
+void installSceneDumpSignal() {
+    struct sigaction action {};
+    action.sa_handler = onDumpSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGUSR1, &action, nullptr);
+}
+
+std::string sceneDumpText() {
+    std::ostringstream out;
+    {
+        NodeListLock lock;
+        cNodeManager manager;
+        int n = manager.nodeCount();
+        out << "nodes " << n << "\n";
+        for (int i = 0; i < n; ++i) {
+            const SNetNode& node = manager.nodeAt(i);
+            const char* kind = node.isGateway ? "gateway"
+                               : (i == 0 && node.isLocal == 1) ? "host"
+                               : node.isLocal == 1 ? "local"
+                                                   : "foreign";
+            out << "node " << i << " " << node.address << " " << kind << " " << node.position.X
+                << " " << node.position.Y << " " << node.position.Z << " cube "
+                << (node.sceneNode ? 1 : 0) << " pick " << node.pickId << " age " << node.age
+                << " resolve " << node.resolveState << " name " << node.hostName << "\n";
+        }
+    }
+    out << "beams " << beamList.size() << "\n";
+    for (const STrafficBeam& b : beamList)
+        out << "beam " << b.source << ":" << b.sourcePort << " " << b.destination << ":"
+            << b.destinationPort << " " << b.service << " pick " << b.pickId << " drawn "
+            << (b.beam ? 1 : 0) << "\n";
+    int cubes = 0, sprites = 0, links = 0;
+    if (engineDevice) countScene(engineDevice->getSceneManager()->getRootSceneNode(), &cubes, &sprites, &links);
+    out << "scene cubes " << cubes << " sprites " << sprites << " gateway-links " << links << "\n";
+    std::vector<std::string> waiting;
+    listDirectory("intel", &waiting);
+    out << "intel-waiting " << waiting.size() << "\n";
+    out << "frames packets " << captureCounters.packets.load() << " short "
+        << captureCounters.droppedShort.load() << " malformed "
+        << captureCounters.droppedMalformed.load() << " ignored " << captureCounters.ignored.load()
+        << "\n";
+    return out.str();
+}
+
+void serviceSceneDump() {
+    if (!g_dumpRequested.exchange(0)) return;
+    std::string text = sceneDumpText();
+    // Written whole under another name first, so a reader never sees half a dump.
+    std::FILE* f = std::fopen("scene-dump.txt.tmp", "w");
+    if (!f) return;
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fclose(f);
+    std::rename("scene-dump.txt.tmp", "scene-dump.txt");
+}
+
+}  // namespace tessel

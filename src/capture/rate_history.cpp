@@ -1,0 +1,40 @@
+#include "capture/rate_history.h"
+
+#include <mutex>
+
+namespace tessel {
+
+namespace {
+
+constexpr std::size_t kRateHistoryLength = 50;
+constexpr float kInitialRateMax = 10000.0f;
+
+// Written by the statistics thread, read by the render thread: one lock around both values.
+std::mutex rateMutex;
+std::vector<std::int32_t> rateHistory;
+float rateMax = kInitialRateMax;
+
+}  // namespace
+
+void appendRateSample(std::int64_t bitsPerSecond) {
+    std::lock_guard<std::mutex> lock(rateMutex);
+    const float asFloat = static_cast<float>(bitsPerSecond);
+    if (asFloat > rateMax) rateMax = asFloat;
+    // The low 32 bits, as the history holds signed 32-bit samples.
+    rateHistory.push_back(static_cast<std::int32_t>(static_cast<std::uint32_t>(bitsPerSecond)));
+    if (rateHistory.size() > kRateHistoryLength) rateHistory.erase(rateHistory.begin());
+}
+
+void readRateHistory(std::vector<std::int32_t>* samples, float* maxOut) {
+    std::lock_guard<std::mutex> lock(rateMutex);
+    if (samples) *samples = rateHistory;
+    if (maxOut) *maxOut = rateMax;
+}
+
+void resetRateHistory() {
+    std::lock_guard<std::mutex> lock(rateMutex);
+    rateHistory.clear();
+    rateMax = kInitialRateMax;
+}
+
+}  // namespace tessel

@@ -1,0 +1,84 @@
+#include "nodes/name_resolver.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cstring>
+#include <system_error>
+#include <thread>
+
+#include "nodes/node_manager.h"
+
+namespace tessel {
+
+std::atomic<int> resolverBusy{0};
+
+namespace {
+
+ReverseLookup& currentLookup() {
+    static ReverseLookup lookup = systemReverseLookup;
+    return lookup;
+}
+
+}  // namespace
+
+std::string systemReverseLookup(const std::string& address) {
+    sockaddr_in sa;
+    std::memset(&sa, 0, sizeof(sa));
+    sa.sin_family = AF_INET;
+    // A text that is no IPv4 address is a failed look-up, not a query for 255.255.255.255.
+    if (inet_pton(AF_INET, address.c_str(), &sa.sin_addr) != 1) return std::string();
+    char host[NI_MAXHOST];
+    if (getnameinfo(reinterpret_cast<const sockaddr*>(&sa), sizeof(sa), host, sizeof(host), nullptr,
+                    0, NI_NAMEREQD) != 0)
+        return std::string();
+    return host;
+}
+
+void setReverseLookup(ReverseLookup lookup) {
+    currentLookup() = lookup ? std::move(lookup) : ReverseLookup(systemReverseLookup);
+}
+
+void resolvePendingNames() {
+    int idle = 0;
+    if (!resolverBusy.compare_exchange_strong(idle, 1)) return;  // a pass is still working
+
+    cNodeManager manager;
+    // The size is read again on every step, so nodes added meanwhile are visited in this pass.
+    for (int i = 0; i < manager.nodeCount(); ++i) {
+        std::string address;
+        {
+            NodeListLock lock;
+            if (i >= manager.nodeCount()) break;
+            SNetNode& node = manager.nodeAt(i);
+            if (node.resolveState != 0 || node.isLocal == 1) continue;
+            node.resolveState = 1;
+            address = node.address;
+        }
+        // Blocks until the name service answers; the list may change meanwhile.
+        std::string name = currentLookup()(address);
+        if (name.empty()) name = "(failed to resolve)";
+        {
+            NodeListLock lock;
+            // The node may have moved or gone while the look-up ran: find it by its key.
+            const int now = manager.findNodeByAddress(address);
+            if (now < 0) continue;
+            SNetNode& node = manager.nodeAt(now);
+            node.hostName = name;
+            node.resolveState = 2;
+        }
+    }
+    resolverBusy = 0;
+}
+
+void startResolverThread() {
+    try {
+        std::thread(resolvePendingNames).detach();
+    } catch (const std::system_error&) {
+        // No thread to be had right now: the next start, 26 frames on, tries again.
+    }
+}
+
+}  // namespace tessel

@@ -1,0 +1,304 @@
+#include "ui/event_receiver.h"
+
+#include <ctime>
+
+#include "app/event_log.h"
+#include "app/globals.h"
+#include "platform/local_time.h"
+#include "platform/process.h"
+#include "ui/camera_tour.h"
+#include "ui/frame_requests.h"
+
+namespace tessel {
+
+using namespace irr;
+
+namespace {
+
+const s32 kNodePickMask = 0x1000000;
+const core::vector3df kViewTarget(5000.0f, -3250.0f, 5000.0f);
+
+// The GUI images that the toggles add and remove again. Main thread.
+gui::IGUIImage* statsGridImage = nullptr;
+gui::IGUIImage* helpImage = nullptr;
+
+enum ToolbarCommand {
+    TB_NONE = -1,
+    TB_EXIT,
+    TB_TOUR,
+    TB_GRAPH,
+    TB_LOG,
+    TB_SCREENSHOT,
+    TB_CONFIG,
+    TB_HELP
+};
+
+// Buttons sit at x = 20 + 37k, 32 wide; a hit needs the cursor strictly inside the frame.
+int toolbarButtonAt(const core::position2d<s32>& p) {
+    if (!(p.Y > windowHeight - 52 && p.Y < windowHeight - 20)) return TB_NONE;
+    for (int k = 0; k < 7; ++k) {
+        const s32 left = 21 + 37 * k;
+        if (p.X >= left && p.X <= left + 30) return k;
+    }
+    return TB_NONE;
+}
+
+gui::IGUIImage* addOverlay(const char* texture, s32 x, s32 y) {
+    if (!engineDevice) return nullptr;
+    video::ITexture* t = engineDevice->getVideoDriver()->getTexture(texture);
+    return engineDevice->getGUIEnvironment()->addImage(t, core::position2d<s32>(x, y), true, 0, -1);
+}
+
+void toggleStatsGraph() {
+    if (statsGraphShown == 0) {
+        statsGridImage = addOverlay("Media/statsgrid.png", windowWidth - 266, windowHeight - 138);
+        statsGraphShown = 1;
+    } else {
+        if (statsGridImage) statsGridImage->remove();
+        statsGridImage = nullptr;
+        statsGraphShown = 0;
+    }
+}
+
+void toggleLogging() {
+    if (loggingEnabled == 0) {
+        loggingEnabled = 1;
+        postMessage("Logging Traffic");
+    } else {
+        loggingEnabled = 0;
+        postMessage("Stopped Logging");
+    }
+}
+
+void toggleHelp() {
+    helpState += 1;
+    if (helpState == 2) {
+        helpImage = addOverlay("Media/help.png", windowWidth / 2 - 256, windowHeight / 2 - 256);
+        helpState = 3;
+    } else if (helpState > 2) {
+        if (helpImage) helpImage->remove();
+        helpImage = nullptr;
+        helpState = 1;
+    }
+}
+
+void togglePause() {
+    pauseState += 1;
+    if (pauseState == 2) {
+        // The picture is taken from the next finished frame; until then the loop keeps drawing
+        // the scene.
+        requestPausePicture();
+        pauseState = 3;
+        postMessage("Paused (VHS pause quality)");
+    } else if (pauseState > 2) {
+        pauseState = 1;
+    }
+}
+
+void takeScreenshot(std::time_t now) {
+    requestScreenshot(formatLocalTimeC("screenshot-%Y%m%d%H%M%S.jpg", now, 64));
+}
+
+[[noreturn]] void runConfigTool() {
+    startConfigTool();
+    destroyEventLog();
+    endProcess(0);
+}
+
+void closeEngine() {
+    if (engineDevice) engineDevice->closeDevice();
+}
+
+}  // namespace
+
+MyEventReceiver::MyEventReceiver(scene::ISceneNode* t, scene::ICameraSceneNode* c,
+                                 scene::ISceneManager* s, gui::IGUIEnvironment* g)
+    : terrain(t), camera(c), sceneManager(s), guiEnvironment(g) {}
+
+MyEventReceiver::~MyEventReceiver() = default;
+
+bool MyEventReceiver::moveCameraAlongView(f32 step) {
+    scene::ICameraSceneNode* active = sceneManager ? sceneManager->getActiveCamera() : nullptr;
+    if (!active) return false;
+    const core::vector3df from = active->getAbsolutePosition();
+    core::vector3df direction = active->getTarget() - from;
+    if (direction.getLengthSQ() > 0.0f) direction.normalize();
+    core::vector3df to = from + direction * step * 125.0f;
+    if (scene::ISceneNode* parent = active->getParent()) {
+        core::matrix4 inverse;
+        if (parent->getAbsoluteTransformation().getInverse(inverse)) inverse.transformVect(to);
+    }
+    active->setPosition(to);
+    return true;
+}
+
+void MyEventReceiver::setView(const core::vector3df& position) {
+    if (!camera) return;
+    camera->setPosition(position);
+    camera->setTarget(kViewTarget);
+    camera->setFarValue(20000.0f);
+}
+
+bool MyEventReceiver::onLeftButton() {
+    if (!engineDevice) return false;
+    const u32 now = engineDevice->getTimer()->getTime();
+    if (now == lastClickTime) return false;
+    const core::position2d<s32> cursor = engineDevice->getCursorControl()->getPosition();
+
+    // The double-click test comes first, so a quick second click on the toolbar runs nothing.
+    if (lastClickTime != 0 && now <= lastClickTime + 200u) {
+        scene::ISceneManager* smgr = engineDevice->getSceneManager();
+        scene::ISceneNode* hit =
+            smgr->getSceneCollisionManager()->getSceneNodeFromScreenCoordinatesBB(cursor,
+                                                                                  kNodePickMask);
+        scene::ICameraSceneNode* active = smgr->getActiveCamera();
+        if (hit && camera && active) {
+            const core::vector3df midpoint =
+                (active->getAbsolutePosition() + hit->getAbsolutePosition()) * 0.5f;
+            scene::ISceneNodeAnimator* fly =
+                smgr->createFlyStraightAnimator(camera->getPosition(), midpoint, 100, false);
+            camera->addAnimator(fly);
+            fly->drop();
+        }
+        lastClickTime = now;
+        return false;
+    }
+
+    const int button = toolbarButtonAt(cursor);
+    if (button != TB_NONE) {
+        runToolbarCommand(button);
+        return true;
+    }
+
+    if (enteredEnvironment == 1) {
+        if (camera) camera->setInputReceiverEnabled(false);
+        enteredEnvironment = 0;
+    } else {
+        if (camera) camera->setInputReceiverEnabled(true);
+        enteredEnvironment = 1;
+    }
+    lastClickTime = now;
+    return false;
+}
+
+void MyEventReceiver::runToolbarCommand(int button) {
+    switch (button) {
+        case TB_EXIT:
+            closeEngine();
+            break;
+        case TB_TOUR:
+            cameraTour.toggleTour(camera);
+            break;
+        case TB_GRAPH:
+            toggleStatsGraph();
+            break;
+        case TB_LOG:
+            toggleLogging();
+            break;
+        case TB_SCREENSHOT:
+            takeScreenshot(eventTime);
+            break;
+        case TB_CONFIG:
+            runConfigTool();
+        case TB_HELP:
+            toggleHelp();
+            break;
+        default:
+            break;
+    }
+}
+
+bool MyEventReceiver::onKeyReleased(EKEY_CODE key) {
+    switch (key) {
+        case KEY_ESCAPE:
+            closeEngine();
+            return true;
+        case KEY_SPACE:
+            return true;
+        case KEY_KEY_1:
+            setView(core::vector3df(7500.0f, 7500.0f, 7500.0f));
+            return true;
+        case KEY_KEY_2:
+            setView(core::vector3df(10000.0f, 2500.0f, 0.0f));
+            return true;
+        case KEY_KEY_3:
+            setView(core::vector3df(10000.0f, 2500.0f, 10000.0f));
+            return true;
+        case KEY_KEY_4:
+            setView(core::vector3df(0.0f, 2500.0f, 10000.0f));
+            return true;
+        case KEY_KEY_C:
+            setView(core::vector3df(0.0f, 2500.0f, 0.0f));
+            return true;
+        case KEY_KEY_A:
+            moveCameraAlongView(-10.0f);
+            return true;
+        case KEY_KEY_Q:
+            moveCameraAlongView(10.0f);
+            return true;
+        case KEY_KEY_D:
+            cameraTour.toggleTour(camera);
+            return true;
+        case KEY_KEY_F:
+            logLine("FLAG!");
+            postMessage("Flag!");
+            return true;
+        case KEY_KEY_G:
+            toggleStatsGraph();
+            return true;
+        case KEY_KEY_I:
+            runConfigTool();
+        case KEY_KEY_L:
+            toggleLogging();
+            return true;
+        case KEY_KEY_M:
+            if (camera) camera->setInputReceiverEnabled(!camera->isInputReceiverEnabled());
+            return true;
+        case KEY_KEY_P:
+            togglePause();
+            return true;
+        case KEY_KEY_R:
+            openWithDesktop("readme.txt");
+            return true;
+        case KEY_KEY_S:
+            takeScreenshot(eventTime);
+            return true;
+        case KEY_KEY_V:
+            openWithDesktop("log.txt");
+            return true;
+        case KEY_KEY_W:
+            if (eventLog) eventLog->wipeLog();
+            postMessage("Wiped Log");
+            return true;
+        case KEY_F1:
+            toggleHelp();
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool MyEventReceiver::OnEvent(const SEvent& event) {
+    eventTime = std::time(nullptr);
+    switch (event.EventType) {
+        case EET_LOG_TEXT_EVENT:
+            // Engine log text can arrive before the device pointer is published; it needs
+            // nothing but the log.
+            if (event.LogEvent.Text) logLine(event.LogEvent.Text);
+            return false;
+        case EET_MOUSE_INPUT_EVENT:
+            if (event.MouseInput.Event == EMIE_MOUSE_WHEEL)
+                return moveCameraAlongView(event.MouseInput.Wheel);
+            if (event.MouseInput.Event == EMIE_LMOUSE_PRESSED_DOWN) return onLeftButton();
+            return false;
+        case EET_KEY_INPUT_EVENT:
+            // A focused GUI button is clicked by Space: keep the key from the GUI either way.
+            if (event.KeyInput.Key == KEY_SPACE) return true;
+            if (event.KeyInput.PressedDown) return false;
+            return onKeyReleased(event.KeyInput.Key);
+        default:
+            return false;
+    }
+}
+
+}  // namespace tessel

@@ -1,0 +1,96 @@
+#include "ui/frame_requests.h"
+
+#include <GL/gl.h>
+
+#include <cstring>
+#include <vector>
+
+#include "app/globals.h"
+
+namespace tessel {
+
+using namespace irr;
+
+namespace {
+
+bool screenshotWanted = false;
+std::string screenshotName;
+bool pausePictureWanted = false;
+int pictureGeneration = 0;
+
+// glReadPixels on the back buffer: what was drawn this frame, before endScene swaps it away.
+video::IImage* readOpenGLBackBuffer(video::IVideoDriver* driver) {
+    const core::dimension2d<u32> size = driver->getScreenSize();
+    if (size.Width == 0 || size.Height == 0) return nullptr;
+    const std::size_t pitch = static_cast<std::size_t>(size.Width) * 4;
+    std::vector<unsigned char> rows(pitch * size.Height);
+    glReadBuffer(GL_BACK);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    while (glGetError() != GL_NO_ERROR) {
+    }
+    // BGRA bytes are the memory layout of ECF_A8R8G8B8 on a little-endian machine.
+    glReadPixels(0, 0, static_cast<GLsizei>(size.Width), static_cast<GLsizei>(size.Height), GL_BGRA,
+                 GL_UNSIGNED_BYTE, rows.data());
+    if (glGetError() != GL_NO_ERROR) return nullptr;
+    video::IImage* image = driver->createImage(video::ECF_A8R8G8B8, size);
+    if (!image) return nullptr;
+    unsigned char* out = static_cast<unsigned char*>(image->lock());
+    if (!out) {
+        image->drop();
+        return nullptr;
+    }
+    const u32 outPitch = image->getPitch();
+    for (u32 y = 0; y < size.Height; ++y) {
+        // OpenGL's rows run bottom to top.
+        const unsigned char* src = rows.data() + pitch * (size.Height - 1 - y);
+        unsigned char* dst = out + static_cast<std::size_t>(outPitch) * y;
+        std::memcpy(dst, src, pitch);
+        // The back buffer is cleared with alpha 0; a saved picture must be opaque.
+        for (u32 x = 0; x < size.Width; ++x) dst[x * 4 + 3] = 0xFF;
+    }
+    image->unlock();
+    return image;
+}
+
+bool writeFrame(video::IVideoDriver* driver, const char* fileName) {
+    video::IImage* image = captureFrame(driver);
+    if (!image) return false;
+    bool written = driver->writeImageToFile(image, fileName);
+    image->drop();
+    return written;
+}
+
+}  // namespace
+
+video::IImage* captureFrame(video::IVideoDriver* driver) {
+    if (!driver) return nullptr;
+    if (driver->getDriverType() == video::EDT_OPENGL) return readOpenGLBackBuffer(driver);
+    return driver->createScreenShot();
+}
+
+void requestScreenshot(const std::string& fileName) {
+    screenshotWanted = true;
+    screenshotName = fileName;
+}
+
+void requestPausePicture() { pausePictureWanted = true; }
+
+bool pausePicturePending() { return pausePictureWanted; }
+
+int pausePictureGeneration() { return pictureGeneration; }
+
+void serviceFrameRequests(video::IVideoDriver* driver) {
+    if (screenshotWanted) {
+        screenshotWanted = false;
+        // Reporting success for a picture that was never written would mislead the user.
+        bool saved = !screenshotName.empty() && writeFrame(driver, screenshotName.c_str());
+        postMessage(saved ? "Screenshot Saved" : "Screenshot Failed");
+    }
+    if (pausePictureWanted) {
+        pausePictureWanted = false;
+        // The pause goes on without a new picture; the loop then shows the last one, if any.
+        if (writeFrame(driver, "pausepicture.png")) ++pictureGeneration;
+    }
+}
+
+}  // namespace tessel

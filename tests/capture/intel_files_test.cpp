@@ -1,0 +1,185 @@
+#include "capture/intel_files.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cstring>
+#include <set>
+#include <thread>
+
+#include "platform/directory.h"
+#include "platform/lcg_random.h"
+#include "support/test_support.h"
+
+namespace tessel {
+namespace {
+
+TrafficRecord udpRecord() {
+    TrafficRecord r;
+    r.udp = 1;
+    r.src = "10.0.0.1";
+    r.dst = "10.0.0.2";
+    r.srcport = 53;
+    r.dstport = 1025;
+    r.size = 15360;
+    return r;
+}
+
+std::vector<IntelAnode> consume(const std::string& folder, bool* listed = nullptr) {
+    std::vector<IntelAnode> out;
+    bool ok = consumeIntelFolder(folder, [&](const IntelAnode& a) { out.push_back(a); });
+    if (listed) *listed = ok;
+    return out;
+}
+
+TEST(IntelFiles, WriterProducesTheFourLinesUnderAnAnodeName) {
+    test::TempDir dir;
+    test::ScopedCwd cwd(dir.path());
+    ASSERT_EQ(mkdir("intel", 0755), 0);
+    lcgSeed(1);
+    int a = 0, b = 0;
+    lcgDrawPair(&a, &b);
+    lcgSeed(1);
+    writeIntelFile(udpRecord());
+    std::vector<std::string> names;
+    ASSERT_TRUE(listDirectory("intel", &names));
+    ASSERT_EQ(names.size(), 1u);  // no temporary left behind
+    EXPECT_EQ(names[0], "anode." + std::to_string(a) + std::to_string(b) + ".xml");
+    EXPECT_EQ(test::readFile("intel/" + names[0]),
+              "<?xml version='1.0'?>\n<map>\n"
+              "<anode tcp='0' udp='1' icmp='0' src='10.0.0.1' dst='10.0.0.2' srcport='53' "
+              "dstport='1025' size='15360' />\n</map>\n");
+
+    // The same draws again: the name is taken, so two new numbers are drawn instead of
+    // replacing the unread record.
+    lcgSeed(1);
+    TrafficRecord other = udpRecord();
+    other.srcport = 54;
+    writeIntelFile(other);
+    names.clear();
+    listDirectory("intel", &names);
+    EXPECT_EQ(names.size(), 2u);
+    std::vector<IntelAnode> read = consume("intel");
+    ASSERT_EQ(read.size(), 2u);
+    std::multiset<int> ports{read[0].srcport, read[1].srcport};
+    EXPECT_EQ(ports, (std::multiset<int>{53, 54}));
+}
+
+TEST(IntelFiles, ReaderTakesEveryAnodeKeepsEmptyMapsAndSkipsTemporaries) {
+    test::TempDir dir;
+    const std::string f = dir.path();
+    test::writeFile(f + "/two.xml",
+                    "<?xml version='1.0'?>\n<map>\n"
+                    "<anode size='7' tcp='1' udp='0' icmp='0' src='1.1.1.1' dst='2.2.2.2' "
+                    "srcport=' 12' dstport='+80x' />\n"
+                    "<anode tcp='0' udp='0' icmp='1' src='3.3.3.3' dst='4.4.4.4' srcport='0' "
+                    "dstport='0' size='-5' />\n</map>\n");
+    test::writeFile(f + "/maponly.xml", "<?xml version='1.0'?>\n<map>\n</map>\n");
+    test::writeFile(f + "/noext", "<map><anode src='5.5.5.5' tcp='1' /></map>");
+    test::writeFile(f + "/.anode.1.2.tmp", "<map><anode src='6.6.6.6' tcp='1' /></map>");
+    test::writeFile(f + "/ANODE.xml", "<map><ANODE src='7.7.7.7' tcp='1' /></map>");
+    test::writeFile(f + "/half.xml", "<?xml version='1.0'?>\n<map>\n<anode tcp='0' u");
+    ASSERT_EQ(mkdir((f + "/sub.xml").c_str(), 0755), 0);
+
+    std::vector<IntelAnode> got = consume(f);
+    std::vector<std::string> sources;
+    for (const IntelAnode& a : got) sources.push_back(a.src);
+    std::multiset<std::string> set(sources.begin(), sources.end());
+    EXPECT_EQ(set, (std::multiset<std::string>{"1.1.1.1", "3.3.3.3", "5.5.5.5"}));
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        if (got[i].src == "1.1.1.1") {
+            // File order within one file.
+            ASSERT_LT(i + 1, got.size());
+            EXPECT_EQ(got[i + 1].src, "3.3.3.3");
+            EXPECT_EQ(got[i].srcport, 12);  // leading blank skipped, as atoi does
+            EXPECT_EQ(got[i].dstport, 80);
+            EXPECT_EQ(got[i].size, 7);
+            EXPECT_EQ(got[i + 1].size, -5);
+            EXPECT_EQ(got[i + 1].icmp, 1);
+        }
+        if (got[i].src == "5.5.5.5") {  // missing attributes read as empty / 0
+            EXPECT_EQ(got[i].dst, "");
+            EXPECT_EQ(got[i].size, 0);
+        }
+    }
+    EXPECT_FALSE(test::fileExists(f + "/two.xml"));
+    EXPECT_FALSE(test::fileExists(f + "/noext"));
+    EXPECT_TRUE(test::fileExists(f + "/maponly.xml"));
+    EXPECT_TRUE(test::fileExists(f + "/.anode.1.2.tmp"));
+    EXPECT_TRUE(test::fileExists(f + "/ANODE.xml"));
+    EXPECT_TRUE(test::fileExists(f + "/half.xml"));
+    // A second pass finds nothing new: kept files stay kept.
+    EXPECT_TRUE(consume(f).empty());
+    EXPECT_TRUE(test::fileExists(f + "/maponly.xml"));
+    bool listed = true;
+    EXPECT_TRUE(consume(f + "/missing", &listed).empty());
+    EXPECT_FALSE(listed);
+}
+
+TEST(IntelFiles, MissingFolderEndsTheProcessWithStatusZero) {
+    test::TempDir dir;
+    test::ScopedCwd cwd(dir.path());
+    setenv("TESSEL_DIALOGS", "stderr", 1);
+    SSceneContext context;
+    EXPECT_EXIT(loadIntelFiles(context), ::testing::ExitedWithCode(0),
+                "Failed to open 'intel' folder\\. Failing\\.\\.\\.");
+}
+
+TEST(IntelFiles, NoRecordLostUnderABurstWhileAReaderRuns) {
+    test::TempDir dir;
+    test::ScopedCwd cwd(dir.path());
+    ASSERT_EQ(mkdir("intel", 0755), 0);
+    constexpr int kRecords = 10000;
+    std::atomic<bool> done{false};
+    std::vector<int> seen(kRecords, 0);
+    std::thread writer([&] {
+        for (int i = 0; i < kRecords; ++i) {
+            TrafficRecord r = udpRecord();
+            r.srcport = std::uint16_t(i);
+            writeIntelFile(r);
+        }
+        done = true;
+    });
+    auto take = [&](const IntelAnode& a) {
+        if (a.srcport >= 0 && a.srcport < kRecords) seen[std::size_t(a.srcport)] += 1;
+    };
+    // Reader passes race the writer; every record must come out exactly once, complete.
+    for (int pass = 0; pass < 1000000 && !done; ++pass) consumeIntelFolder("intel", take);
+    writer.join();
+    consumeIntelFolder("intel", take);
+    int missing = 0, doubled = 0;
+    for (int n : seen) {
+        missing += n == 0;
+        doubled += n > 1;
+    }
+    EXPECT_EQ(missing, 0);
+    EXPECT_EQ(doubled, 0);
+    std::vector<std::string> left;
+    listDirectory("intel", &left);
+    EXPECT_TRUE(left.empty());
+}
+
+TEST(IntelFiles, MalformedTextYieldsNoRecordInsteadOfCrashingTheReader) {
+    // Each of these once sent the engine's XML reader past the end of its buffer.
+    const std::string crashers[] = {"<",
+                                    "\xff\xfe<",
+                                    "<map><a<node src=\"&amp;\" /></map>",
+                                    "<anode src='1' tcp='1'",
+                                    "<anode src=1.1.1.1 tcp=1/>",
+                                    "<?xml a='>'<anode tcp='?>' />",
+                                    "<!-- <x> --><map/>",
+                                    "<!---><map><anode tcp='1'/></map>",
+                                    "<map><![CDATA[<]]></map>"};
+    for (const std::string& t : crashers)
+        EXPECT_TRUE(parseIntelText(t.data(), t.size()).empty()) << t;
+    const std::string good[] = {
+        "<map><anode src='1.2.3.4' tcp='1'/><anode/></map>",
+        "<?xml version='1.0'?>\r\n<map>\r\n<anode src=\"1.2.3.4\" tcp = '1' />"
+        "<anode/>\r\n</map>\r\n",
+    };
+    for (const std::string& t : good) EXPECT_EQ(parseIntelText(t.data(), t.size()).size(), 2u) << t;
+}
+
+}  // namespace
+}  // namespace tessel

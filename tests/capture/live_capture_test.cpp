@@ -1,0 +1,312 @@
+// Real libpcap on real interfaces: loopback connections between 127.0.0.1 and 127.0.0.2, and
+// adapter discovery plus capture start inside a network namespace of the test's own. Root only.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "app/globals.h"
+#include "capture/adapter_lists.h"
+#include "capture/capture_threads.h"
+#include "capture/net_interface.h"
+#include "capture/packet_decoder.h"
+#include "nodes/node_manager.h"
+#include "scene/connection_list.h"
+#include "scene/traffic_beams.h"
+#include "support/test_support.h"
+
+namespace tessel {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+sockaddr_in loopback(const char* address, int port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(std::uint16_t(port));
+    inet_pton(AF_INET, address, &a.sin_addr);
+    return a;
+}
+
+int boundSocket(int type, const char* address, int* port) {
+    int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    timeval limit{5, 0};  // every blocking call of these tests is bounded
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    sockaddr_in a = loopback(address, 0);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return -1;
+    socklen_t n = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
+    *port = ntohs(a.sin_port);
+    return fd;
+}
+
+bool setFilter(pcap_t* h, const std::string& text) {
+    bpf_program program;
+    if (pcap_compile(h, &program, text.c_str(), 1, PCAP_NETMASK_UNKNOWN) != 0) return false;
+    bool ok = pcap_setfilter(h, &program) == 0;
+    pcap_freecode(&program);
+    return ok;
+}
+
+TEST(LiveCapture, LoopbackConnectionMakesAndRemovesABeam) {
+    if (!test::isRoot()) GTEST_SKIP() << "needs capture rights";
+    test::TempDir dir;
+    test::ScopedCwd cwd(dir.path());
+    ASSERT_EQ(mkdir("intel", 0755), 0);
+    irr::IrrlichtDevice* device = test::createNullDevice(false);
+    ASSERT_NE(device, nullptr);
+    engineDevice = device;
+    localAddresses = {"127.0.0.1"};
+    netMasks = {"255.0.0.0"};
+    cNodeManager manager;
+    manager.clearAllNodes();
+    manager.addLocalNode("127.0.0.1");
+
+    int serverPort = 0;
+    int server = boundSocket(SOCK_STREAM, "127.0.0.2", &serverPort);
+    ASSERT_GE(server, 0);
+    ASSERT_EQ(listen(server, 1), 0);
+
+    char err[PCAP_ERRBUF_SIZE];
+    pcap_t* h = pcap_open_live("lo", 65536, 1, 1000, err);
+    ASSERT_NE(h, nullptr) << err;
+    ASSERT_TRUE(setFilter(h, "tcp and host 127.0.0.2 and port " + std::to_string(serverPort)));
+    setCaptureLinkType(pcap_datalink(h));
+    std::thread capture([h] { pcap_loop(h, 0, onPacket, nullptr); });
+
+    int clientPort = 0;
+    int client = boundSocket(SOCK_STREAM, "127.0.0.1", &clientPort);
+    sockaddr_in to = loopback("127.0.0.2", serverPort);
+    ASSERT_EQ(connect(client, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+    int accepted = accept(server, nullptr, nullptr);
+    ASSERT_GE(accepted, 0);
+    ASSERT_EQ(send(client, "hello tessel", 12, 0), 12);
+
+    // The main loop's part, done here: apply the queue until the beam stands.
+    auto until = Clock::now() + std::chrono::seconds(5);
+    while (beamList.empty() && Clock::now() < until) {
+        applyQueuedBeamEvents();
+        std::this_thread::yield();
+    }
+    ASSERT_EQ(beamList.size(), 1u);
+    EXPECT_EQ(beamList[0].source, "127.0.0.1");
+    EXPECT_EQ(beamList[0].destination, "127.0.0.2");
+    EXPECT_EQ(beamList[0].sourcePort, clientPort);
+    EXPECT_EQ(beamList[0].destinationPort, serverPort);
+    EXPECT_NE(beamList[0].beam, nullptr);
+
+    char buf[16];
+    ASSERT_EQ(recv(accepted, buf, 12, MSG_WAITALL), 12);  // unread data would mean RST
+    close(accepted);  // the responder's FIN first: the beam stays
+    EXPECT_EQ(recv(client, buf, sizeof buf, 0), 0);
+    close(client);  // the opener's FIN removes it
+    until = Clock::now() + std::chrono::seconds(5);
+    while (!beamList.empty() && Clock::now() < until) {
+        applyQueuedBeamEvents();
+        std::this_thread::yield();
+    }
+    EXPECT_TRUE(beamList.empty());
+    EXPECT_GE(captureCounters.packets.load(), 6u);
+
+    pcap_breakloop(h);
+    capture.join();
+    pcap_close(h);
+    close(server);
+    beamList.clear();
+    manager.clearAllNodes();
+    engineDevice = nullptr;
+    device->drop();
+}
+
+struct SampleLog {
+    std::atomic<int> samples{0};
+    std::atomic<std::uint64_t> bytes{0};
+    std::atomic<int> emptySamples{0};
+};
+
+void recordSample(u_char* user, const pcap_pkthdr*, const u_char* data) {
+    SampleLog* log = reinterpret_cast<SampleLog*>(user);
+    std::uint64_t b = 0;
+    for (int i = 0; i < 8; ++i) b |= std::uint64_t(data[8 + i]) << (8 * i);
+    log->samples += 1;
+    log->bytes += b;
+    if (b == 0) log->emptySamples += 1;
+}
+
+TEST(LiveCapture, StatisticsGiveOneSampleASecondIdleOrBusy) {
+    if (!test::isRoot()) GTEST_SKIP() << "needs capture rights";
+    char err[PCAP_ERRBUF_SIZE];
+    bool denied = false;
+    pcap_t* h = openStatsHandle("lo", err, &denied);
+    ASSERT_NE(h, nullptr) << err;
+    ASSERT_EQ(pcap_setnonblock(h, 1, err), 0);
+    int port = 0;
+    int sink = boundSocket(SOCK_DGRAM, "127.0.0.2", &port);  // bound, so no ICMP replies
+    ASSERT_GE(sink, 0);
+    ASSERT_TRUE(setFilter(h, "udp and dst port " + std::to_string(port)));
+
+    SampleLog log;
+    std::atomic<bool> stop{false};
+    long emitted = 0;
+    auto started = Clock::now();
+    std::thread stats(
+        [&] { emitted = runStatsLoop(h, recordSample, reinterpret_cast<u_char*>(&log), &stop); });
+    // Idle: empty samples still arrive, one per interval.
+    auto until = Clock::now() + std::chrono::seconds(5);
+    while (log.samples < 2 && Clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(log.samples.load(), 2);
+    EXPECT_EQ(log.bytes.load(), 0u);
+    // Busy: the bytes of the datagrams are counted.
+    int sender = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in to = loopback("127.0.0.2", port);
+    for (int i = 0; i < 10; ++i)
+        sendto(sender, "0123456789", 10, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    until = Clock::now() + std::chrono::seconds(5);
+    while (log.bytes < 10 * 52u && Clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    stop = true;
+    stats.join();
+    double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+    EXPECT_EQ(log.bytes.load(), 10 * 52u);  // 14 + 20 + 8 + 10 bytes each, counted once
+    EXPECT_EQ(emitted, log.samples.load());
+    EXPECT_NEAR(double(log.samples.load()), seconds, 1.0);  // one per second
+    close(sender);
+    close(sink);
+    pcap_close(h);
+}
+
+// --- inside a network namespace -------------------------------------------------------------
+
+const char* kChildEnv = "TESSEL_CAPTURE_NETNS_CHILD";
+
+std::string selfExe() {
+    char path[4096];
+    ssize_t n = readlink("/proc/self/exe", path, sizeof(path) - 1);
+    path[n > 0 ? n : 0] = '\0';
+    return path;
+}
+
+int sh(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
+
+class Netns {
+  public:
+    Netns() : name("tessel-cap-" + std::to_string(getpid())) {
+        ok = sh("ip netns add " + name) == 0 &&
+             sh(exec() + "ip link add tva type veth peer name tvb") == 0 &&
+             sh(exec() + "ip addr add 10.77.0.2/24 dev tva") == 0 &&
+             sh(exec() + "ip link set tva up") == 0 && sh(exec() + "ip link set tvb up") == 0 &&
+             sh(exec() + "ip link set lo up") == 0 &&
+             sh(exec() + "ip route add default via 10.77.0.1 dev tva") == 0;
+    }
+    ~Netns() { sh("ip netns delete " + name); }
+    std::string exec() const { return "ip netns exec " + name + " "; }
+    test::ProcessResult run(const std::string& childTest, const std::string& mode,
+                            const std::vector<std::string>& wrapper = {}) {
+        std::vector<std::string> argv = {"ip", "netns", "exec", name};
+        argv.insert(argv.end(), wrapper.begin(), wrapper.end());
+        argv.push_back(selfExe());
+        argv.push_back("--gtest_filter=NetnsChild." + childTest);
+        return test::runProcess(
+            argv, wrapper.empty() ? dir.path() : "/",
+            {{kChildEnv, mode}, {"TESSEL_DIALOGS", "stderr"}, {"TESSEL_CONFIG_TOOL", "/bin/true"}},
+            20000);
+    }
+    std::string name;
+    bool ok = false;
+    test::TempDir dir;
+};
+
+// Runs only when started by the tests below inside the namespace.
+TEST(NetnsChild, Discover) {
+    const char* mode = std::getenv(kChildEnv);
+    if (!mode) GTEST_SKIP() << "started by LiveCapture.DiscoveryInANetworkNamespace";
+    if (std::string(mode) != "denied") mkdir("intel", 0755);
+    cNetInterface net;
+    std::string m = mode;
+    if (m == "zero") {
+        localAddresses = {"0.0.0.0"};
+        net.startCapture("tva");
+    }
+    std::string nic = (m == "found" || m == "unbound" || m == "denied") ? "tva"
+                      : m == "nosuchnic"                                ? "TVA"
+                                                                        : "tvb";
+    net.discoverAdapter(nic);
+    cNodeManager manager;
+    SNetNode n;
+    ASSERT_TRUE(manager.copyNodeAt(0, &n));
+    EXPECT_EQ(n.address, "10.77.0.2");
+    ASSERT_TRUE(manager.copyNodeAt(1, &n));
+    EXPECT_EQ(n.address, "10.77.0.1");
+    EXPECT_EQ(n.isGateway, 1);
+    net.startCapture(m == "unbound" ? "tva0" : nic);
+    std::printf("child: capture started\n");
+}
+
+TEST(LiveCapture, DiscoveryInANetworkNamespace) {
+    if (!test::isRoot()) GTEST_SKIP() << "needs root for network namespaces";
+    Netns ns;
+    ASSERT_TRUE(ns.ok) << "could not set up " << ns.name;
+
+    test::ProcessResult r = ns.run("Discover", "found");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("\tAdapter Desc: \ttva\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("netint: local ip  10.77.0.2\nnetint: net mask 255.255.255.0\n"
+                         "netint: gateway 10.77.0.1\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("------\n1. |tva|\n2. |tva|\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\nlistening on tva...\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("child: capture started"), std::string::npos);
+
+    // A name that differs in letter case finds no adapter: the tool is restarted, status 0.
+    r = ns.run("Discover", "nosuchnic");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find("Failed to find suitable NIC, reruning tessel-config"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.out.find("netint:"), std::string::npos);
+
+    // tvb exists but has no IPv4 address.
+    r = ns.run("Discover", "noaddress");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("\tAdapter Desc: \ttvb\n"), std::string::npos);
+    EXPECT_NE(r.err.find("Failed to find suitable NIC, reruning tessel-config"), std::string::npos);
+
+    r = ns.run("Discover", "zero");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find("Failed to find a bindable ip address on selected NIC, rerunning "
+                         "tessel-config"),
+              std::string::npos)
+        << r.err;
+
+    // No device of that name: every device's block is printed, then F4.
+    r = ns.run("Discover", "unbound");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find("Failed to bind to NIC, reruning tessel-config"), std::string::npos)
+        << r.err;
+    EXPECT_NE(r.out.find("1. |tva|\n2. |tva0|\n"), std::string::npos);
+    EXPECT_NE(r.out.find("1. |lo|\n2. |tva0|\n"), std::string::npos);
+    EXPECT_EQ(r.out.find("child: capture started"), std::string::npos);
+
+    // Without capture rights: the library's line, then how to grant them.
+    r = ns.run("Discover", "denied",
+               {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--inh-caps=-all",
+                "--bounding-set=-all"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("\nUnable to open the adapter. tva is not supported by WinPcap\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("sudo setcap cap_net_raw,cap_net_admin=eip "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("eip /bin/true\n"), std::string::npos);  // the configuration tool too
+    EXPECT_EQ(r.out.find("child: capture started"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tessel

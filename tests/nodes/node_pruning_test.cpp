@@ -1,0 +1,90 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "nodes/node_manager.h"
+#include "scene/connection_list.h"
+#include "scene/irr_ptr.h"
+#include "scene/world.h"
+#include "support/worldnodes_support.h"
+
+namespace tessel {
+namespace {
+using namespace irr;
+
+TEST(PruneTest, SevenConditionsAndOneRemovalPerCall) {
+    test::WorldFixtureDevice fixture(false);
+    scene::ISceneManager* smgr = fixture.scene();
+    IrrPtr<scene::IMetaTriangleSelector> meta(smgr->createMetaTriangleSelector());
+    worldSelector = meta.get();
+    cNodeManager manager;
+    // Old, looked up, with a cube: every condition met.
+    auto addStale = [&](const char* address) {
+        const int index = manager.addForeignNode(address);
+        NodeListLock lock;
+        SNetNode& node = manager.nodeAt(index);
+        node.age = 46;
+        node.resolveState = 2;
+        node.sceneNode = smgr->addCubeSceneNode(250.0f);
+        createTriangleSelectors(smgr, fixture.device()->getFileSystem());
+        refreshWorldSelector(smgr);
+        return index;
+    };
+    addStale("7.7.7.7");  // index 0 is never removed, whatever it is
+    manager.pruneOneNode();
+    EXPECT_EQ(manager.nodeCount(), 1);
+
+    STrafficBeam other;
+    other.source = "7.7.7.7";
+    other.destination = "1.1.1.1";
+    const std::function<void(SNetNode&)> breakers[] = {
+        [](SNetNode& n) { n.age = 45; },
+        [](SNetNode& n) { n.isLocal = 1; },
+        [](SNetNode& n) { n.resolveState = 1; },
+        [](SNetNode& n) { n.isGateway = 1; },
+        [](SNetNode& n) { n.sceneNode = nullptr; },
+        [&](SNetNode& n) {
+            beamList = {other};
+            beamList[0].source = n.address;  // the first record
+        },
+        [&](SNetNode& n) {
+            beamList = {other, other};
+            beamList[1].destination = n.address;
+        },
+    };
+    for (const auto& breakIt : breakers) {
+        const int index = addStale("8.8.4.4");
+        SNetNode saved;
+        manager.copyNodeAt(index, &saved);
+        breakIt(manager.nodeAt(index));
+        manager.pruneOneNode();
+        EXPECT_EQ(manager.findNodeByAddress("8.8.4.4"), index);
+        beamList.clear();
+        manager.nodeAt(index) = saved;  // mended, it goes
+        manager.pruneOneNode();
+        EXPECT_EQ(manager.findNodeByAddress("8.8.4.4"), -1);
+    }
+
+    const int a = addStale("8.8.4.4");
+    const int b = addStale("9.9.9.9");
+    SNetNode nodeA, nodeB;
+    manager.copyNodeAt(a, &nodeA);
+    manager.copyNodeAt(b, &nodeB);
+    scene::ITriangleSelector* selectorA = nodeA.sceneNode->getTriangleSelector();
+    ASSERT_TRUE(test::metaHolds(worldSelector, selectorA));
+    manager.pruneOneNode();
+    EXPECT_EQ(manager.nodeCount(), 2);  // one per call
+    EXPECT_EQ(manager.findNodeByAddress("9.9.9.9"), 1);
+    EXPECT_FALSE(test::sceneHolds(smgr, nodeA.sceneNode));
+    EXPECT_FALSE(test::metaHolds(worldSelector, selectorA));
+    EXPECT_TRUE(test::metaHolds(worldSelector, nodeB.sceneNode->getTriangleSelector()));
+
+    // A later add can repeat a listed node's pick identifier; look-ups take the first.
+    ASSERT_EQ(manager.addForeignNode("6.6.6.6"), 2);
+    EXPECT_EQ(manager.findNodeByPickId(nodeB.pickId), 1);
+    EXPECT_EQ(manager.nodeAt(2).pickId, nodeB.pickId);
+    worldSelector = nullptr;
+}
+
+}  // namespace
+}  // namespace tessel

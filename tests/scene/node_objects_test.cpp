@@ -1,0 +1,100 @@
+#include "scene/node_objects.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "nodes/node_manager.h"
+#include "support/test_support.h"
+#include "support/worldnodes_support.h"
+
+namespace tessel {
+namespace {
+using namespace irr;
+
+SSceneContext contextOf(IrrlichtDevice* device) {
+    SSceneContext context;
+    context.sceneManager = device->getSceneManager();
+    context.videoDriver = device->getVideoDriver();
+    return context;
+}
+
+SNetNode nodeCopy(int index) {
+    SNetNode copy;
+    cNodeManager().copyNodeAt(index, &copy);
+    return copy;
+}
+
+TEST(NodeObjectsTest, CubesByKindWithIdentifiersAndAges) {
+    test::WorldFixtureDevice fixture;
+    SSceneContext context = contextOf(fixture.device());
+    cNodeManager manager;
+    test::setLocalSubnet("192.168.1.10", "255.255.255.0");
+    manager.addLocalNode("192.168.1.10");
+    manager.addGatewayNode("192.168.1.1");
+    manager.findOrAddNode("192.168.1.20", 0);
+    manager.findOrAddNode("8.8.4.4", 0);
+    createNodeObjects(context);
+    createNodeObjects(context);  // builds nothing more, ages again
+
+    const struct {
+        float edge;
+        const char* texture;
+    } expected[] = {{300, "wall-tessel.bmp"},
+                    {150, "gateway.bmp"},
+                    {250, "wall.bmp"},  // right after the gateway: its own edge, not 150
+                    {250, "wallb.bmp"}};
+    for (int i = 0; i < 4; ++i) {
+        SNetNode node = nodeCopy(i);
+        ASSERT_NE(node.sceneNode, nullptr) << i;
+        EXPECT_EQ(node.sceneNode->getBoundingBox().getExtent(), core::vector3df(expected[i].edge));
+        video::ITexture* texture = node.sceneNode->getMaterial(0).getTexture(0);
+        ASSERT_NE(texture, nullptr);
+        EXPECT_NE(std::string(texture->getName().getPath().c_str()).find(expected[i].texture),
+                  std::string::npos);
+        EXPECT_EQ(node.pickId, (i + 1000) | 0x01000000);
+        EXPECT_EQ(node.sceneNode->getID(), node.pickId);
+        EXPECT_EQ(node.sceneNode->getPosition(), node.position);
+        EXPECT_EQ(node.needsSceneNode, 0);
+        EXPECT_EQ(node.age, 2);
+        EXPECT_EQ(node.sceneNode->getAnimators().size(), 2u);  // rotation, collision
+        EXPECT_NE(node.sceneNode->getTriangleSelector(), nullptr);
+    }
+    EXPECT_EQ(fixture.scene()->getRootSceneNode()->getChildren().size(), 4u);
+}
+
+TEST(NodeObjectsTest, MissingTextureEndsThePassUntilItAppears) {
+    test::TempDir dir;
+    test::ScopedCwd cwd(dir.path());
+    test::WorldFixtureDevice fixture(false);  // textures from the working folder only
+    video::IVideoDriver* driver = fixture.device()->getVideoDriver();
+    std::filesystem::create_directories(dir.file("Media"));
+    auto writeTexture = [&](const char* name) {
+        video::IImage* image = driver->createImage(video::ECF_R8G8B8, {8, 8});
+        driver->writeImageToFile(image, dir.file(std::string("Media/") + name).c_str());
+        image->drop();
+    };
+    writeTexture("wall-tessel.bmp");
+    writeTexture("wall.bmp");
+    SSceneContext context = contextOf(fixture.device());
+    cNodeManager manager;
+    manager.addLocalNode("192.168.1.10");
+    manager.addGatewayNode("192.168.1.1");
+    manager.addLocalNode("192.168.1.20");
+    for (int pass = 1; pass <= 2; ++pass) {
+        createNodeObjects(context);
+        EXPECT_EQ(nodeCopy(0).age, pass);
+        EXPECT_EQ(nodeCopy(1).needsSceneNode, 1);  // the gateway stays pending
+        EXPECT_EQ(nodeCopy(1).sceneNode, nullptr);
+        EXPECT_EQ(nodeCopy(1).age + nodeCopy(2).age, 0);  // it and every later node unaged
+        EXPECT_EQ(nodeCopy(2).sceneNode, nullptr);
+    }
+    writeTexture("gateway.bmp");
+    createNodeObjects(context);
+    EXPECT_NE(nodeCopy(2).sceneNode, nullptr);
+    EXPECT_EQ(nodeCopy(2).age, 1);
+}
+
+}  // namespace
+}  // namespace tessel

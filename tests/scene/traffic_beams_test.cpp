@@ -1,0 +1,168 @@
+#include "scene/traffic_beams.h"
+
+#include <gtest/gtest.h>
+
+#include "app/globals.h"
+#include "capture/adapter_lists.h"
+#include "nodes/node_manager.h"
+#include "scene/connection_list.h"
+#include "support/test_support.h"
+
+namespace tessel {
+namespace {
+
+using irr::core::vector3df;
+
+class BeamTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        test::prepareRunFolder(dir.path());  // services.txt for the service names
+        cwd = std::make_unique<test::ScopedCwd>(dir.path());
+        device = test::createNullDevice();
+        ASSERT_NE(device, nullptr);
+        engineDevice = device;
+        localAddresses = {"192.168.0.5"};
+        netMasks = {"255.255.255.0"};
+        manager.clearAllNodes();
+        beamList.clear();
+    }
+    void TearDown() override {
+        beamList.clear();
+        manager.clearAllNodes();
+        engineDevice = nullptr;
+        if (device) device->drop();
+    }
+    void withGateway() {
+        manager.addLocalNode("192.168.0.5");
+        manager.addGatewayNode("192.168.0.1");
+    }
+    vector3df positionOf(const std::string& address) {
+        SNetNode n;
+        EXPECT_TRUE(manager.copyNodeAt(manager.findNodeByAddress(address), &n));
+        return n.position;
+    }
+    CSampleSceneNode* beamAt(std::size_t i) {
+        return static_cast<CSampleSceneNode*>(beamList.at(i).beam);
+    }
+    irr::scene::ISceneManager* smgr() { return device->getSceneManager(); }
+
+    test::TempDir dir;
+    std::unique_ptr<test::ScopedCwd> cwd;
+    irr::IrrlichtDevice* device = nullptr;
+    cNodeManager manager;
+};
+
+TEST_F(BeamTest, SpikeGeometryBoundingBoxAndMaterial) {
+    CSampleSceneNode* beam = new CSampleSceneNode(smgr()->getRootSceneNode(), smgr(), 5,
+                                                  vector3df(0, 0, 0), vector3df(100, 50, -30));
+    beam->drop();
+    EXPECT_EQ(beam->vertex(0).Pos, vector3df(20, 0, 0));
+    EXPECT_EQ(beam->vertex(1).Pos, vector3df(20, -20, 20));
+    EXPECT_EQ(beam->vertex(2).Pos, vector3df(20, -20, -20));
+    EXPECT_EQ(beam->vertex(3).Pos, vector3df(120, 50, -30));
+    EXPECT_EQ(beam->vertex(5).Pos, vector3df(120, 30, -50));
+    EXPECT_EQ(beam->vertex(0).TCoords, irr::core::vector2df(1, 0));
+    EXPECT_EQ(beam->vertex(2).TCoords, irr::core::vector2df(0, 1));
+    EXPECT_EQ(beam->vertex(4).Normal, vector3df(1, 1, 1));
+    EXPECT_EQ(beam->vertex(4).Color, irr::video::SColor(0xFFFFFFFF));
+    // Vertices 4 and 5 are not drawn but span the box.
+    EXPECT_EQ(beam->getBoundingBox().MinEdge, vector3df(20, -20, -50));
+    EXPECT_EQ(beam->getBoundingBox().MaxEdge, vector3df(120, 50, 20));
+    // Through the base-class interface: the engine must see one material.
+    irr::scene::ISceneNode* asNode = beam;
+    EXPECT_EQ(asNode->getMaterialCount(), 1u);
+    EXPECT_FALSE(asNode->getMaterial(0).Lighting);
+    EXPECT_EQ(CSampleSceneNode::kIndices[3 * 3 + 2], 1);  // fourth triangle (2, 0, 1)
+    EXPECT_EQ(beam->getPosition(), vector3df(0, 0, 0));
+    smgr()->drawAll();  // renders through the NULL driver without fault
+}
+
+TEST_F(BeamTest, ConnectionsAreDrawnFromTheGatewayAndClosedOnlyByTheOpener) {
+    withGateway();
+    startTrafficBeam("192.168.0.5", "192.168.0.9", 1025, 80);
+    ASSERT_EQ(beamList.size(), 1u);
+    const STrafficBeam& r = beamList[0];
+    EXPECT_EQ(r.pickId, 1999 | 0x02000000);
+    EXPECT_EQ(r.service, "http");
+    ASSERT_NE(r.beam, nullptr);
+    EXPECT_EQ(r.beam->getID(), r.pickId);
+    EXPECT_EQ(smgr()->getSceneNodeFromId(r.pickId), r.beam);
+    // Both local, yet drawn from the gateway to the destination.
+    EXPECT_EQ(beamAt(0)->vertex(0).Pos, positionOf("192.168.0.1") + vector3df(20, 0, 0));
+    EXPECT_EQ(beamAt(0)->vertex(3).Pos, positionOf("192.168.0.9") + vector3df(20, 0, 0));
+    irr::video::ITexture* texture = r.beam->getMaterial(0).getTexture(0);
+    ASSERT_NE(texture, nullptr);
+    EXPECT_NE(std::string(texture->getName().getPath().c_str()).find("laserbeam"),
+              std::string::npos);
+
+    // Known in either direction: nothing added.
+    startTrafficBeam("192.168.0.5", "192.168.0.9", 1025, 80);
+    startTrafficBeam("192.168.0.9", "192.168.0.5", 80, 1025);
+    EXPECT_EQ(beamList.size(), 1u);
+
+    irr::scene::ISceneNode* beam = r.beam;
+    beam->grab();                                           // to see it leave the scene
+    endConnection("192.168.0.9", "192.168.0.5", 80, 1025);  // the responder's FIN
+    EXPECT_EQ(beamList.size(), 1u);
+    endConnection("192.168.0.5", "192.168.0.9", 1025, 80);
+    EXPECT_TRUE(beamList.empty());
+    EXPECT_EQ(beam->getParent(), nullptr);
+    beam->drop();
+}
+
+TEST_F(BeamTest, WithoutGatewayFromSourceAndIdentifiersCanRepeat) {
+    manager.addLocalNode("192.168.0.5");
+    startTrafficBeam("192.168.0.5", "8.8.8.8", 40000, 53);
+    startTrafficBeam("192.168.0.7", "192.168.0.5", 40001, 22);
+    ASSERT_EQ(beamList.size(), 2u);
+    EXPECT_EQ(beamAt(0)->vertex(0).Pos, positionOf("192.168.0.5") + vector3df(20, 0, 0));
+    EXPECT_EQ(beamAt(1)->vertex(0).Pos, positionOf("192.168.0.7") + vector3df(20, 0, 0));
+    EXPECT_EQ(beamAt(1)->vertex(3).Pos, positionOf("192.168.0.5") + vector3df(20, 0, 0));
+    EXPECT_EQ(beamList[1].pickId, 2000 | 0x02000000);
+    endConnection("192.168.0.5", "8.8.8.8", 40000, 53);
+    startTrafficBeam("192.168.0.5", "1.1.1.1", 40002, 443);
+    ASSERT_EQ(beamList.size(), 2u);
+    EXPECT_EQ(beamList[1].pickId, beamList[0].pickId);  // (1 + 1999) again
+    EXPECT_EQ(findConnectionByPickId(beamList[1].pickId), 0);
+}
+
+TEST_F(BeamTest, FullNodeListGivesARecordWithoutBeamThatNothingRemoves) {
+    withGateway();
+    for (int i = 2; i < kNodeListLimit; ++i)
+        manager.addForeignNode("10." + std::to_string(i / 256) + "." + std::to_string(i % 256) +
+                               ".1");
+    ASSERT_EQ(manager.nodeCount(), kNodeListLimit);
+    startTrafficBeam("192.168.0.5", "77.77.77.77", 5000, 80);
+    ASSERT_EQ(beamList.size(), 1u);
+    EXPECT_EQ(beamList[0].beam, nullptr);
+    EXPECT_EQ(beamList[0].pickId, 0);
+    startTrafficBeam("77.77.77.77", "192.168.0.5", 80, 5000);  // still blocks a second record
+    endConnection("192.168.0.5", "77.77.77.77", 5000, 80);
+    EXPECT_EQ(beamList.size(), 1u);
+}
+
+TEST_F(BeamTest, QueuedEventsApplyInOrderAndGatewayLinkIsUnpickable) {
+    withGateway();
+    createGatewayLink();
+    EXPECT_TRUE(beamList.empty());
+    irr::scene::ISceneNode* link = nullptr;
+    for (irr::scene::ISceneNode* n : smgr()->getRootSceneNode()->getChildren())
+        if (dynamic_cast<CSampleSceneNode*>(n)) link = n;
+    ASSERT_NE(link, nullptr);
+    EXPECT_EQ(link->getID(), 0);
+    CSampleSceneNode* spike = static_cast<CSampleSceneNode*>(link);
+    EXPECT_EQ(spike->vertex(0).Pos, positionOf("192.168.0.1") + vector3df(20, 0, 0));
+    EXPECT_EQ(spike->vertex(3).Pos, positionOf("192.168.0.5") + vector3df(20, 0, 0));
+
+    queueBeamStart("192.168.0.5", "9.9.9.9", 1, 2);
+    queueBeamEnd("192.168.0.5", "9.9.9.9", 1, 2);
+    queueBeamStart("192.168.0.5", "9.9.9.9", 3, 4);
+    EXPECT_TRUE(beamList.empty());  // nothing happens before the main loop applies them
+    applyQueuedBeamEvents();
+    ASSERT_EQ(beamList.size(), 1u);
+    EXPECT_EQ(beamList[0].sourcePort, 3);
+    EXPECT_GE(manager.findNodeByAddress("9.9.9.9"), 2);
+}
+
+}  // namespace
+}  // namespace tessel

@@ -1,0 +1,77 @@
+#include "support/ui_fixture.h"
+
+#include <cstring>
+
+#include "app/fading_text_list.h"
+#include "app/globals.h"
+#include "support/test_support.h"
+
+namespace tessel::test {
+
+using namespace irr;
+
+UiFixture::UiFixture(bool mountMedia, bool withMessageList) {
+    device = createNullDevice(mountMedia, 1000, 600);
+    if (!device) return;
+    smgr = device->getSceneManager();
+    gui = device->getGUIEnvironment();
+    engineDevice = device;
+    windowWidth = 1000;
+    windowHeight = 600;
+    device->getTimer()->stop();
+    setTime(10000);
+    if (withMessageList)
+        messageList = new CFadingTextList(gui, gui->getBuiltInFont(),
+                                          core::rect<s32>(780, 10, 990, 500), 255, 10, true);
+}
+
+UiFixture::~UiFixture() {
+    destroyMessageList();
+    engineDevice = nullptr;
+    if (device) device->drop();
+}
+
+void UiFixture::drawScene() {
+    video::IVideoDriver* driver = device->getVideoDriver();
+    driver->beginScene(true, true, video::SColor(0, 200, 200, 200));
+    smgr->drawAll();
+    driver->endScene();
+}
+
+std::string UiFixture::newestMessage() const {
+    return messageList && messageList->lineCount() > 0 ? narrow(messageList->line(0)->getText())
+                                                       : std::string();
+}
+
+SEvent keyEvent(EKEY_CODE key, bool pressed) {
+    SEvent e;
+    std::memset(&e, 0, sizeof(e));
+    e.EventType = EET_KEY_INPUT_EVENT;
+    e.KeyInput.Key = key;
+    e.KeyInput.PressedDown = pressed;
+    return e;
+}
+
+SEvent leftClickEvent() {
+    SEvent e;
+    std::memset(&e, 0, sizeof(e));
+    e.EventType = EET_MOUSE_INPUT_EVENT;
+    e.MouseInput.Event = EMIE_LMOUSE_PRESSED_DOWN;
+    e.MouseInput.ButtonStates = EMBSM_LEFT;
+    return e;
+}
+
+SEvent wheelEvent(float wheel) {
+    SEvent e = leftClickEvent();
+    e.MouseInput.Event = EMIE_MOUSE_WHEEL;
+    e.MouseInput.Wheel = wheel;
+    return e;
+}
+
+std::string narrow(const wchar_t* text) {
+    std::string out;
+    for (; text && *text; ++text) out.push_back(static_cast<char>(*text));
+    return out;
+}
+
+}  // namespace tessel::test

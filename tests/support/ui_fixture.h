@@ -1,0 +1,34 @@
+#pragma once
+// Headless engine set-up shared by the HUD, input and tour tests: a NULL-driver device published
+// as engineDevice with its timer stopped (tests set the time), and optionally a message list on
+// the built-in font so posts can be read back.
+#include <irrlicht.h>
+
+#include <string>
+
+namespace tessel::test {
+
+class UiFixture {
+  public:
+    explicit UiFixture(bool mountMedia = false, bool withMessageList = true);
+    ~UiFixture();
+    UiFixture(const UiFixture&) = delete;
+    UiFixture& operator=(const UiFixture&) = delete;
+
+    void setTime(irr::u32 ms) { device->getTimer()->setTime(ms); }
+    void setCursor(int x, int y) { device->getCursorControl()->setPosition(x, y); }
+    // One frame of scene drawing, so transforms, animators and the pick ray are current.
+    void drawScene();
+    std::string newestMessage() const;
+
+    irr::IrrlichtDevice* device = nullptr;
+    irr::scene::ISceneManager* smgr = nullptr;
+    irr::gui::IGUIEnvironment* gui = nullptr;
+};
+
+irr::SEvent keyEvent(irr::EKEY_CODE key, bool pressed);
+irr::SEvent leftClickEvent();
+irr::SEvent wheelEvent(float wheel);
+std::string narrow(const wchar_t* text);
+
+}  // namespace tessel::test

@@ -1,0 +1,33 @@
+#pragma once
+// Helpers for the node list and scene tests: a headless device that goes with the test, and a
+// fresh process-wide node list, beam list and collision world.
+#include <irrlicht.h>
+
+#include <string>
+
+namespace tessel::test {
+
+// A NULL-driver device (res.dat mounted) dropped on destruction; resets the shared lists first.
+class WorldFixtureDevice {
+  public:
+    explicit WorldFixtureDevice(bool mountMedia = true);
+    ~WorldFixtureDevice();
+    WorldFixtureDevice(const WorldFixtureDevice&) = delete;
+    WorldFixtureDevice& operator=(const WorldFixtureDevice&) = delete;
+    irr::IrrlichtDevice* device() const { return device_; }
+    irr::scene::ISceneManager* scene() const { return device_->getSceneManager(); }
+
+  private:
+    irr::IrrlichtDevice* device_ = nullptr;
+};
+
+// Empties the node list and the beam list and forgets the adapter's addresses.
+void resetNodeWorld();
+// Sets this host's address and mask as adapter discovery would.
+void setLocalSubnet(const std::string& address, const std::string& mask);
+// True when `meta` holds `selector` directly.
+bool metaHolds(irr::scene::ITriangleSelector* meta, irr::scene::ITriangleSelector* selector);
+// True when `node` is still in the scene graph under the root.
+bool sceneHolds(irr::scene::ISceneManager* smgr, irr::scene::ISceneNode* node);
+
+}  // namespace tessel::test
