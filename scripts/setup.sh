@@ -6,7 +6,7 @@ packages=(
   libirrlicht-dev libpcap-dev libsdl2-dev libx11-dev libgl-dev libfreetype-dev fonts-dejavu-core fonts-dejavu-extra
   xfonts-base xdg-utils libcap2-bin
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth xdotool x11-utils libgl1-mesa-dri iproute2 clang python3 curl iputils-ping
+  xvfb xauth xdotool x11-utils libgl1-mesa-dri iproute2 clang python3 curl iputils-ping tcpdump
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -6,7 +6,9 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${TESSEL_BUILD_DIR:-$top/build}
 "$top/scripts/setup.sh"
-TESSEL_BUILD_DIR="$build" "$top/scripts/build.sh"
+# TESSEL_CMAKE_ARGS: extra configure flags (the sanitizer builds use it).
+# shellcheck disable=SC2086
+TESSEL_BUILD_DIR="$build" "$top/scripts/build.sh" ${TESSEL_CMAKE_ARGS:-}
 
 jobs=${TESSEL_TEST_JOBS:-2}
 ctest_cmd=(ctest --test-dir "$build" --output-on-failure --no-tests=error -j "$jobs" "$@")

@@ -4,6 +4,7 @@
 #include <ft2build.h>
 #include FT_FREETYPE_H
 #include <irrlicht.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
@@ -11,7 +12,6 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <sys/stat.h>
 #include <vector>
 
 using namespace irr;
@@ -28,7 +28,7 @@ Rgba rgb(int r, int g, int b, int a = 255) {
 
 // A plain RGBA raster; drawing clips at the edges.
 class Canvas {
-public:
+  public:
     Canvas(int w, int h, Rgba fill = Rgba{}) : width(w), height(h), px(w * h, fill) {}
 
     void set(int x, int y, Rgba c) {
@@ -47,7 +47,8 @@ public:
         auto mix = [&](u8 s, u8 t) {
             return static_cast<u8>(std::lround((s * a + t * da * (1 - a)) / oa));
         };
-        d = Rgba{mix(c.r, d.r), mix(c.g, d.g), mix(c.b, d.b), static_cast<u8>(std::lround(oa * 255))};
+        d = Rgba{mix(c.r, d.r), mix(c.g, d.g), mix(c.b, d.b),
+                 static_cast<u8>(std::lround(oa * 255))};
     }
 
     void fillRect(int x0, int y0, int x1, int y1, Rgba c) {
@@ -96,7 +97,7 @@ public:
 };
 
 class Typeface {
-public:
+  public:
     Typeface(FT_Library lib, const std::string& file) {
         ok = FT_New_Face(lib, file.c_str(), 0, &face) == 0;
     }
@@ -109,7 +110,8 @@ public:
     void size(int pixels) { FT_Set_Pixel_Sizes(face, 0, pixels); }
     int ascender() const { return static_cast<int>(face->size->metrics.ascender >> 6); }
     int lineHeight() const {
-        return static_cast<int>((face->size->metrics.ascender - face->size->metrics.descender) >> 6);
+        return static_cast<int>((face->size->metrics.ascender - face->size->metrics.descender) >>
+                                6);
     }
     int textWidth(const std::string& text) {
         int w = 0;
@@ -136,7 +138,7 @@ public:
 };
 
 class Writer {
-public:
+  public:
     Writer(video::IVideoDriver* d, std::string dir) : driver(d), out(std::move(dir)) {}
     bool save(const Canvas& c, const std::string& name, bool opaque = false) {
         video::IImage* img = driver->createImage(
@@ -155,7 +157,7 @@ public:
         return ok;
     }
 
-private:
+  private:
     video::IVideoDriver* driver;
     std::string out;
 };
@@ -166,7 +168,8 @@ private:
 // drawn white on black, one-bit, so the engine's tint colours them cleanly.
 Canvas makeFont(Typeface& tf, int pixels) {
     tf.size(pixels);
-    const Rgba kUpperLeft = rgb(255, 255, 0), kLowerRight = rgb(255, 0, 0), kBackground = rgb(0, 0, 0);
+    const Rgba kUpperLeft = rgb(255, 255, 0), kLowerRight = rgb(255, 0, 0),
+               kBackground = rgb(0, 0, 0);
     const int boxHeight = tf.lineHeight() + 1;  // one padding row carries the markers
     const int imageWidth = 512;
     struct Glyph {
@@ -179,14 +182,16 @@ Canvas makeFont(Typeface& tf, int pixels) {
     std::vector<Glyph> glyphs;
     for (int ch = 32; ch < 127; ++ch) {
         Glyph g{};
-        if (FT_Load_Char(tf.face, static_cast<FT_ULong>(ch), FT_LOAD_RENDER | FT_LOAD_TARGET_MONO) == 0) {
+        if (FT_Load_Char(tf.face, static_cast<FT_ULong>(ch),
+                         FT_LOAD_RENDER | FT_LOAD_TARGET_MONO) == 0) {
             FT_GlyphSlot s = tf.face->glyph;
             g.advance = std::max(1, static_cast<int>(s->advance.x >> 6));
             g.bitmap = s->bitmap;
             g.left = s->bitmap_left;
             g.top = s->bitmap_top;
             g.pitch = s->bitmap.pitch;
-            g.bits.assign(s->bitmap.buffer, s->bitmap.buffer + s->bitmap.rows * std::abs(s->bitmap.pitch));
+            g.bits.assign(s->bitmap.buffer,
+                          s->bitmap.buffer + s->bitmap.rows * std::abs(s->bitmap.pitch));
         } else {
             g.advance = pixels / 3;
         }
@@ -255,7 +260,9 @@ Canvas makeGlow(int size, Rgba colour) {
             float k = std::clamp(1.0f - d, 0.0f, 1.0f);
             k = k * k;
             float core = std::clamp(1.0f - d * 3, 0.0f, 1.0f);
-            auto ch = [&](u8 v) { return std::min(255, static_cast<int>(v * k + 255 * core * 0.8f)); };
+            auto ch = [&](u8 v) {
+                return std::min(255, static_cast<int>(v * k + 255 * core * 0.8f));
+            };
             c.set(x, y, rgb(ch(colour.r), ch(colour.g), ch(colour.b)));
         }
     return c;
@@ -334,129 +341,137 @@ int main(int argc, char** argv) {
 
     FT_Library ft;
     if (FT_Init_FreeType(&ft) != 0) return 1;
-    Typeface bold(ft, argv[3]);
-    Typeface regular(ft, argv[4]);
-    if (!bold.ok || !regular.ok) {
-        std::fprintf(stderr, "make_media: cannot load the fonts %s, %s\n", argv[3], argv[4]);
-        return 1;
-    }
-
-    Writer media(driver, mediaDir);
-    Writer top(driver, outDir);
     bool ok = true;
-    const Rgba tint = rgb(105, 155, 106);
-
-    ok &= media.save(makeFont(bold, 13), "fonthaettenschweiler.bmp", true);
-
-    for (const char* kind : {"exit", "demo", "graph", "log", "screenshot", "config", "help"})
-        ok &= media.save(makeIcon(kind), std::string("icon-") + kind + ".png");
-
-    {  // Logo: the name in the HUD tint with a dark outline, on transparency.
-        Canvas c(220, 56, rgb(0, 0, 0, 0));
-        bold.size(40);
-        for (int dy = -2; dy <= 2; ++dy)
-            for (int dx = -2; dx <= 2; ++dx) bold.draw(c, 8 + dx, 42 + dy, "TESSEL", rgb(10, 20, 12, 200));
-        bold.draw(c, 8, 42, "TESSEL", tint);
-        regular.size(11);
-        regular.draw(c, 12, 54, "live network traffic", rgb(200, 225, 200, 230));
-        ok &= media.save(c, "tessel5logo.png");
-    }
-    {  // Window and desktop icon: a little cube.
-        Canvas c(32, 32, rgb(0, 0, 0, 0));
-        c.fillRect(6, 10, 22, 26, rgb(70, 120, 75));
-        c.fillRect(22, 10, 27, 26, rgb(45, 80, 50));
-        c.fillRect(6, 5, 22, 10, rgb(150, 200, 150));
-        c.frame(6, 10, 22, 26, 1, rgb(220, 240, 220));
-        c.line(10, 18, 26, 6, 2, rgb(255, 60, 60));
-        ok &= media.save(c, "tessel-icon.png");
-    }
-    {  // Help card: the keys and buttons, readable at 512 x 512.
-        Canvas c(512, 512, rgb(18, 30, 20, 225));
-        c.frame(0, 0, 512, 512, 3, tint);
-        std::vector<std::string> lines = readLines(argv[2]);
-        int y = 34;
-        for (std::size_t i = 0; i < lines.size() && y < 505; ++i) {
-            const std::string& l = lines[i];
-            bool heading = !l.empty() && l[0] == '#';
-            if (heading && i > 0) y += 14;
-            Typeface& tf = heading ? bold : regular;
-            tf.size(heading ? 22 : 15);
-            std::string text = heading ? l.substr(l.find_first_not_of("# ")) : l;
-            std::size_t tab = text.find('\t');
-            if (tab != std::string::npos) {
-                bold.size(15);
-                bold.draw(c, 24, y, text.substr(0, tab), rgb(190, 235, 190));
-                regular.size(15);
-                regular.draw(c, 150, y, text.substr(tab + 1), rgb(230, 240, 230));
-            } else {
-                tf.draw(c, 24, y, text, heading ? tint : rgb(230, 240, 230));
-            }
-            y += heading ? 30 : 20;
+    {  // the faces go before the library
+        Typeface bold(ft, argv[3]);
+        Typeface regular(ft, argv[4]);
+        if (!bold.ok || !regular.ok) {
+            std::fprintf(stderr, "make_media: cannot load the fonts %s, %s\n", argv[3], argv[4]);
+            return 1;
         }
-        ok &= media.save(c, "help.png");
-    }
-    {  // Frame and grid behind the traffic-rate graph.
-        Canvas c(220, 120, rgb(10, 18, 12, 170));
-        for (int x = 10; x < 220; x += 20) c.fillRect(x, 0, x + 1, 120, rgb(105, 155, 106, 90));
-        for (int y = 10; y < 120; y += 20) c.fillRect(0, y, 220, y + 1, rgb(105, 155, 106, 90));
-        c.frame(0, 0, 220, 120, 2, tint);
-        ok &= media.save(c, "statsgrid.png");
-    }
-    {  // Flat heightmap: 129 x 129 at scale 100 covers 0..12800 in x and z.
-        Canvas c(129, 129, rgb(0, 0, 0));
-        ok &= media.save(c, "terrain-flatheightmap.jpg", true);
-    }
-    {  // Ground texture, stretched once over the whole terrain: 32 x 32 cells of 400 units.
-        Canvas c(512, 512, rgb(12, 22, 14));
-        for (int i = 0; i < 512; i += 16) {
-            Rgba line = (i % 128 == 0) ? rgb(90, 160, 95) : rgb(40, 85, 45);
-            c.fillRect(i, 0, i + 1, 512, line);
-            c.fillRect(0, i, 512, i + 1, line);
-        }
-        ok &= media.save(c, "grid.jpg", true);
-    }
-    ok &= media.save(Canvas(64, 64, rgb(0, 0, 0)), "blacktile.jpg", true);
-    ok &= media.save(makeWallTexture(rgb(170, 120, 30), rgb(230, 180, 60), rgb(255, 235, 160), "G", bold),
-                     "gateway.bmp", true);
-    ok &= media.save(makeWallTexture(rgb(40, 110, 50), rgb(105, 155, 106), rgb(220, 255, 220), "T", bold),
-                     "wall-tessel.bmp", true);
-    ok &= media.save(makeWallTexture(rgb(45, 75, 120), rgb(90, 130, 190), rgb(190, 215, 255), "", bold),
-                     "wall.bmp", true);
-    ok &= media.save(makeWallTexture(rgb(120, 45, 45), rgb(180, 80, 70), rgb(255, 200, 190), "", bold),
-                     "wallb.bmp", true);
-    {  // Beam: hot core fading to red at the edges.
-        Canvas c(64, 64, rgb(0, 0, 0));
-        for (int y = 0; y < 64; ++y)
-            for (int x = 0; x < 64; ++x) {
-                float d = std::fabs(x + 0.5f - 32) / 32;
-                float k = std::clamp(1.0f - d, 0.0f, 1.0f);
-                c.set(x, y, rgb(static_cast<int>(80 + 175 * k), static_cast<int>(230 * k * k * k),
-                                static_cast<int>(200 * k * k * k * k)));
-            }
-        ok &= media.save(c, "laserbeam.bmp", true);
-    }
-    ok &= media.save(makeGlow(64, rgb(255, 40, 30)), "particlered.bmp", true);
-    ok &= media.save(makeGlow(64, rgb(40, 110, 255)), "particleblue.bmp", true);
-    ok &= media.save(makeGlow(64, rgb(40, 255, 70)), "particlegreen.bmp", true);
-    {  // Splash: pure green (the see-through colour) around a dark card.
-        Canvas c(420, 220, rgb(0, 255, 0));
-        for (int y = 20; y < 200; ++y)
-            for (int x = 20; x < 400; ++x) c.set(x, y, rgb(16, 28 + (y - 20) / 6, 18));
-        c.frame(20, 20, 400, 200, 3, tint);
-        bold.size(64);
-        int w = bold.textWidth("TESSEL");
-        bold.draw(c, (420 - w) / 2, 120, "TESSEL", tint);
-        regular.size(16);
-        std::string sub = "watching your network in 3D";
-        w = regular.textWidth(sub);
-        regular.draw(c, (420 - w) / 2, 160, sub, rgb(200, 225, 200));
-        // Anti-aliased edges may not blend into the key colour: keep the border pure.
-        for (int y = 0; y < 220; ++y)
-            for (int x = 0; x < 420; ++x)
-                if (x < 20 || y < 20 || x >= 400 || y >= 200) c.set(x, y, rgb(0, 255, 0));
-        ok &= top.save(c, "splash.bmp", true);
-    }
 
+        Writer media(driver, mediaDir);
+        Writer top(driver, outDir);
+        const Rgba tint = rgb(105, 155, 106);
+
+        ok &= media.save(makeFont(bold, 13), "fonthaettenschweiler.bmp", true);
+
+        for (const char* kind : {"exit", "demo", "graph", "log", "screenshot", "config", "help"})
+            ok &= media.save(makeIcon(kind), std::string("icon-") + kind + ".png");
+
+        {  // Logo: the name in the HUD tint with a dark outline, on transparency.
+            Canvas c(220, 56, rgb(0, 0, 0, 0));
+            bold.size(40);
+            for (int dy = -2; dy <= 2; ++dy)
+                for (int dx = -2; dx <= 2; ++dx)
+                    bold.draw(c, 8 + dx, 42 + dy, "TESSEL", rgb(10, 20, 12, 200));
+            bold.draw(c, 8, 42, "TESSEL", tint);
+            regular.size(11);
+            regular.draw(c, 12, 54, "live network traffic", rgb(200, 225, 200, 230));
+            ok &= media.save(c, "tessel5logo.png");
+        }
+        {  // Window and desktop icon: a little cube.
+            Canvas c(32, 32, rgb(0, 0, 0, 0));
+            c.fillRect(6, 10, 22, 26, rgb(70, 120, 75));
+            c.fillRect(22, 10, 27, 26, rgb(45, 80, 50));
+            c.fillRect(6, 5, 22, 10, rgb(150, 200, 150));
+            c.frame(6, 10, 22, 26, 1, rgb(220, 240, 220));
+            c.line(10, 18, 26, 6, 2, rgb(255, 60, 60));
+            ok &= media.save(c, "tessel-icon.png");
+        }
+        {  // Help card: the keys and buttons, readable at 512 x 512.
+            Canvas c(512, 512, rgb(18, 30, 20, 225));
+            c.frame(0, 0, 512, 512, 3, tint);
+            std::vector<std::string> lines = readLines(argv[2]);
+            int y = 34;
+            for (std::size_t i = 0; i < lines.size() && y < 505; ++i) {
+                const std::string& l = lines[i];
+                bool heading = !l.empty() && l[0] == '#';
+                if (heading && i > 0) y += 14;
+                Typeface& tf = heading ? bold : regular;
+                tf.size(heading ? 22 : 15);
+                std::string text = heading ? l.substr(l.find_first_not_of("# ")) : l;
+                std::size_t tab = text.find('\t');
+                if (tab != std::string::npos) {
+                    bold.size(15);
+                    bold.draw(c, 24, y, text.substr(0, tab), rgb(190, 235, 190));
+                    regular.size(15);
+                    regular.draw(c, 150, y, text.substr(tab + 1), rgb(230, 240, 230));
+                } else {
+                    tf.draw(c, 24, y, text, heading ? tint : rgb(230, 240, 230));
+                }
+                y += heading ? 30 : 20;
+            }
+            ok &= media.save(c, "help.png");
+        }
+        {  // Frame and grid behind the traffic-rate graph.
+            Canvas c(220, 120, rgb(10, 18, 12, 170));
+            for (int x = 10; x < 220; x += 20) c.fillRect(x, 0, x + 1, 120, rgb(105, 155, 106, 90));
+            for (int y = 10; y < 120; y += 20) c.fillRect(0, y, 220, y + 1, rgb(105, 155, 106, 90));
+            c.frame(0, 0, 220, 120, 2, tint);
+            ok &= media.save(c, "statsgrid.png");
+        }
+        {  // Flat heightmap: 129 x 129 at scale 100 covers 0..12800 in x and z.
+            Canvas c(129, 129, rgb(0, 0, 0));
+            ok &= media.save(c, "terrain-flatheightmap.jpg", true);
+        }
+        {  // Ground texture, stretched once over the whole terrain: 32 x 32 cells of 400 units.
+            Canvas c(512, 512, rgb(12, 22, 14));
+            for (int i = 0; i < 512; i += 16) {
+                Rgba line = (i % 128 == 0) ? rgb(90, 160, 95) : rgb(40, 85, 45);
+                c.fillRect(i, 0, i + 1, 512, line);
+                c.fillRect(0, i, 512, i + 1, line);
+            }
+            ok &= media.save(c, "grid.jpg", true);
+        }
+        ok &= media.save(Canvas(64, 64, rgb(0, 0, 0)), "blacktile.jpg", true);
+        ok &= media.save(
+            makeWallTexture(rgb(170, 120, 30), rgb(230, 180, 60), rgb(255, 235, 160), "G", bold),
+            "gateway.bmp", true);
+        ok &= media.save(
+            makeWallTexture(rgb(40, 110, 50), rgb(105, 155, 106), rgb(220, 255, 220), "T", bold),
+            "wall-tessel.bmp", true);
+        ok &= media.save(
+            makeWallTexture(rgb(45, 75, 120), rgb(90, 130, 190), rgb(190, 215, 255), "", bold),
+            "wall.bmp", true);
+        ok &= media.save(
+            makeWallTexture(rgb(120, 45, 45), rgb(180, 80, 70), rgb(255, 200, 190), "", bold),
+            "wallb.bmp", true);
+        {  // Beam: hot core fading to red at the edges.
+            Canvas c(64, 64, rgb(0, 0, 0));
+            for (int y = 0; y < 64; ++y)
+                for (int x = 0; x < 64; ++x) {
+                    float d = std::fabs(x + 0.5f - 32) / 32;
+                    float k = std::clamp(1.0f - d, 0.0f, 1.0f);
+                    c.set(x, y,
+                          rgb(static_cast<int>(80 + 175 * k), static_cast<int>(230 * k * k * k),
+                              static_cast<int>(200 * k * k * k * k)));
+                }
+            ok &= media.save(c, "laserbeam.bmp", true);
+        }
+        ok &= media.save(makeGlow(64, rgb(255, 40, 30)), "particlered.bmp", true);
+        ok &= media.save(makeGlow(64, rgb(40, 110, 255)), "particleblue.bmp", true);
+        ok &= media.save(makeGlow(64, rgb(40, 255, 70)), "particlegreen.bmp", true);
+        {  // Splash: pure green (the see-through colour) around a dark card.
+            Canvas c(420, 220, rgb(0, 255, 0));
+            for (int y = 20; y < 200; ++y)
+                for (int x = 20; x < 400; ++x) c.set(x, y, rgb(16, 28 + (y - 20) / 6, 18));
+            c.frame(20, 20, 400, 200, 3, tint);
+            bold.size(64);
+            int w = bold.textWidth("TESSEL");
+            bold.draw(c, (420 - w) / 2, 120, "TESSEL", tint);
+            regular.size(16);
+            std::string sub = "watching your network in 3D";
+            w = regular.textWidth(sub);
+            regular.draw(c, (420 - w) / 2, 160, sub, rgb(200, 225, 200));
+            // Anti-aliased edges may not blend into the key colour: keep the border pure.
+            for (int y = 0; y < 220; ++y)
+                for (int x = 0; x < 420; ++x)
+                    if (x < 20 || y < 20 || x >= 400 || y >= 200) c.set(x, y, rgb(0, 255, 0));
+            ok &= top.save(c, "splash.bmp", true);
+        }
+    }
+    FT_Done_FreeType(ft);
     device->drop();
     return ok ? 0 : 1;
 }

@@ -51,17 +51,22 @@ bool parseSize(const std::string& text, std::string* out) {
 }
 
 bool parseDriver(const std::string& text, std::string* out) {
-    if (text == "opengl" || text == "2") *out = "2";
-    else if (text == "software" || text == "3") *out = "3";
-    else if (text == "burnings" || text == "4") *out = "4";
-    else return false;
+    if (text == "opengl" || text == "2")
+        *out = "2";
+    else if (text == "software" || text == "3")
+        *out = "3";
+    else if (text == "burnings" || text == "4")
+        *out = "4";
+    else
+        return false;
     return true;
 }
 
 bool validNicName(const std::string& name) {
     if (name.empty() || name.size() > 255) return false;
     for (char c : name)
-        if (c == '\n' || c == '\r' || c == '=' || static_cast<unsigned char>(c) < 0x20) return false;
+        if (c == '\n' || c == '\r' || c == '=' || static_cast<unsigned char>(c) < 0x20)
+            return false;
     return true;
 }
 

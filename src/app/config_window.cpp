@@ -47,13 +47,14 @@ std::string adapterLine(const CaptureAdapter& a) {
 // Looks for res.dat in the current folder, beside the program, and in an installed data folder.
 void mountMedia(io::IFileSystem* fs) {
     std::string dir = programDirectory();
-    for (const std::string& p : {std::string("res.dat"), dir + "/res.dat", dir + "/../share/tessel/res.dat"})
+    for (const std::string& p :
+         {std::string("res.dat"), dir + "/res.dat", dir + "/../share/tessel/res.dat"})
         if (access(p.c_str(), R_OK) == 0 && fs->addFileArchive(p.c_str(), true, true, io::EFAT_ZIP))
             return;
 }
 
 class ConfigWindow : public IEventReceiver {
-public:
+  public:
     ConfigWindow(IrrlichtDevice* d, bool respawn) : device(d), startTessel(respawn) {
         std::string routes = readRouteTable();
         std::string error;
@@ -100,7 +101,7 @@ public:
     bool finished() const { return done; }
     int status() const { return exitStatus; }
 
-private:
+  private:
     void build(const std::string& listError) {
         gui::IGUIEnvironment* gui = device->getGUIEnvironment();
         gui::IGUISkin* skin = gui->getSkin();
@@ -109,11 +110,12 @@ private:
         // Tessel's tint on every colour role, with light text so it stays readable.
         u32 alpha = choices.opaque ? 255 : 150;
         for (s32 i = 0; i < gui::EGDC_COUNT; ++i)
-            skin->setColor(static_cast<gui::EGUI_DEFAULT_COLOR>(i), video::SColor(alpha, 105, 155, 106));
+            skin->setColor(static_cast<gui::EGUI_DEFAULT_COLOR>(i),
+                           video::SColor(alpha, 105, 155, 106));
         const video::SColor light(255, 235, 245, 235);
-        for (gui::EGUI_DEFAULT_COLOR c : {gui::EGDC_BUTTON_TEXT, gui::EGDC_HIGH_LIGHT_TEXT,
-                                          gui::EGDC_WINDOW_SYMBOL, gui::EGDC_ACTIVE_CAPTION,
-                                          gui::EGDC_INACTIVE_CAPTION, gui::EGDC_TOOLTIP})
+        for (gui::EGUI_DEFAULT_COLOR c :
+             {gui::EGDC_BUTTON_TEXT, gui::EGDC_HIGH_LIGHT_TEXT, gui::EGDC_WINDOW_SYMBOL,
+              gui::EGDC_ACTIVE_CAPTION, gui::EGDC_INACTIVE_CAPTION, gui::EGDC_TOOLTIP})
             skin->setColor(c, light);
         skin->setColor(gui::EGDC_GRAY_TEXT, video::SColor(255, 150, 170, 150));
         skin->setColor(gui::EGDC_HIGH_LIGHT, video::SColor(255, 40, 80, 45));
@@ -129,7 +131,8 @@ private:
             adapterList->addItem(toWideCut(adapterLine(a)).c_str());
         adapterList->setSelected(choices.selectedAdapter);
         rights = label(L"", 20, 196, 540, 246);
-        if (!listError.empty()) rights->setText(toWideCut("Cannot list adapters: " + listError).c_str());
+        if (!listError.empty())
+            rights->setText(toWideCut("Cannot list adapters: " + listError).c_str());
 
         label(L"Video driver:", 20, 258, 140, 278);
         driverBox = gui->addComboBox(core::rect<s32>(150, 256, 340, 278), 0, kDriverBox);
@@ -141,8 +144,8 @@ private:
         fullscreenBox = gui->addCheckBox(choices.fullscreen, core::rect<s32>(20, 290, 340, 310), 0,
                                          kFullscreenBox, L"Full screen (800 x 600)");
         label(L"Window size:", 20, 322, 140, 342);
-        widthEdit = gui->addEditBox(toWideCut(choices.width).c_str(), core::rect<s32>(150, 320, 220, 342),
-                                    true, 0, kWidthEdit);
+        widthEdit = gui->addEditBox(toWideCut(choices.width).c_str(),
+                                    core::rect<s32>(150, 320, 220, 342), true, 0, kWidthEdit);
         label(L"x", 228, 322, 240, 342);
         heightEdit = gui->addEditBox(toWideCut(choices.height).c_str(),
                                      core::rect<s32>(246, 320, 316, 342), true, 0, kHeightEdit);
@@ -157,10 +160,12 @@ private:
         showRights();
     }
 
-    gui::IGUIStaticText* label(const wchar_t* text, s32 x0, s32 y0, s32 x1, s32 y1, bool title = false) {
+    gui::IGUIStaticText* label(const wchar_t* text, s32 x0, s32 y0, s32 x1, s32 y1,
+                               bool title = false) {
         gui::IGUIStaticText* t = device->getGUIEnvironment()->addStaticText(
             text, core::rect<s32>(x0, y0, x1, y1), false, true);
-        t->setOverrideColor(title ? video::SColor(255, 150, 210, 150) : video::SColor(255, 225, 235, 225));
+        t->setOverrideColor(title ? video::SColor(255, 150, 210, 150)
+                                  : video::SColor(255, 225, 235, 225));
         return t;
     }
 
@@ -176,7 +181,8 @@ private:
         }
         const std::string& nic = choices.adapters[choices.selectedAdapter].name;
         std::string problem = captureRightsProblem(nic);
-        rights->setText(toWideCut(problem.empty() ? "Tessel can capture on " + nic + "." : problem).c_str());
+        rights->setText(
+            toWideCut(problem.empty() ? "Tessel can capture on " + nic + "." : problem).c_str());
     }
 
     void save() {
@@ -186,7 +192,8 @@ private:
         choices.width = narrow(widthEdit->getText());
         choices.height = narrow(heightEdit->getText());
         s32 driverIndex = driverBox->getSelected();
-        choices.driver = driverIndex >= 0 ? static_cast<int>(driverBox->getItemData(driverIndex)) : 2;
+        choices.driver =
+            driverIndex >= 0 ? static_cast<int>(driverBox->getItemData(driverIndex)) : 2;
         std::map<std::string, std::string> values;
         std::string error;
         if (!choicesToValues(choices, &values, &error)) {
@@ -203,7 +210,8 @@ private:
             char cwd[4096];
             std::string here = getcwd(cwd, sizeof(cwd)) ? cwd : "";
             if (!spawnDetached(tesselProgramPath(), {}, here))
-                std::fprintf(stderr, "tessel-config: cannot start %s\n", tesselProgramPath().c_str());
+                std::fprintf(stderr, "tessel-config: cannot start %s\n",
+                             tesselProgramPath().c_str());
         }
         done = true;
         exitStatus = 0;

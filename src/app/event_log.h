@@ -8,7 +8,7 @@ namespace tessel {
 // "log.txt" in the working directory: one "%s - %s\r\n" line per event (C-locale time stamp,
 // message). logEvent may be called from any thread; wipeLog and destruction from the main thread.
 class cLog {
-public:
+  public:
     // Opens "log.txt" for writing, emptying it. On failure shows "Error: unable to open log.txt
     // file (%d)" and ends the process with status 0.
     cLog();
@@ -19,7 +19,7 @@ public:
     // log.txt" and drops later lines until a reopen succeeds.
     void wipeLog();
 
-private:
+  private:
     std::mutex lock;
     std::FILE* file = nullptr;
 };

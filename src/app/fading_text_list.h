@@ -14,7 +14,7 @@ namespace tessel {
 // addMessage/addMessageWide may be called from any thread: a post from another thread is queued
 // and applied by the main thread in applyPendingMessages(), so GUI texts only change there.
 class CFadingTextList {
-public:
+  public:
     CFadingTextList(irr::gui::IGUIEnvironment* gui, irr::gui::IGUIFont* font,
                     const irr::core::rect<irr::s32>& rectangle, irr::u8 startAlpha,
                     irr::u8 endAlpha, bool topToBottom);
@@ -30,7 +30,7 @@ public:
     int lineCount() const { return count; }
     irr::gui::IGUIStaticText* line(int i) const { return lines[i]; }
 
-private:
+  private:
     void post(const std::wstring& text);
 
     irr::gui::IGUIStaticText** lines = nullptr;

@@ -12,17 +12,17 @@ class cLog;
 class CFadingTextList;
 
 // Process-wide state. Everything here is touched by the main thread only, except where noted.
-extern int windowWidth;   // size of the 3D window; 800 x 600 in full-screen mode
+extern int windowWidth;  // size of the 3D window; 800 x 600 in full-screen mode
 extern int windowHeight;
-extern int enteredEnvironment;       // 1 while the camera follows the mouse
+extern int enteredEnvironment;           // 1 while the camera follows the mouse
 extern std::atomic<int> loggingEnabled;  // read by the capture thread
 extern int statsGraphShown;
 extern int pauseState;  // 1 running, 3 paused
 extern int helpState;   // 1 hidden, 3 shown
 
 extern irr::IrrlichtDevice* engineDevice;  // null until the device exists
-extern cLog* eventLog;                    // logEvent is safe from any thread
-extern CFadingTextList* messageList;      // addMessage is safe from any thread
+extern cLog* eventLog;                     // logEvent is safe from any thread
+extern CFadingTextList* messageList;       // addMessage is safe from any thread
 
 // Posts to the message list when it exists (any thread).
 void postMessage(const std::string& text);

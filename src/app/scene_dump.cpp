@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/globals.h"
+#include "capture/capture_threads.h"
 #include "capture/packet_decoder.h"
 #include "nodes/node_manager.h"
 #include "platform/directory.h"
@@ -21,6 +22,8 @@ using namespace irr;
 namespace {
 
 std::atomic<int> g_dumpRequested{0};
+// serviceSceneDump runs once per frame, so this counts the frames drawn (main thread only).
+std::uint64_t g_framesServiced = 0;
 
 void onDumpSignal(int) { g_dumpRequested.store(1); }
 
@@ -52,10 +55,10 @@ std::string sceneDumpText() {
         out << "nodes " << n << "\n";
         for (int i = 0; i < n; ++i) {
             const SNetNode& node = manager.nodeAt(i);
-            const char* kind = node.isGateway ? "gateway"
+            const char* kind = node.isGateway                  ? "gateway"
                                : (i == 0 && node.isLocal == 1) ? "host"
-                               : node.isLocal == 1 ? "local"
-                                                   : "foreign";
+                               : node.isLocal == 1             ? "local"
+                                                               : "foreign";
             out << "node " << i << " " << node.address << " " << kind << " " << node.position.X
                 << " " << node.position.Y << " " << node.position.Z << " cube "
                 << (node.sceneNode ? 1 : 0) << " pick " << node.pickId << " age " << node.age
@@ -68,7 +71,8 @@ std::string sceneDumpText() {
             << b.destinationPort << " " << b.service << " pick " << b.pickId << " drawn "
             << (b.beam ? 1 : 0) << "\n";
     int cubes = 0, sprites = 0, links = 0;
-    if (engineDevice) countScene(engineDevice->getSceneManager()->getRootSceneNode(), &cubes, &sprites, &links);
+    if (engineDevice)
+        countScene(engineDevice->getSceneManager()->getRootSceneNode(), &cubes, &sprites, &links);
     out << "scene cubes " << cubes << " sprites " << sprites << " gateway-links " << links << "\n";
     std::vector<std::string> waiting;
     listDirectory("intel", &waiting);
@@ -77,10 +81,16 @@ std::string sceneDumpText() {
         << captureCounters.droppedShort.load() << " malformed "
         << captureCounters.droppedMalformed.load() << " ignored " << captureCounters.ignored.load()
         << "\n";
+    KernelCaptureStats kernel;
+    if (captureKernelStats(&kernel))
+        out << "kernel received " << kernel.received << " dropped " << kernel.dropped
+            << " ifdropped " << kernel.interfaceDropped << "\n";
+    out << "frame " << g_framesServiced << "\n";
     return out.str();
 }
 
 void serviceSceneDump() {
+    ++g_framesServiced;
     if (!g_dumpRequested.exchange(0)) return;
     std::string text = sceneDumpText();
     // Written whole under another name first, so a reader never sees half a dump.

@@ -153,7 +153,8 @@ int runTessel(int argc, char** argv) {
         windowHeight = 600;
     }
     // A size the engine cannot make a window of is refused here rather than inside X.
-    core::dimension2d<u32> size(windowWidth > 0 ? windowWidth : 0, windowHeight > 0 ? windowHeight : 0);
+    core::dimension2d<u32> size(windowWidth > 0 ? windowWidth : 0,
+                                windowHeight > 0 ? windowHeight : 0);
     IrrlichtDevice* device = nullptr;
     if (size.Width > 0 && size.Height > 0)
         device = createDevice(driverType, size, 16, fullscreen, false, false, nullptr);
@@ -175,6 +176,7 @@ int runTessel(int argc, char** argv) {
     }
 
     device->setWindowCaption(L"Tessel");
+    device->run();  // sends the caption to the X server, where setIcon looks the window up
     setIcon(device);
 
     video::IVideoDriver* driver = device->getVideoDriver();

@@ -1,7 +1,7 @@
 #include "app/text_number.h"
 
-#include <climits>
 #include <cctype>
+#include <climits>
 
 namespace tessel {
 
@@ -14,7 +14,8 @@ int atoiText(const char* text) {
     long long value = 0;
     while (*p >= '0' && *p <= '9') {
         value = value * 10 + (*p++ - '0');
-        if (value > static_cast<long long>(INT_MAX) + 1) value = static_cast<long long>(INT_MAX) + 1;
+        if (value > static_cast<long long>(INT_MAX) + 1)
+            value = static_cast<long long>(INT_MAX) + 1;
     }
     if (negative) value = -value;
     if (value > INT_MAX) return INT_MAX;

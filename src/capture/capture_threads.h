@@ -18,6 +18,16 @@ extern pcap_t* statsHandle;
 
 // Capture thread body: pcap_loop(captureHandle) -> onPacket, then pcap_close. Returns 0.
 int captureThread();
+
+// The kernel's counters of the capture handle (pcap_stats): frames it handed to the socket and
+// frames it dropped because the capture thread fell behind. False before capture starts and after
+// the capture loop has ended. Any thread: the handle is closed under the same guard.
+struct KernelCaptureStats {
+    std::uint64_t received = 0;
+    std::uint64_t dropped = 0;           // no room in the capture buffer
+    std::uint64_t interfaceDropped = 0;  // dropped by the adapter's driver
+};
+bool captureKernelStats(KernelCaptureStats* stats);
 // Statistics thread body: runStatsLoop(statsHandle) -> onStatsSample, then pcap_close. Returns 0.
 int statsThread();
 

@@ -1,5 +1,6 @@
 #include "capture/intel_files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <irrlicht.h>
 #include <stdio.h>
@@ -13,7 +14,6 @@
 
 #include "app/globals.h"
 #include "app/text_number.h"
-#include "platform/directory.h"
 #include "platform/lcg_random.h"
 #include "platform/message_box.h"
 #include "platform/process.h"
@@ -207,6 +207,51 @@ class XmlScreen {
     const char* end;
 };
 
+// The exact text writeIntelFile produces (digits for the numbers, digits and dots for the
+// addresses) is read directly: for such a text the engine's reader can only give these values,
+// and it is what nearly every file holds. Anything else goes the general way.
+class WriterTextMatcher {
+  public:
+    WriterTextMatcher(const char* d, std::size_t n) : p(d), end(d + n) {}
+
+    bool match(IntelAnode* out) {
+        if (!literal("<?xml version='1.0'?>\n<map>\n<anode tcp='") || !digits(&out->tcp) ||
+            !literal("' udp='") || !digits(&out->udp) || !literal("' icmp='") ||
+            !digits(&out->icmp) || !literal("' src='") || !address(&out->src) ||
+            !literal("' dst='") || !address(&out->dst) || !literal("' srcport='") ||
+            !digits(&out->srcport) || !literal("' dstport='") || !digits(&out->dstport) ||
+            !literal("' size='") || !digits(&out->size) || !literal("' />\n</map>\n"))
+            return false;
+        return p == end;
+    }
+
+  private:
+    bool literal(const char* s) {
+        const std::size_t n = std::strlen(s);
+        if (std::size_t(end - p) < n || std::memcmp(p, s, n) != 0) return false;
+        p += n;
+        return true;
+    }
+    // Up to 9 digits, so the value is the same whatever the conversion does on overflow.
+    bool digits(int* value) {
+        const char* first = p;
+        while (p < end && p - first < 10 && *p >= '0' && *p <= '9') ++p;
+        if (p == first || p - first > 9) return false;
+        *value = atoiText(std::string(first, p).c_str());
+        return true;
+    }
+    bool address(std::string* text) {
+        const char* first = p;
+        while (p < end && p - first < 16 && ((*p >= '0' && *p <= '9') || *p == '.')) ++p;
+        if (p == first || p - first > 15) return false;
+        text->assign(first, p);
+        return true;
+    }
+
+    const char* p;
+    const char* end;
+};
+
 bool plausibleIntelText(const char* data, std::size_t length) {
     if (!data || length == 0) return false;
     return XmlScreen(data, length).wellFormed();
@@ -251,6 +296,9 @@ void writeIntelFile(const TrafficRecord& record) {
 }
 
 std::vector<IntelAnode> parseIntelText(const char* data, std::size_t length) {
+    if (!data) return {};
+    IntelAnode written;
+    if (WriterTextMatcher(data, length).match(&written)) return {written};
     if (!plausibleIntelText(data, length)) return {};
     MemoryCallback callback(data, length);
     irr::io::IrrXMLReader* xml = irr::io::createIrrXMLReader(&callback, false);
@@ -259,13 +307,15 @@ std::vector<IntelAnode> parseIntelText(const char* data, std::size_t length) {
     return out;
 }
 
-std::vector<IntelAnode> readIntelFile(const std::string& path) {
-    // The whole file is read at once and closed, as the engine's reader would do with a path;
-    // reading it here lets the text be screened before the reader sees it.
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+namespace {
+
+// Reads the already opened file whole (at most kMaxIntelFileBytes) and closes it. The whole file
+// is read at once and closed, as the engine's reader would do with a path; reading it here lets
+// the text be screened before any reader sees it.
+std::vector<IntelAnode> readOpenedFile(int fd) {
     if (fd < 0) return {};
-    std::string text;
     char buffer[4096];
+    std::string text;
     bool ok = true;
     for (;;) {
         ssize_t n = ::read(fd, buffer, sizeof buffer);
@@ -273,6 +323,12 @@ std::vector<IntelAnode> readIntelFile(const std::string& path) {
         if (n <= 0) {
             ok = n == 0;
             break;
+        }
+        if (text.empty() && std::size_t(n) < sizeof buffer) {
+            // A short first read of a regular file is its whole content (one read for our
+            // records instead of two).
+            ::close(fd);
+            return parseIntelText(buffer, std::size_t(n));
         }
         text.append(buffer, std::size_t(n));
         if (text.size() > kMaxIntelFileBytes) {
@@ -285,20 +341,43 @@ std::vector<IntelAnode> readIntelFile(const std::string& path) {
     return parseIntelText(text.data(), text.size());
 }
 
+}  // namespace
+
+std::vector<IntelAnode> readIntelFile(const std::string& path) {
+    return readOpenedFile(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+}
+
 bool consumeIntelFolder(const std::string& folder,
                         const std::function<void(const IntelAnode&)>& sink) {
-    std::vector<std::string> names;
-    if (!listDirectory(folder, &names)) return false;
-    for (const std::string& name : names) {
-        if (name.empty() || name[0] == '.') continue;  // ".", "..", files still being written
-        const std::string path = folder + "/" + name;
-        struct stat st;
-        // Sub-folders and special files hold no record; a FIFO would block the reader.
-        if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-        std::vector<IntelAnode> records = readIntelFile(path);
-        for (const IntelAnode& a : records) sink(a);
-        if (!records.empty()) ::unlink(path.c_str());
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return false;
+    const int dirFd = ::dirfd(dir);
+    // The whole listing first, as the folder is changed while it is worked through.
+    struct Entry {
+        std::string name;
+        unsigned char type;
+    };
+    std::vector<Entry> entries;
+    while (dirent* e = ::readdir(dir)) {
+        // ".", "..", and files still being written (dot-names).
+        if (e->d_name[0] == '.') continue;
+        entries.push_back(Entry{e->d_name, e->d_type});
     }
+    for (const Entry& entry : entries) {
+        const char* name = entry.name.c_str();
+        // Sub-folders and special files hold no record; a FIFO would block the reader. The
+        // listing's type saves a stat per file; links and unknown types are looked at.
+        if (entry.type != DT_REG) {
+            if (entry.type != DT_UNKNOWN && entry.type != DT_LNK) continue;
+            struct stat st;
+            if (::fstatat(dirFd, name, &st, 0) != 0 || !S_ISREG(st.st_mode)) continue;
+        }
+        std::vector<IntelAnode> records =
+            readOpenedFile(::openat(dirFd, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+        for (const IntelAnode& a : records) sink(a);
+        if (!records.empty()) ::unlinkat(dirFd, name, 0);
+    }
+    ::closedir(dir);
     return true;
 }
 

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 #include "app/globals.h"
@@ -34,6 +35,9 @@ constexpr int kPromiscuous = 1;
 constexpr int kReadTimeoutMs = 1000;
 // The stop flag of runStatsLoop is looked at at least this often.
 constexpr int kStopCheckMs = 250;
+
+// Held while the capture handle is closed and while another thread reads its counters.
+std::mutex g_captureCloseMutex;
 
 // F1, F5, F6: the capture library's own failures go to standard error, not to a message box.
 [[noreturn]] void endAfterLibraryFailure() {
@@ -223,9 +227,21 @@ void cNetInterface::startCapture(std::string nic) {
 
 int captureThread() {
     pcap_loop(captureHandle, 0, onPacket, nullptr);
+    std::lock_guard<std::mutex> lock(g_captureCloseMutex);
     pcap_close(captureHandle);
     captureHandle = nullptr;
     return 0;
+}
+
+bool captureKernelStats(KernelCaptureStats* stats) {
+    std::lock_guard<std::mutex> lock(g_captureCloseMutex);
+    // On Linux pcap_stats reads the socket's counters and touches nothing the capture loop uses.
+    struct pcap_stat s {};
+    if (!captureHandle || pcap_stats(captureHandle, &s) != 0) return false;
+    stats->received = s.ps_recv;
+    stats->dropped = s.ps_drop;
+    stats->interfaceDropped = s.ps_ifdrop;
+    return true;
 }
 
 int statsThread() {

@@ -6,7 +6,7 @@ namespace tessel {
 // Adapter discovery and capture start, run once on the main thread before the render loop.
 // Every failure ends the process (see the messages in the implementation).
 class cNetInterface {
-public:
+  public:
     virtual ~cNetInterface() = default;
     // Fills localAddresses/netMasks/gatewayAddresses for `nic` and adds this host (node 0) and
     // the default gateway (node 1).

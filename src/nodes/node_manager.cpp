@@ -196,6 +196,27 @@ std::string cNodeManager::displayNameFor(const std::string& address) const {
     return node.hostName.empty() ? node.address : node.hostName;
 }
 
+namespace {
+// Every cube and beam collides with its own copy of the world, taken when it was made, and the
+// camera with worldSelector; a cube's box selector keeps a plain pointer to its cube. So before
+// a cube goes, its selector must leave every one of those worlds (every copy of it: a world
+// refilled without clearing holds it more than once), or the next collision query reads the
+// freed cube.
+void removeSelectorFromEveryWorld(scene::ISceneNode* node, scene::ITriangleSelector* selector) {
+    for (scene::ISceneNode* child : node->getChildren()) {
+        for (scene::ISceneNodeAnimator* animator : child->getAnimators()) {
+            if (animator->getType() != scene::ESNAT_COLLISION_RESPONSE) continue;
+            auto* world = dynamic_cast<scene::IMetaTriangleSelector*>(
+                static_cast<scene::ISceneNodeAnimatorCollisionResponse*>(animator)->getWorld());
+            if (world)
+                while (world->removeTriangleSelector(selector)) {
+                }
+        }
+        removeSelectorFromEveryWorld(child, selector);
+    }
+}
+}  // namespace
+
 void cNodeManager::pruneOneNode() {
     NodeListLock lock;
     std::vector<SNetNode>& list = nodeList();
@@ -206,8 +227,13 @@ void cNodeManager::pruneOneNode() {
             continue;
         scene::ISceneNode* cube = node.sceneNode;
         scene::ISceneManager* sceneManager = cube->getSceneManager();
-        if (worldSelector && cube->getTriangleSelector())
-            worldSelector->removeTriangleSelector(cube->getTriangleSelector());
+        if (scene::ITriangleSelector* selector = cube->getTriangleSelector()) {
+            if (worldSelector)
+                while (worldSelector->removeTriangleSelector(selector)) {
+                }
+            if (sceneManager)
+                removeSelectorFromEveryWorld(sceneManager->getRootSceneNode(), selector);
+        }
         cube->remove();
         if (sceneManager && worldSelector) fillWorldSelector(sceneManager, worldSelector);
         list.erase(list.begin() + static_cast<std::ptrdiff_t>(i));

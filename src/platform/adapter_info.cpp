@@ -46,7 +46,8 @@ bool parseRow(const std::string& line, RouteRow* row) {
 }
 
 bool isDefaultRoute(const RouteRow& r) {
-    return r.destination == 0 && r.mask == 0 && (r.flags & (RTF_UP | RTF_GATEWAY)) == (RTF_UP | RTF_GATEWAY);
+    return r.destination == 0 && r.mask == 0 &&
+           (r.flags & (RTF_UP | RTF_GATEWAY)) == (RTF_UP | RTF_GATEWAY);
 }
 
 template <typename F>

@@ -29,7 +29,8 @@ bool isComment(const std::string& t) { return !t.empty() && (t[0] == '#' || t[0]
 
 // Section name of a "[...]" line, or nullopt when the line is no header.
 std::optional<std::string> sectionOf(const std::string& t) {
-    if (t.size() >= 2 && t.front() == '[' && t.back() == ']') return trim(t.substr(1, t.size() - 2));
+    if (t.size() >= 2 && t.front() == '[' && t.back() == ']')
+        return trim(t.substr(1, t.size() - 2));
     return std::nullopt;
 }
 
@@ -64,18 +65,17 @@ bool makeParents(const std::string& path) {
 
 }  // namespace
 
+std::string xdgBaseFolder(const char* variable, const char* homeRelative) {
+    const char* xdg = std::getenv(variable);
+    if (xdg && *xdg) return xdg;
+    const char* home = std::getenv("HOME");
+    return std::string(home && *home ? home : ".") + "/" + homeRelative;
+}
+
 std::string configFilePath() {
     const char* explicitPath = std::getenv("TESSEL_CONFIG");
     if (explicitPath && *explicitPath) return explicitPath;
-    std::string base;
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    if (xdg && *xdg) {
-        base = xdg;
-    } else {
-        const char* home = std::getenv("HOME");
-        base = std::string(home && *home ? home : ".") + "/.config";
-    }
-    return base + "/Ashgrove/Tessel.conf";
+    return xdgBaseFolder("XDG_CONFIG_HOME", ".config") + "/Ashgrove/Tessel.conf";
 }
 
 std::optional<std::string> readConfigValue(const std::string& path, const std::string& name) {

@@ -10,6 +10,9 @@ namespace tessel {
 // duplicate wins, and "name=" is the empty text (not a missing value).
 extern const char* const kConfigSection;
 
+// $VARIABLE when set and not empty, else $HOME/`homeRelative` (XDG base folders).
+std::string xdgBaseFolder(const char* variable, const char* homeRelative);
+
 // $TESSEL_CONFIG if set, else ${XDG_CONFIG_HOME:-$HOME/.config}/Ashgrove/Tessel.conf.
 std::string configFilePath();
 

@@ -2,6 +2,7 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -27,7 +28,8 @@ Window findByTitle(Display* display, Window w, const std::string& title, int dep
     unsigned int n = 0;
     if (!XQueryTree(display, w, &root, &parent, &children, &n)) return 0;
     Window found = 0;
-    for (unsigned int i = 0; i < n && !found; ++i) found = findByTitle(display, children[i], title, depth + 1);
+    for (unsigned int i = 0; i < n && !found; ++i)
+        found = findByTitle(display, children[i], title, depth + 1);
     if (children) XFree(children);
     return found;
 }
@@ -49,7 +51,11 @@ bool setWindowIcon(IrrlichtDevice* device, video::IImage* image, const wchar_t* 
         ownDisplay = true;
         std::string title;
         for (const wchar_t* c = caption; c && *c; ++c) title.push_back(static_cast<char>(*c));
-        window = findByTitle(display, DefaultRootWindow(display), title, 0);
+        // The engine's own connection may not have sent the caption yet: look a few times.
+        for (int attempt = 0; attempt < 25 && !window; ++attempt) {
+            window = findByTitle(display, DefaultRootWindow(display), title, 0);
+            if (!window) usleep(20000);
+        }
     }
     bool ok = false;
     if (window) {

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "platform/config_file.h"
 #include "platform/process.h"
 
 namespace tessel {
@@ -22,15 +23,7 @@ std::string installedDataFolder(const std::string& programDir) {
 }
 
 std::string userWorkingFolder() {
-    const char* xdg = std::getenv("XDG_DATA_HOME");
-    std::string base;
-    if (xdg && *xdg) {
-        base = xdg;
-    } else {
-        const char* home = std::getenv("HOME");
-        base = std::string(home && *home ? home : ".") + "/.local/share";
-    }
-    return base + "/Ashgrove/Tessel";
+    return xdgBaseFolder("XDG_DATA_HOME", ".local/share") + "/Ashgrove/Tessel";
 }
 
 std::string enterUserWorkingFolder() {
@@ -43,7 +36,8 @@ std::string enterUserWorkingFolder() {
         fs::path from = fs::path(data) / name, to = fs::path(work) / name;
         if (!fs::exists(from, ec)) continue;
         // Refresh copies that an upgrade made stale; leave the user's own edits of newer files.
-        bool stale = !fs::exists(to, ec) || fs::last_write_time(to, ec) < fs::last_write_time(from, ec);
+        bool stale =
+            !fs::exists(to, ec) || fs::last_write_time(to, ec) < fs::last_write_time(from, ec);
         if (stale) fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
     }
     if (chdir(work.c_str()) != 0) return "";

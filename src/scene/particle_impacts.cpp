@@ -9,7 +9,31 @@ using namespace irr;
 
 namespace {
 constexpr u32 kImpactLifeMs = 2000;
+
+// getTexture re-resolves the name against the working folder and, for a texture from the
+// archive (cached under its bare file name), unpacks the archive entry again on every call:
+// about 50 us, once per record of an intel pass. The first answer per driver is kept while that
+// driver still holds the texture. Main thread only.
+video::ITexture* protocolTexture(video::IVideoDriver* driver, int protocol, const char* name) {
+    struct Memo {
+        video::IVideoDriver* driver = nullptr;
+        video::ITexture* texture = nullptr;
+        io::path textureName;
+    };
+    static Memo memo[3];
+    Memo& m = memo[protocol];
+    if (m.driver == driver && m.texture) {
+        for (u32 i = 0; i < driver->getTextureCount(); ++i)
+            if (driver->getTextureByIndex(i) == m.texture &&
+                m.texture->getName().getPath() == m.textureName)
+                return m.texture;
+    }
+    m.driver = driver;
+    m.texture = driver->getTexture(name);
+    if (m.texture) m.textureName = m.texture->getName().getPath();
+    return m.texture;
 }
+}  // namespace
 
 void addParticleImpact(SSceneContext& context, const std::string& src, const std::string& dst, int,
                        int, int size, int tcp, int udp, int icmp) {
@@ -25,12 +49,13 @@ void addParticleImpact(SSceneContext& context, const std::string& src, const std
     if (from < 0 || to < 0) return;
 
     const char* textureName = nullptr;
+    int protocol = 0;
     if (tcp == 1)
-        textureName = "Media/particlered.bmp";
+        textureName = "Media/particlered.bmp", protocol = 0;
     else if (udp == 1)
-        textureName = "Media/particleblue.bmp";
+        textureName = "Media/particleblue.bmp", protocol = 1;
     else if (icmp == 1)
-        textureName = "Media/particlegreen.bmp";
+        textureName = "Media/particlegreen.bmp", protocol = 2;
     else
         return;
 
@@ -38,7 +63,7 @@ void addParticleImpact(SSceneContext& context, const std::string& src, const std
         nullptr, core::dimension2d<f32>(10.0f, 10.0f), core::vector3df(0, 0, 0), -1,
         video::SColor(0xFFFFFFFF), video::SColor(0xFFFFFFFF));
     if (!sprite) return;
-    sprite->setMaterialTexture(0, driver->getTexture(textureName));
+    sprite->setMaterialTexture(0, protocolTexture(driver, protocol, textureName));
 
     core::array<core::vector3df> points;
     points.push_back(manager.nodeAt(from).position);

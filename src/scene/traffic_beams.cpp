@@ -7,6 +7,7 @@
 #include "capture/service_names.h"
 #include "nodes/node_manager.h"
 #include "scene/connection_list.h"
+#include "scene/static_collision.h"
 #include "scene/world.h"
 
 namespace tessel {
@@ -86,11 +87,14 @@ CSampleSceneNode* makeBeam(const core::vector3df& first, const core::vector3df& 
     createTriangleSelectors(smgr, engineDevice->getFileSystem());
     scene::IMetaTriangleSelector* meta = smgr->createMetaTriangleSelector();
     fillWorldSelector(smgr, meta);
-    scene::ISceneNodeAnimator* collision = smgr->createCollisionResponseAnimator(
-        meta, beam, core::vector3df(3, 3, 3), core::vector3df(0, 0, 0), core::vector3df(0, 6, 0),
-        0.0005f);
-    beam->addAnimator(collision);
-    collision->drop();
+    // Beams stand still: the wrapper queries the world only if one is moved.
+    scene::ISceneNodeAnimator* collision =
+        createStaticCollisionResponse(smgr, meta, beam, core::vector3df(3, 3, 3),
+                                      core::vector3df(0, 0, 0), core::vector3df(0, 6, 0), 0.0005f);
+    if (collision) {
+        beam->addAnimator(collision);
+        collision->drop();
+    }
     meta->drop();
     beam->drop();  // the root grabbed it in the constructor
     return beam;

@@ -5,7 +5,7 @@ namespace tessel {
 
 // The automatic camera flight. Main thread only.
 class cCameraTour {
-public:
+  public:
     virtual ~cCameraTour() = default;
     void toggleTour(irr::scene::ICameraSceneNode* camera);
 

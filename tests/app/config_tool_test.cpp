@@ -25,12 +25,13 @@ TEST(ConfigTool, FlagsBecomeStoreValues) {
                                  &r, &error))
         << error;
     std::map<std::string, std::string> expected = {
-        {"nic", "eth0"},     {"fullscreen", "1"},  {"width", "1024"},  {"height", "768"},
+        {"nic", "eth0"},      {"fullscreen", "1"},   {"width", "1024"}, {"height", "768"},
         {"videodriver", "3"}, {"transparency", "0"}, {"firstrun", "1"}};
     EXPECT_EQ(r.values, expected);
 
     ConfigRequest f;
-    ASSERT_TRUE(parseConfigFlags({"--fullscreen", "--translucent", "--driver", "burnings"}, &f, &error));
+    ASSERT_TRUE(
+        parseConfigFlags({"--fullscreen", "--translucent", "--driver", "burnings"}, &f, &error));
     EXPECT_EQ(f.values["fullscreen"], "0");
     EXPECT_EQ(f.values["transparency"], "1");
     EXPECT_EQ(f.values["videodriver"], "4");
@@ -46,9 +47,8 @@ TEST(ConfigTool, BadValuesAreRefusedWithStatusTwoAndChangeNothing) {
     std::string conf = dir.file("Tessel.conf");
     test::writeFile(conf, "[Software\\Ashgrove\\Tessel]\nnic=lo\nmine=kept\n");
     const std::vector<std::vector<std::string>> bad = {
-        {"--width", "12abc"}, {"--width", "0"},        {"--height"},
-        {"--driver", "d3d9"}, {"--nic", ""},           {"--nic", "a=b"},
-        {"--bogus"},          {"--nic", "eth0", "--width", "-5"}};
+        {"--width", "12abc"}, {"--width", "0"}, {"--height"}, {"--driver", "d3d9"},
+        {"--nic", ""},        {"--nic", "a=b"}, {"--bogus"},  {"--nic", "eth0", "--width", "-5"}};
     for (const auto& args : bad) {
         ProcessResult r = runTool(conf, args);
         EXPECT_EQ(r.status, 2) << args[0];

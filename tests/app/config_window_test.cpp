@@ -18,7 +18,8 @@ const char* kRoutes =
     "eth1\t00000000\t0100A8C0\t0003\t0\t0\t100\t00000000\t0\t0\t0\n";
 
 std::vector<CaptureAdapter> someAdapters() {
-    return {{"eth0", "", "", false}, {"eth1", "192.168.0.5", "255.255.255.0", true},
+    return {{"eth0", "", "", false},
+            {"eth1", "192.168.0.5", "255.255.255.0", true},
             {"lo", "127.0.0.1", "255.0.0.0", true}};
 }
 
@@ -66,8 +67,8 @@ TEST(ConfigChoices, SavingGivesEveryValueOrARefusal) {
     values.clear();
     ASSERT_TRUE(choicesToValues(c, &values, &error));
     std::map<std::string, std::string> expected = {
-        {"firstrun", "1"},    {"nic", "lo"},         {"fullscreen", "1"}, {"width", "800"},
-        {"height", "600"},    {"videodriver", "4"},  {"transparency", "0"}};
+        {"firstrun", "1"}, {"nic", "lo"},        {"fullscreen", "1"},  {"width", "800"},
+        {"height", "600"}, {"videodriver", "4"}, {"transparency", "0"}};
     EXPECT_EQ(values, expected);
 }
 
@@ -93,8 +94,9 @@ TEST(ConfigWindow, PickingAnAdapterAndSavingWritesTheStoreAndStartsTessel) {
     std::string window = test::waitForWindow(x.display(), "^Tessel settings$", 20000);
     ASSERT_FALSE(window.empty()) << tool.output();
     // The list takes the keyboard focus; typing an adapter's name selects it.
-    test::shellOutput("xdotool windowfocus --sync " + window + " type --delay 50 lo; xdotool key Return",
-                      {{"DISPLAY", x.display()}});
+    test::shellOutput(
+        "xdotool windowfocus --sync " + window + " type --delay 50 lo; xdotool key Return",
+        {{"DISPLAY", x.display()}});
     EXPECT_EQ(tool.wait(10000), 0) << tool.output();
     std::string conf = dir.file("Tessel.conf");
     EXPECT_EQ(readConfigValue(conf, "nic"), std::optional<std::string>("lo"));
@@ -115,7 +117,8 @@ TEST(ConfigWindow, CancelWritesNothingAndStartsNothing) {
     test::BackgroundProcess tool({test::runDir() + "/tessel-config", "respawn"}, dir.path(), env);
     std::string window = test::waitForWindow(x.display(), "^Tessel settings$", 20000);
     ASSERT_FALSE(window.empty()) << tool.output();
-    test::shellOutput("xdotool windowfocus --sync " + window + " key Escape", {{"DISPLAY", x.display()}});
+    test::shellOutput("xdotool windowfocus --sync " + window + " key Escape",
+                      {{"DISPLAY", x.display()}});
     EXPECT_EQ(tool.wait(10000), 0);
     EXPECT_FALSE(test::fileExists(dir.file("Tessel.conf")));
 }
@@ -125,9 +128,9 @@ TEST(Install, InstalledTesselRunsFromAnyFolderInAPerUserFolder) {
     test::ProcessResult install = test::runProcess(
         {"cmake", "--install", TESSEL_BUILD_DIR, "--prefix", prefix.path()}, "", {}, 60000);
     ASSERT_EQ(install.status, 0) << install.out << install.err;
-    for (const char* f : {"bin/tessel", "bin/tessel-config", "share/tessel/res.dat",
-                          "share/tessel/services.txt", "share/applications/tessel.desktop",
-                          "share/icons/hicolor/32x32/apps/tessel.png"})
+    for (const char* f :
+         {"bin/tessel", "bin/tessel-config", "share/tessel/res.dat", "share/tessel/services.txt",
+          "share/applications/tessel.desktop", "share/icons/hicolor/32x32/apps/tessel.png"})
         EXPECT_TRUE(test::fileExists(prefix.file(f))) << f;
 
     test::Xvfb x;
@@ -135,17 +138,19 @@ TEST(Install, InstalledTesselRunsFromAnyFolderInAPerUserFolder) {
     test::writeFile(home.file("Tessel.conf"),
                     "[Software\\Ashgrove\\Tessel]\nfirstrun=1\nnic=lo\nvideodriver=3\n");
     std::map<std::string, std::string> env = {
-        {"DISPLAY", x.display()},           {"HOME", home.path()},
-        {"XDG_DATA_HOME", ""},              {"TESSEL_CONFIG", home.file("Tessel.conf")},
-        {"TESSEL_DIALOGS", "stderr"},       {"TESSEL_SPLASH_MS", "0"}};
+        {"DISPLAY", x.display()},     {"HOME", home.path()},
+        {"XDG_DATA_HOME", ""},        {"TESSEL_CONFIG", home.file("Tessel.conf")},
+        {"TESSEL_DIALOGS", "stderr"}, {"TESSEL_SPLASH_MS", "0"}};
     test::BackgroundProcess tessel({prefix.file("bin/tessel")}, elsewhere.path(), env);
     std::string window = test::waitForWindow(x.display(), "^Tessel \\[", 30000);
     ASSERT_FALSE(window.empty()) << tessel.output();
     std::string work = home.file(".local/share/Ashgrove/Tessel");
-    for (const char* f : {"res.dat", "splash.bmp", "services.txt", "readme.txt", "intel", "log.txt"})
+    for (const char* f :
+         {"res.dat", "splash.bmp", "services.txt", "readme.txt", "intel", "log.txt"})
         EXPECT_TRUE(test::fileExists(work + "/" + f)) << f;
     EXPECT_FALSE(test::fileExists(elsewhere.file("log.txt")));
-    test::shellOutput("xdotool windowfocus --sync " + window + " key Escape", {{"DISPLAY", x.display()}});
+    test::shellOutput("xdotool windowfocus --sync " + window + " key Escape",
+                      {{"DISPLAY", x.display()}});
     EXPECT_EQ(tessel.wait(15000), 0) << tessel.output();
 }
 

@@ -34,7 +34,8 @@ TEST(EventLog, LinesAreStampDashMessageCrLfAndStartEmpty) {
     std::string text = readFile("log.txt");
     std::regex line(
         "(Monday|Tuesday|Wednesday|Thursday|Friday|Saturday|Sunday), [A-Z][a-z]+ [0-9]{2}, "
-        "[0-9]{4}, [0-9]{2}:[0-9]{2}:[0-9]{2} - (FLAG!|10\\.0\\.0\\.1:0  ->  10\\.0\\.0\\.2:0|)\r\n");
+        "[0-9]{4}, [0-9]{2}:[0-9]{2}:[0-9]{2} - (FLAG!|10\\.0\\.0\\.1:0  ->  "
+        "10\\.0\\.0\\.2:0|)\r\n");
     auto begin = std::sregex_iterator(text.begin(), text.end(), line);
     EXPECT_EQ(std::distance(begin, std::sregex_iterator()), 3) << text;
     EXPECT_NE(text.find(" - \r\n"), std::string::npos);  // the empty message still makes a line

@@ -53,14 +53,16 @@ TEST(Media, EveryNameLoadsFromTheArchiveWithItsSize) {
 TEST(Media, HeightmapIsSquareFlatAndCoversTheWorld) {
     IrrlichtDevice* device = test::createNullDevice(true);
     ASSERT_NE(device, nullptr);
-    video::IImage* map = device->getVideoDriver()->createImageFromFile("Media/terrain-flatheightmap.jpg");
+    video::IImage* map =
+        device->getVideoDriver()->createImageFromFile("Media/terrain-flatheightmap.jpg");
     ASSERT_NE(map, nullptr);
     core::dimension2d<u32> size = map->getDimension();
     EXPECT_EQ(size.Width, size.Height);
     EXPECT_GE((size.Width - 1) * 100, 11000u);
     u32 first = map->getPixel(0, 0).getLuminance();
     for (u32 y = 0; y < size.Height; y += 7)
-        for (u32 x = 0; x < size.Width; x += 7) ASSERT_EQ(map->getPixel(x, y).getLuminance(), first);
+        for (u32 x = 0; x < size.Width; x += 7)
+            ASSERT_EQ(map->getPixel(x, y).getLuminance(), first);
     map->drop();
     device->drop();
 }
@@ -99,8 +101,11 @@ TEST(Media, SplashIsA24BitBitmapWithAPureGreenBorder) {
         device->getVideoDriver()->createImageFromFile((test::runDir() + "/splash.bmp").c_str());
     ASSERT_NE(image, nullptr);
     core::dimension2d<u32> s = image->getDimension();
-    for (auto [x, y] : {std::pair<u32, u32>{0, 0}, {s.Width - 1, 0}, {0, s.Height - 1},
-                        {s.Width - 1, s.Height - 1}, {s.Width / 2, 1}}) {
+    for (auto [x, y] : {std::pair<u32, u32>{0, 0},
+                        {s.Width - 1, 0},
+                        {0, s.Height - 1},
+                        {s.Width - 1, s.Height - 1},
+                        {s.Width / 2, 1}}) {
         video::SColor c = image->getPixel(x, y);
         EXPECT_EQ(c.getRed(), 0u);
         EXPECT_EQ(c.getGreen(), 255u);

@@ -37,7 +37,7 @@ TEST(Registry, GivesDefaultsForEveryWayAValueCanBeMissing) {
                     "[Software\\Ashgrove\\Tessel]\nfullscreen=true\ntransparency=\nwidth=px\n");
     setenv("TESSEL_CONFIG", dir.file("t.conf").c_str(), 1);
     EXPECT_EQ(registry.readValue("fullscreen", "1"), "true");  // not "1": full screen
-    EXPECT_EQ(registry.readValue("transparency", "1"), "");   // not "0": translucent
+    EXPECT_EQ(registry.readValue("transparency", "1"), "");    // not "0": translucent
     EXPECT_EQ(atoiText(registry.readValue("width", "1000")), 0);
     EXPECT_EQ(registry.readValue("height", "600"), "600");
 }

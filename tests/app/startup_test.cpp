@@ -37,7 +37,7 @@ TEST(Startup, MissingAdapterNameAsksForTheConfigTool) {
         EXPECT_NE(r.out.find(kBanner), std::string::npos) << r.out;
         EXPECT_TRUE(fileExists(t.file("log.txt")));  // created (and emptied) before the check
         EXPECT_FALSE(fileExists(t.file("intel/anode.1.xml")));  // queue of the last run emptied
-        EXPECT_EQ(t.configToolArgs(500), "");  // this row only tells the user
+        EXPECT_EQ(t.configToolArgs(500), "");                   // this row only tells the user
     }
 }
 

@@ -20,12 +20,15 @@ void expectWindowWithCaption(const char* driver, const char* captionPattern) {
     BackgroundProcess tessel({test::runDir() + "/tessel"}, t.path(), env);
     std::string window = test::waitForWindow(x.display(), captionPattern, 30000);
     ASSERT_FALSE(window.empty()) << tessel.output();
-    std::string geometry = test::shellOutput("xdotool getwindowgeometry " + window,
-                                             {{"DISPLAY", x.display()}});
+    std::string geometry =
+        test::shellOutput("xdotool getwindowgeometry " + window, {{"DISPLAY", x.display()}});
     EXPECT_NE(geometry.find("640x480"), std::string::npos) << geometry;
-    test::shellOutput("xdotool windowfocus --sync " + window + "; xdotool key --window " + window +
-                          " Escape",
-                      {{"DISPLAY", x.display()}});
+    std::string icon = test::shellOutput("xprop -id " + window + " _NET_WM_ICON | head -c 200",
+                                         {{"DISPLAY", x.display()}});
+    EXPECT_NE(icon.find("Icon (32 x 32)"), std::string::npos) << icon;
+    test::shellOutput(
+        "xdotool windowfocus --sync " + window + "; xdotool key --window " + window + " Escape",
+        {{"DISPLAY", x.display()}});
     EXPECT_EQ(tessel.wait(15000), 0) << tessel.output();
     std::string out = tessel.output();
     EXPECT_NE(out.find("This software is HIGHLY EXPERIMENTAL"), std::string::npos) << out;

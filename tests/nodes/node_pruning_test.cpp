@@ -5,6 +5,7 @@
 #include "nodes/node_manager.h"
 #include "scene/connection_list.h"
 #include "scene/irr_ptr.h"
+#include "scene/node_objects.h"
 #include "scene/world.h"
 #include "support/worldnodes_support.h"
 
@@ -83,6 +84,53 @@ TEST(PruneTest, SevenConditionsAndOneRemovalPerCall) {
     ASSERT_EQ(manager.addForeignNode("6.6.6.6"), 2);
     EXPECT_EQ(manager.findNodeByPickId(nodeB.pickId), 1);
     EXPECT_EQ(manager.nodeAt(2).pickId, nodeB.pickId);
+    worldSelector = nullptr;
+}
+
+// Every cube keeps the collision world it was made with; a pruned cube's box selector (which
+// points at the cube) must leave all of them, or the next frame's collision reads a freed cube.
+TEST(PruneTest, RemovedCubeLeavesEveryCollisionWorld) {
+    test::WorldFixtureDevice fixture(true);
+    scene::ISceneManager* smgr = fixture.scene();
+    IrrPtr<scene::IMetaTriangleSelector> meta(smgr->createMetaTriangleSelector());
+    worldSelector = meta.get();
+    test::setLocalSubnet("10.0.0.1", "255.255.255.0");
+    cNodeManager manager;
+    manager.addLocalNode("10.0.0.1");
+    const int stale = manager.addForeignNode("8.8.4.4");
+    manager.addForeignNode("9.9.9.9");  // its cube's world is made after the stale cube exists
+    SSceneContext context{nullptr, smgr, fixture.device()->getGUIEnvironment(),
+                          fixture.device()->getVideoDriver()};
+    createNodeObjects(context);
+    scene::ITriangleSelector* removed = nullptr;
+    {
+        NodeListLock lock;
+        SNetNode& node = manager.nodeAt(stale);
+        node.age = 46;
+        node.resolveState = 2;
+        removed = node.sceneNode->getTriangleSelector();
+    }
+    ASSERT_NE(removed, nullptr);
+    removed->grab();  // kept alive only to compare against
+    manager.pruneOneNode();
+    ASSERT_EQ(manager.findNodeByAddress("8.8.4.4"), -1);
+    int worlds = 0;
+    std::function<void(scene::ISceneNode*)> walk = [&](scene::ISceneNode* n) {
+        for (scene::ISceneNode* child : n->getChildren()) {
+            for (scene::ISceneNodeAnimator* a : child->getAnimators()) {
+                if (a->getType() != scene::ESNAT_COLLISION_RESPONSE) continue;
+                ++worlds;
+                scene::ITriangleSelector* world =
+                    static_cast<scene::ISceneNodeAnimatorCollisionResponse*>(a)->getWorld();
+                EXPECT_FALSE(test::metaHolds(world, removed));
+            }
+            walk(child);
+        }
+    };
+    walk(smgr->getRootSceneNode());
+    EXPECT_GE(worlds, 2);
+    EXPECT_FALSE(test::metaHolds(worldSelector, removed));
+    removed->drop();
     worldSelector = nullptr;
 }
 

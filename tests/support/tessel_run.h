@@ -10,7 +10,7 @@
 namespace tessel::test {
 
 class TesselRun {
-public:
+  public:
     TesselRun();
     // Writes the settings file; each line "name=value" under the Tessel section.
     void settings(const std::vector<std::string>& lines);
@@ -24,7 +24,7 @@ public:
     const std::string& path() const { return dir.path(); }
     std::map<std::string, std::string> baseEnv() const;
 
-private:
+  private:
     TempDir dir;
     TempDir tools;
 };

@@ -58,7 +58,8 @@ bool isRoot() { return geteuid() == 0; }
 
 void prepareRunFolder(const std::string& dir) {
     for (const char* name : {"res.dat", "splash.bmp", "services.txt", "readme.txt"})
-        fs::copy_file(runDir() + "/" + name, dir + "/" + name, fs::copy_options::overwrite_existing);
+        fs::copy_file(runDir() + "/" + name, dir + "/" + name,
+                      fs::copy_options::overwrite_existing);
     fs::create_directories(dir + "/intel");
 }
 
@@ -86,6 +87,25 @@ irr::IrrlichtDevice* createNullDevice(bool mountMedia, irr::u32 width, irr::u32 
 
 namespace {
 
+// In a forked child: standard input from /dev/null, the folder and environment set, then exec.
+[[noreturn]] void execChild(const std::vector<std::string>& argv, const std::string& workDir,
+                            const std::map<std::string, std::string>& env) {
+    int devnull = open("/dev/null", O_RDONLY);
+    if (devnull >= 0) dup2(devnull, 0);
+    if (!workDir.empty() && chdir(workDir.c_str()) != 0) _exit(126);
+    for (const auto& kv : env) {
+        if (kv.second.empty())
+            unsetenv(kv.first.c_str());
+        else
+            setenv(kv.first.c_str(), kv.second.c_str(), 1);
+    }
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+}
+
 void readInto(int fd, std::string* out) {
     char buf[4096];
     ssize_t n = read(fd, buf, sizeof(buf));
@@ -107,18 +127,7 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::string
         dup2(errPipe[1], 2);
         close(outPipe[0]);
         close(errPipe[0]);
-        int devnull = open("/dev/null", O_RDONLY);
-        if (devnull >= 0) dup2(devnull, 0);
-        if (!workDir.empty() && chdir(workDir.c_str()) != 0) _exit(126);
-        for (const auto& kv : env) {
-            if (kv.second.empty()) unsetenv(kv.first.c_str());
-            else setenv(kv.first.c_str(), kv.second.c_str(), 1);
-        }
-        std::vector<char*> args;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
+        execChild(argv, workDir, env);
     }
     close(outPipe[1]);
     close(errPipe[1]);
@@ -142,9 +151,17 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::string
         if (!exited && waitpid(pid, &status, WNOHANG) == pid) exited = true;
         if (exited && !outOpen && !errOpen) break;
         if (exited) {
-            // The child is gone; drain what it left (detached grandchildren may hold the pipes).
-            readInto(outPipe[0], &result.out);
-            readInto(errPipe[0], &result.err);
+            // The child is gone; drain what it left without waiting for detached grandchildren
+            // that may still hold the pipes open.
+            for (int fd : {outPipe[0], errPipe[0]}) {
+                fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+                std::string* into = fd == outPipe[0] ? &result.out : &result.err;
+                for (int i = 0; i < 100000; ++i) {
+                    std::size_t before = into->size();
+                    readInto(fd, into);
+                    if (into->size() == before) break;
+                }
+            }
             break;
         }
         if (std::chrono::steady_clock::now() > deadline) {
@@ -177,18 +194,7 @@ BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv,
             dup2(fd, 1);
             dup2(fd, 2);
         }
-        int devnull = open("/dev/null", O_RDONLY);
-        if (devnull >= 0) dup2(devnull, 0);
-        if (!workDir.empty() && chdir(workDir.c_str()) != 0) _exit(126);
-        for (const auto& kv : env) {
-            if (kv.second.empty()) unsetenv(kv.first.c_str());
-            else setenv(kv.first.c_str(), kv.second.c_str(), 1);
-        }
-        std::vector<char*> args;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
+        execChild(argv, workDir, env);
     }
     child = pid;
 }

@@ -11,7 +11,7 @@ namespace tessel::test {
 
 // A fresh folder under $TMPDIR (or /tmp), removed with everything in it on destruction.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -19,7 +19,7 @@ public:
     const std::string& path() const { return dir; }
     std::string file(const std::string& name) const { return dir + "/" + name; }
 
-private:
+  private:
     std::string dir;
 };
 
@@ -32,11 +32,11 @@ void prepareRunFolder(const std::string& dir);
 
 // Changes the working directory for the lifetime of the object.
 class ScopedCwd {
-public:
+  public:
     explicit ScopedCwd(const std::string& dir);
     ~ScopedCwd();
 
-private:
+  private:
     std::string previous;
 };
 
@@ -45,10 +45,10 @@ irr::IrrlichtDevice* createNullDevice(bool mountMedia = true, irr::u32 width = 1
                                       irr::u32 height = 600);
 
 struct ProcessResult {
-    int status = -1;       // exit status, or -1 when killed or not started
+    int status = -1;  // exit status, or -1 when killed or not started
     bool timedOut = false;
-    std::string out;       // standard output
-    std::string err;       // standard error
+    std::string out;  // standard output
+    std::string err;  // standard error
 };
 
 // Runs `argv` in `workDir` with `env` added to ours (a value "" removes the variable), waits at
@@ -58,18 +58,19 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::string
 
 // A process running in the background while the test drives it; killed on destruction.
 class BackgroundProcess {
-public:
+  public:
     BackgroundProcess(const std::vector<std::string>& argv, const std::string& workDir,
                       const std::map<std::string, std::string>& env);
     ~BackgroundProcess();
     bool running();
-    // Waits at most `timeoutMs` for the exit; gives the exit status, or -1 (killed or still running).
+    // Waits at most `timeoutMs` for the exit; gives the exit status, or -1 (killed or still
+    // running).
     int wait(int timeoutMs);
     int pid() const { return child; }
     // Output so far, standard output and error together (read from a file in a TempDir).
     std::string output() const;
 
-private:
+  private:
     int child = -1;
     int status = -1;
     bool done = false;
@@ -87,13 +88,13 @@ std::string waitForWindow(const std::string& display, const std::string& pattern
 
 // A private X server for the lifetime of the object; display() is ":N".
 class Xvfb {
-public:
+  public:
     Xvfb(int width = 1280, int height = 1024);
     ~Xvfb();
     bool ok() const { return pid > 0 && !name.empty(); }
     const std::string& display() const { return name; }
 
-private:
+  private:
     int pid = -1;
     std::string name;
 };

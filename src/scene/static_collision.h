@@ -1,0 +1,82 @@
+#pragma once
+// A collision response for scene objects that normally stand still (node cubes, beams).
+//
+// The engine's collision response animator runs a full collision query against its world on
+// every frame, even when its node has not moved; with one animator per cube over a world of
+// every cube this cost grows with the square of the node count. StaticCollisionResponse holds
+// the engine's animator, created with the very same parameters, and hands it the frame only
+// when the result could differ from standing still: any frame on which the node's position
+// changed since the last frame handed on, a non-zero gravity, a reset (time 0), a jump, or any
+// change of its settings. Before the first move the engine's animator is first shown the start
+// position, so a node that is ever moved collides exactly as with the engine's animator, and a
+// still one costs a position compare per frame, from its first frame on (a scene pass that adds
+// a hundred cubes does not stall the next frame).
+//
+// Main thread only, like every engine object.
+#include <irrlicht.h>
+
+#include "scene/irr_ptr.h"
+
+namespace tessel {
+
+class StaticCollisionResponse : public irr::scene::ISceneNodeAnimatorCollisionResponse {
+  public:
+    // Takes over the reference that `engineAnimator` carries (may not be null).
+    explicit StaticCollisionResponse(
+        irr::scene::ISceneNodeAnimatorCollisionResponse* engineAnimator);
+
+    void animateNode(irr::scene::ISceneNode* node, irr::u32 timeMs) override;
+    irr::scene::ISceneNodeAnimator* createClone(irr::scene::ISceneNode* node,
+                                                irr::scene::ISceneManager* newManager) override;
+    irr::scene::ESCENE_NODE_ANIMATOR_TYPE getType() const override;
+    bool hasFinished() const override;
+    bool isEventReceiverEnabled() const override;
+    bool OnEvent(const irr::SEvent& event) override;
+
+    bool isFalling() const override;
+    void setEllipsoidRadius(const irr::core::vector3df& radius) override;
+    irr::core::vector3df getEllipsoidRadius() const override;
+    void setGravity(const irr::core::vector3df& gravity) override;
+    irr::core::vector3df getGravity() const override;
+    void jump(irr::f32 jumpSpeed) override;
+    void setAnimateTarget(bool enable) override;
+    bool getAnimateTarget() const override;
+    void setEllipsoidTranslation(const irr::core::vector3df& translation) override;
+    irr::core::vector3df getEllipsoidTranslation() const override;
+    void setWorld(irr::scene::ITriangleSelector* newWorld) override;
+    irr::scene::ITriangleSelector* getWorld() const override;
+    void setTargetNode(irr::scene::ISceneNode* node) override;
+    irr::scene::ISceneNode* getTargetNode() const override;
+    bool collisionOccurred() const override;
+    const irr::core::vector3df& getCollisionPoint() const override;
+    const irr::core::triangle3df& getCollisionTriangle() const override;
+    const irr::core::vector3df& getCollisionResultPosition() const override;
+    irr::scene::ISceneNode* getCollisionNode() const override;
+    void setCollisionCallback(irr::scene::ICollisionCallback* callback) override;
+
+    // Frames handed on to the engine's animator so far (for tests and benchmarks).
+    unsigned forwardedFrames() const { return forwarded_; }
+
+  private:
+    void forward(irr::scene::ISceneNode* node, irr::u32 timeMs);
+    void catchUp();
+
+    IrrPtr<irr::scene::ISceneNodeAnimatorCollisionResponse> engine_;
+    irr::scene::ISceneNode* lastNode_ = nullptr;  // not owned; compared only
+    irr::core::vector3df lastPosition_;
+    irr::u32 lastTimeMs_ = 0;    // of the last frame seen
+    irr::u32 engineTimeMs_ = 0;  // of the last frame handed on
+    bool started_ = false;       // the engine's animator has seen a frame
+    bool mustForward_ = false;
+    unsigned forwarded_ = 0;
+};
+
+// The engine's collision response animator with these parameters, wrapped as above. Null when
+// the engine gives none. The caller owns the returned reference.
+irr::scene::ISceneNodeAnimatorCollisionResponse* createStaticCollisionResponse(
+    irr::scene::ISceneManager* smgr, irr::scene::ITriangleSelector* world,
+    irr::scene::ISceneNode* node, const irr::core::vector3df& ellipsoidRadius,
+    const irr::core::vector3df& gravityPerSecond, const irr::core::vector3df& ellipsoidTranslation,
+    irr::f32 slidingValue);
+
+}  // namespace tessel
