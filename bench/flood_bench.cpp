@@ -22,6 +22,7 @@
 #include <thread>
 
 #include "bench_support.h"
+#include "capture/capture_threads.h"
 #include "capture/intel_files.h"
 #include "capture/packet_decoder.h"
 
@@ -119,9 +120,10 @@ FloodResult runFlood(bool tessel, double rate, double seconds) {
 
     char errbuf[PCAP_ERRBUF_SIZE] = "";
     // As startCapture opens the chosen adapter.
-    pcap_t* handle = pcap_open_live("lo", 65536, 1, 1000, errbuf);
+    bool denied = false;
+    pcap_t* handle = tessel::openHandle("lo", false, errbuf, &denied);
     if (!handle) {
-        std::fprintf(stderr, "pcap_open_live(lo): %s (needs capture rights)\n", errbuf);
+        std::fprintf(stderr, "opening lo: %s (needs capture rights)\n", errbuf);
         std::exit(3);
     }
     tessel::setCaptureLinkType(pcap_datalink(handle));

@@ -56,10 +56,13 @@ void onStatsSample(u_char* user, const struct pcap_pkthdr* header, const u_char*
 long runStatsLoop(pcap_t* handle, pcap_handler handler, u_char* user, const std::atomic<bool>* stop,
                   int intervalMs = 1000);
 
-// The second handle of a device for counting: immediate mode, nonblocking, same snapshot,
-// promiscuity and time-out as the capture handle. Null with `errbuf` set on failure;
-// *permissionDenied tells a missing capture right apart.
-pcap_t* openStatsHandle(const char* device, char* errbuf, bool* permissionDenied);
+// A capture handle of a device (snapshot 65536, promiscuous, 1000 ms time-out): the capture one
+// with a large kernel buffer, or with `statistics` the second one for counting, in immediate
+// mode. Null with `errbuf` set on failure; *permissionDenied tells a missing capture right apart.
+pcap_t* openHandle(const char* device, bool statistics, char* errbuf, bool* permissionDenied);
+inline pcap_t* openStatsHandle(const char* device, char* errbuf, bool* permissionDenied) {
+    return openHandle(device, true, errbuf, permissionDenied);
+}
 
 // True when a libpcap error text says the process lacks the right to capture.
 bool isPermissionError(const std::string& errorText);

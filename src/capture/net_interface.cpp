@@ -147,7 +147,10 @@ void cNetInterface::discoverAdapter(std::string nic) {
     if (!gatewayAddresses.empty()) manager.addGatewayNode(gatewayAddresses[0]);
 }
 
-pcap_t* openStatsHandle(const char* device, char* errbuf, bool* permissionDenied) {
+// Both handles: snapshot 65536, promiscuous, 1000 ms read time-out. The capture handle also gets
+// a 32 MiB kernel buffer (libpcap's default of 2 MiB overflows while the capture thread writes
+// a burst of intel files); the statistics handle delivers every frame at once.
+pcap_t* openHandle(const char* device, bool statistics, char* errbuf, bool* permissionDenied) {
     *permissionDenied = false;
     pcap_t* h = pcap_create(device, errbuf);
     if (!h) {
@@ -157,7 +160,10 @@ pcap_t* openStatsHandle(const char* device, char* errbuf, bool* permissionDenied
     pcap_set_snaplen(h, kSnapLength);
     pcap_set_promisc(h, kPromiscuous);
     pcap_set_timeout(h, kReadTimeoutMs);
-    pcap_set_immediate_mode(h, 1);
+    if (statistics)
+        pcap_set_immediate_mode(h, 1);
+    else
+        pcap_set_buffer_size(h, 32 * 1024 * 1024);
     int rc = pcap_activate(h);
     if (rc < 0) {
         std::snprintf(errbuf, PCAP_ERRBUF_SIZE, "%s", pcap_geterr(h));
@@ -202,10 +208,10 @@ void cNetInterface::startCapture(std::string nic) {
         restartConfigToolAndExit("Failed to bind to NIC, reruning tessel-config");
     }
 
-    captureHandle = pcap_open_live(chosen->name, kSnapLength, kPromiscuous, kReadTimeoutMs, errbuf);
-    if (!captureHandle) failOpen(devices, chosen->name, isPermissionError(errbuf));
     bool denied = false;
-    statsHandle = openStatsHandle(chosen->name, errbuf, &denied);
+    captureHandle = openHandle(chosen->name, false, errbuf, &denied);
+    if (!captureHandle) failOpen(devices, chosen->name, denied);
+    statsHandle = openHandle(chosen->name, true, errbuf, &denied);
     if (!statsHandle) failOpen(devices, chosen->name, denied);
     if (pcap_setnonblock(statsHandle, 1, errbuf) < 0 || pcap_get_selectable_fd(statsHandle) < 0) {
         std::fprintf(stderr, "\nError setting statistics mode.\n");
