@@ -1,7 +1,9 @@
 // The real program's start-up paths, each failure row with its status, message and side effects.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <map>
 
 #include "support/tessel_run.h"
 
@@ -67,6 +69,32 @@ TEST(Startup, MissingArchiveEndsWithStatusOne) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("Failed to open res.dat file... Fatal error."), std::string::npos)
         << r.err;
+}
+
+// Under X the message is a real dialog: the program waits in it until the user presses OK.
+TEST(Startup, MessageBoxUnderXWaitsForOk) {
+    test::Xvfb x;
+    ASSERT_TRUE(x.ok());
+    TesselRun t;
+    t.settings({"firstrun=1"});
+    std::map<std::string, std::string> env = t.baseEnv();
+    env["TESSEL_DIALOGS"] = "";
+    env["DISPLAY"] = x.display();
+    test::BackgroundProcess tessel({test::runDir() + "/tessel"}, t.path(), env);
+    // SDL names its dialog in UTF-8 only, which xdotool's name search does not read.
+    std::string box;
+    for (int i = 0; i < 200 && box.empty(); ++i) {
+        box = test::shellOutput("xwininfo -root -tree | awk '/\"Tessel\": /{printf $1; exit}'",
+                                {{"DISPLAY", x.display()}});
+        if (box.empty()) usleep(100000);
+    }
+    ASSERT_FALSE(box.empty()) << tessel.output();
+    usleep(300000);
+    EXPECT_TRUE(tessel.running()) << tessel.output();  // still waiting for the answer
+    test::shellOutput("xdotool windowfocus --sync " + box + " key Return",
+                      {{"DISPLAY", x.display()}});
+    EXPECT_EQ(tessel.wait(10000), 0) << tessel.output();
+    EXPECT_NE(tessel.output().find("Please run tessel-config"), std::string::npos);
 }
 
 }  // namespace
