@@ -85,6 +85,8 @@ std::string sceneDumpText() {
     if (captureKernelStats(&kernel))
         out << "kernel received " << kernel.received << " dropped " << kernel.dropped
             << " ifdropped " << kernel.interfaceDropped << "\n";
+    out << "hud graph " << statsGraphShown << " help " << helpState << " pause " << pauseState
+        << " logging " << loggingEnabled.load() << "\n";
     out << "frame " << g_framesServiced << "\n";
     return out.str();
 }

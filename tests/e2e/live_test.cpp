@@ -160,6 +160,13 @@ class LiveRun {
         shellOutput("xdotool key --window " + window + " " + name, {{"DISPLAY", display}});
     }
 
+    // A left click at a window position (the toolbar runs on the press).
+    void click(int x, int y) {
+        shellOutput("xdotool mousemove --window " + window + " " + std::to_string(x) + " " +
+                        std::to_string(y) + " click 1",
+                    {{"DISPLAY", display}});
+    }
+
     // Asks the program for a scene dump and gives its text ("" when none came).
     std::string dump() {
         std::string file = run.file("scene-dump.txt");
@@ -277,7 +284,12 @@ void liveSession(const char* driver) {
         << d;
     EXPECT_EQ(client.wait(10000), 0);
 
-    live.key("g");                        // the rate graph over its grid
+    live.key("g");  // the rate graph over its grid
+    EXPECT_TRUE(live.waitDump("hud graph 1 help 1 pause 1 logging 1\n", true, 10, &d)) << d;
+    live.key("F1");
+    EXPECT_TRUE(live.waitDump("hud graph 1 help 3 ", true, 10, &d)) << d;
+    live.key("F1");
+    EXPECT_TRUE(live.waitDump("hud graph 1 help 1 ", true, 10, &d)) << d;
     std::this_thread::sleep_for(2500ms);  // at least one rate sample
     live.key("s");
     std::string shot;
@@ -296,7 +308,21 @@ void liveSession(const char* driver) {
     for (int i = 0; i < 100 && !test::fileExists(pause); ++i) std::this_thread::sleep_for(50ms);
     std::this_thread::sleep_for(300ms);
     EXPECT_GT(imageStats(pause, {}).distinctSamples, 20);
+    EXPECT_TRUE(live.waitDump("hud graph 1 help 1 pause 3 ", true, 10, &d)) << d;
     live.key("p");
+    EXPECT_TRUE(live.waitDump("hud graph 1 help 1 pause 1 ", true, 10, &d)) << d;
+
+    // Two toolbar buttons (32 wide from x = 20 + 37k, 52 to 20 above the bottom): the screenshot
+    // button (k = 4) and the graph button (k = 2). Screenshots are named to the second.
+    std::this_thread::sleep_for(1100ms);
+    live.click(20 + 37 * 4 + 16, 600 - 36);
+    std::string second;
+    for (int i = 0; i < 100 && ((second = live.newestFile("screenshot-")) == shot); ++i)
+        std::this_thread::sleep_for(50ms);
+    EXPECT_NE(second, shot) << "the screenshot button made a picture";
+    std::this_thread::sleep_for(400ms);  // beyond the double-click time
+    live.click(20 + 37 * 2 + 16, 600 - 36);
+    EXPECT_TRUE(live.waitDump("hud graph 0 ", true, 10, &d)) << d;
 
     live.key("Escape");
     EXPECT_EQ(live.tessel->wait(20000), 0) << live.tessel->output();
