@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The sanitizer and fuzzing stages of CI:
 #   asan   the whole suite built with AddressSanitizer + UndefinedBehaviorSanitizer
-#   tsan   the threaded tests and a 60-second flood of the real program under ThreadSanitizer
+#   tsan   the threaded tests and a 30-second flood of the real program under ThreadSanitizer
 #   fuzz   libFuzzer (clang) on the frame decoder and the intel reader, 60 s each
 # Usage: scripts/sanitize.sh [asan] [tsan] [fuzz]   (all three by default)
 set -euo pipefail
@@ -28,9 +28,9 @@ for stage in "${stages[@]}"; do
         "$top/scripts/test.sh"
       ;;
     tsan)
-      echo "== TSan: threaded tests and a 60-second flood"
+      echo "== TSan: threaded tests and a 30-second flood"
       TSAN_OPTIONS="suppressions=$supp/tsan.supp:halt_on_error=0:exitcode=66:report_signal_unsafe=0" \
-      TESSEL_FLOOD_SECONDS=60 \
+      TESSEL_FLOOD_SECONDS=30 TESSEL_FLOOD_RATE=500 \
       TESSEL_BUILD_DIR="$top/build-tsan" \
       TESSEL_CMAKE_ARGS="-DTESSEL_SANITIZE=thread -DTESSEL_BUILD_BENCH=OFF" \
         "$top/scripts/test.sh" -R 'LiveCapture|BeamQueue|IntelFiles|EventLog|ListTest|NameResolver|StatsSamples|Flood'
