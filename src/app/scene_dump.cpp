@@ -8,12 +8,14 @@
 #include <sstream>
 #include <vector>
 
+#include "app/fading_text_list.h"
 #include "app/globals.h"
 #include "capture/capture_threads.h"
 #include "capture/packet_decoder.h"
 #include "nodes/node_manager.h"
 #include "platform/directory.h"
 #include "scene/connection_list.h"
+#include "ui/camera_tour.h"
 
 namespace tessel {
 
@@ -33,6 +35,33 @@ void countScene(scene::ISceneNode* node, int* cubes, int* sprites, int* linksWit
         if (child->getType() == scene::ESNT_BILLBOARD) ++*sprites;
         if (child->getType() == scene::ESNT_UNKNOWN && child->getID() == 0) ++*linksWithIdZero;
         countScene(child, cubes, sprites, linksWithIdZero);
+    }
+}
+
+// GUI texts are wide; the program's own messages are plain ASCII.
+std::string narrow(const wchar_t* text) {
+    std::string out;
+    for (; text && *text; ++text) out += (*text < 128) ? static_cast<char>(*text) : '?';
+    return out;
+}
+
+void dumpView(std::ostringstream& out) {
+    scene::ICameraSceneNode* camera =
+        engineDevice ? engineDevice->getSceneManager()->getActiveCamera() : nullptr;
+    if (camera) {
+        core::vector3df p = camera->getPosition();
+        core::vector3df t = camera->getTarget();
+        out << "camera " << p.X << " " << p.Y << " " << p.Z << " target " << t.X << " " << t.Y
+            << " " << t.Z << " far " << camera->getFarValue() << " input "
+            << (camera->isInputReceiverEnabled() ? 1 : 0) << " tour-camera "
+            << (camera == cameraTour.tourCamera ? 1 : 0) << "\n";
+    }
+    out << "view entered " << enteredEnvironment << " tour " << cameraTour.active << "\n";
+    if (!messageList) return;
+    for (int i = 0; i < messageList->lineCount(); ++i) {
+        gui::IGUIStaticText* line = messageList->line(i);
+        std::string text = line ? narrow(line->getText()) : "";
+        if (!text.empty()) out << "message " << i << " " << text << "\n";
     }
 }
 
@@ -87,6 +116,7 @@ std::string sceneDumpText() {
             << " ifdropped " << kernel.interfaceDropped << "\n";
     out << "hud graph " << statsGraphShown << " help " << helpState << " pause " << pauseState
         << " logging " << loggingEnabled.load() << "\n";
+    dumpView(out);
     out << "frame " << g_framesServiced << "\n";
     return out.str();
 }

@@ -3,10 +3,13 @@
 // files and its exit status.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <regex>
 #include <thread>
 
@@ -143,11 +146,14 @@ ImageStats imageStats(const std::string& file, irr::core::rect<irr::s32> redRegi
 
 class LiveRun {
   public:
-    LiveRun(NetLab& lab, const test::Xvfb& x, const char* driver) : lab(lab), display(x.display()) {
+    LiveRun(NetLab& lab, const test::Xvfb& x, const char* driver,
+            const std::map<std::string, std::string>& extraEnv = {})
+        : lab(lab), display(x.display()) {
         run.settings({"firstrun=1", "nic=" + lab.nic, std::string("videodriver=") + driver,
                       "fullscreen=1", "width=800", "height=600"});
         std::map<std::string, std::string> env = run.baseEnv();
         env["DISPLAY"] = display;
+        for (const auto& kv : extraEnv) env[kv.first] = kv.second;
         tessel = std::make_unique<BackgroundProcess>(
             std::vector<std::string>{"ip", "netns", "exec", lab.viewer, test::runDir() + "/tessel"},
             run.path(), env);
@@ -341,6 +347,183 @@ void liveSession(const char* driver) {
 
 TEST(Live, SoftwareDriverShowsRealTraffic) { liveSession("3"); }
 TEST(Live, OpenGLDriverShowsRealTraffic) { liveSession("2"); }
+
+// The toolbar's buttons are 32 wide from x = 20 + 37k, between 52 and 20 above the bottom.
+constexpr int buttonX(int k) { return 20 + 37 * k + 16; }
+constexpr int kButtonY = 600 - 36;
+
+struct View {
+    bool found = false;
+    irr::core::vector3df position, target;
+    float far = 0;
+    int input = -1, tourCamera = -1;
+};
+
+View viewOf(const std::string& dump) {
+    View v;
+    std::smatch m;
+    static const std::regex re(
+        "camera (\\S+) (\\S+) (\\S+) target (\\S+) (\\S+) (\\S+) far (\\S+) input ([01]) "
+        "tour-camera ([01])");
+    if (!std::regex_search(dump, m, re)) return v;
+    v.found = true;
+    v.position.set(std::stof(m[1]), std::stof(m[2]), std::stof(m[3]));
+    v.target.set(std::stof(m[4]), std::stof(m[5]), std::stof(m[6]));
+    v.far = std::stof(m[7]);
+    v.input = std::stoi(m[8]);
+    v.tourCamera = std::stoi(m[9]);
+    return v;
+}
+
+// Every key of the key table and every toolbar button, pressed and clicked on the real window
+// while the program captures; each is checked by what it visibly does.
+TEST(Live, EveryKeyAndButtonRunsItsCommand) {
+    if (!test::isRoot()) GTEST_SKIP() << "needs root for network namespaces and capture";
+    NetLab lab;
+    ASSERT_TRUE(lab.ok);
+    test::Xvfb x;
+    ASSERT_TRUE(x.ok());
+    // The desktop's opener, replaced by one that notes what it was asked to open.
+    test::TempDir bin;
+    std::string opened = bin.file("opened");
+    test::writeFile(bin.file("xdg-open"), "#!/bin/sh\necho \"$(pwd) $*\" >> '" + opened + "'\n");
+    chmod(bin.file("xdg-open").c_str(), 0755);
+    const char* path = std::getenv("PATH");
+    std::map<std::string, std::string> env = {
+        {"PATH", bin.path() + ":" + (path ? path : "/usr/bin:/bin")}};
+
+    LiveRun live(lab, x, "2", env);
+    ASSERT_FALSE(live.window.empty()) << live.tessel->output();
+    std::string d;
+    ASSERT_TRUE(live.waitDump("node 0 10\\.77\\.0\\.1 host 500 500 500 cube 1", true, 60, &d)) << d;
+    auto message = [&](const std::string& text) {
+        return live.waitDump("message 0 " + text + "\n", true, 10, &d);
+    };
+    // Presses a key, then reads views until `done` holds (at most 10 s); gives the last one.
+    auto viewAfter = [&](const char* key, const std::function<bool(const View&)>& done) {
+        live.key(key);
+        View v;
+        for (int i = 0; i < 100; ++i) {
+            d = live.dump();
+            v = viewOf(d);
+            if (v.found && done(v)) break;
+            std::this_thread::sleep_for(100ms);
+        }
+        return v;
+    };
+    const irr::core::vector3df lookAt(5000, -3250, 5000);
+
+    live.key("space");  // consumed, nothing changes
+    const std::pair<const char*, irr::core::vector3df> views[] = {{"1", {7500, 7500, 7500}},
+                                                                  {"2", {10000, 2500, 0}},
+                                                                  {"3", {10000, 2500, 10000}},
+                                                                  {"4", {0, 2500, 10000}},
+                                                                  {"c", {0, 2500, 0}}};
+    for (const auto& [key, at] : views) {
+        View v = viewAfter(key, [&](const View& v) { return v.position.equals(at, 0.5f); });
+        ASSERT_TRUE(v.found) << d;
+        EXPECT_TRUE(v.position.equals(at, 0.5f)) << key << "\n" << d;
+        EXPECT_TRUE(v.target.equals(lookAt, 0.5f)) << key << "\n" << d;
+        EXPECT_FLOAT_EQ(v.far, 20000.0f) << key;
+    }
+    // Q and A dolly 1250 units along the view and back.
+    irr::core::vector3df start(0, 2500, 0);
+    irr::core::vector3df forward = start + (lookAt - start).normalize() * 1250.0f;
+    auto at = [](const irr::core::vector3df& p) {
+        return [p](const View& v) { return v.position.equals(p, 0.5f); };
+    };
+    View v = viewAfter("q", at(forward));
+    EXPECT_TRUE(v.position.equals(forward, 0.5f)) << d;
+    v = viewAfter("a", at(start));
+    EXPECT_TRUE(v.position.equals(start, 0.5f)) << d;
+
+    // M switches the camera's input alone.
+    int input = v.input;
+    v = viewAfter("m", [&](const View& v) { return v.input == 1 - input; });
+    EXPECT_EQ(v.input, 1 - input) << d;
+    v = viewAfter("m", [&](const View& v) { return v.input == input; });
+    EXPECT_EQ(v.input, input) << d;
+
+    // The tour, by key and by the second button. A stop puts the user in the scene at the
+    // overview position, steering.
+    const char* started = "tour-camera 1\nview entered 0 tour 1\n";
+    const char* stopped =
+        "camera 0 2500 0 target .* input 1 tour-camera 0\nview entered 1 tour 0\n";
+    live.key("d");
+    EXPECT_TRUE(live.waitDump(started, true, 10, &d)) << d;
+    live.key("d");
+    EXPECT_TRUE(live.waitDump(stopped, true, 10, &d)) << d;
+    live.click(buttonX(1), kButtonY);
+    EXPECT_TRUE(live.waitDump(started, true, 10, &d)) << d;
+    std::this_thread::sleep_for(300ms);
+    live.click(buttonX(1), kButtonY);
+    EXPECT_TRUE(live.waitDump(stopped, true, 10, &d)) << d;
+
+    // Flag, wipe, flag: the log holds only the second flag.
+    live.key("f");
+    EXPECT_TRUE(message("Flag!")) << d;
+    live.key("w");
+    EXPECT_TRUE(message("Wiped Log")) << d;
+    live.key("f");
+    EXPECT_TRUE(message("Flag!")) << d;
+
+    // Logging by key and by button; the graph and the help picture share their state between
+    // key and button.
+    live.key("l");
+    EXPECT_TRUE(message("Logging Traffic")) << d;
+    live.click(buttonX(3), kButtonY);
+    EXPECT_TRUE(message("Stopped Logging")) << d;
+    EXPECT_NE(d.find("logging 0\n"), std::string::npos) << d;
+    live.key("g");
+    EXPECT_TRUE(live.waitDump("hud graph 1 ", true, 10, &d)) << d;
+    live.click(buttonX(2), kButtonY);
+    EXPECT_TRUE(live.waitDump("hud graph 0 ", true, 10, &d)) << d;
+    live.click(buttonX(6), kButtonY);
+    EXPECT_TRUE(live.waitDump("hud graph 0 help 3 ", true, 10, &d)) << d;
+    live.key("F1");
+    EXPECT_TRUE(live.waitDump("hud graph 0 help 1 ", true, 10, &d)) << d;
+
+    live.key("s");
+    EXPECT_TRUE(message("Screenshot Saved")) << d;
+    EXPECT_FALSE(live.newestFile("screenshot-").empty());
+    live.key("p");
+    EXPECT_TRUE(message("Paused \\(VHS pause quality\\)")) << d;
+    EXPECT_NE(d.find(" pause 3 "), std::string::npos) << d;
+    live.key("p");
+    EXPECT_TRUE(live.waitDump(" pause 1 ", true, 10, &d)) << d;
+
+    // R and V hand the readme and the log to the desktop, from the working folder.
+    live.key("r");
+    live.key("v");
+    std::string asked;
+    for (int i = 0; i < 100; ++i) {
+        asked = test::readFile(opened);
+        if (asked.find("log.txt") != std::string::npos) break;
+        std::this_thread::sleep_for(50ms);
+    }
+    EXPECT_EQ(asked, live.run.path() + " readme.txt\n" + live.run.path() + " log.txt\n");
+
+    // The first button closes the device: the program ends normally.
+    live.click(buttonX(0), kButtonY);
+    EXPECT_EQ(live.tessel->wait(20000), 0) << live.tessel->output();
+    std::string log = test::readFile(live.run.file("log.txt"));
+    std::size_t first = log.find("FLAG!");
+    EXPECT_NE(first, std::string::npos) << log;
+    EXPECT_EQ(log.find("FLAG!", first + 1), std::string::npos) << log;
+
+    // I and the sixth button start the configuration tool with "respawn" and end at once.
+    for (bool byKey : {true, false}) {
+        LiveRun again(lab, x, "2");
+        ASSERT_FALSE(again.window.empty()) << again.tessel->output();
+        ASSERT_TRUE(again.waitDump("frame [1-9]", true, 30, &d)) << d;
+        if (byKey)
+            again.key("i");
+        else
+            again.click(buttonX(5), kButtonY);
+        EXPECT_EQ(again.tessel->wait(20000), 0) << byKey << again.tessel->output();
+        EXPECT_EQ(again.run.configToolArgs(), "respawn\n") << byKey;
+    }
+}
 
 }  // namespace
 }  // namespace tessel
