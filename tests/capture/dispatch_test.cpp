@@ -118,10 +118,10 @@ TEST_F(DispatchTest, ReplayedCaptureFileDrivesTheSameFanOut) {
             h.caplen = h.len = bpf_u_int32(f.size());
             pcap_dump(reinterpret_cast<u_char*>(dumper), &h, f.data());
         };
-        test::IpSpec a;
+        test::IpFields a;
         a.src = "192.168.7.10";
         a.dst = "93.184.216.34";
-        test::IpSpec b;
+        test::IpFields b;
         b.src = a.dst;
         b.dst = a.src;
         put(test::ipPacket(a, test::tcpHeader(50000, 443, 0x02, 20)));  // SYN with options

@@ -17,14 +17,14 @@ DecodedFrame decode(const Bytes& frame, int link = DLT_EN10MB) {
 TEST(PacketDecoder, SameAddressesAndOtherProtocolsHaveNoEffect) {
     EXPECT_EQ(decode(test::tcpFrame("10.0.0.1", "10.0.0.1", 1025, 80, 0x02)).outcome,
               FrameOutcome::SameAddresses);
-    test::IpSpec igmp;
+    test::IpFields igmp;
     igmp.protocol = 2;
     EXPECT_EQ(decode(test::ethernet(test::ipPacket(igmp, Bytes(8, 0)))).outcome,
               FrameOutcome::OtherProtocol);
 }
 
 TEST(PacketDecoder, IcmpEchoHasZeroPortsAndTraceLine) {
-    test::IpSpec s;
+    test::IpFields s;
     s.protocol = 1;
     DecodedFrame d = decode(test::ethernet(test::ipPacket(s, test::icmpEcho())));
     ASSERT_EQ(d.outcome, FrameOutcome::Packet);
@@ -50,7 +50,7 @@ TEST(PacketDecoder, UdpPortsInHostOrderAndSwappedSize) {
 }
 
 TEST(PacketDecoder, TcpPortsAndFlagsFollowIpHeaderLength) {
-    test::IpSpec s;
+    test::IpFields s;
     s.headerLength = 24;
     Bytes frame = test::ethernet(test::ipPacket(s, test::tcpHeader(4000, 443, 0x02)));
     // The ports sit at 38 and 40 and the flags at 51, not at the 20-byte positions.
@@ -109,19 +109,19 @@ TEST(PacketDecoder, EveryTruncationIsDroppedAsShort) {
 }
 
 TEST(PacketDecoder, NonIPv4AndFragmentsAreDropped) {
-    Bytes ip = test::ipPacket(test::IpSpec(), test::tcpHeader(1, 2, 0x02));
+    Bytes ip = test::ipPacket(test::IpFields(), test::tcpHeader(1, 2, 0x02));
     EXPECT_EQ(decode(test::ethernet(ip, 0x0806)).outcome, FrameOutcome::NotIPv4);  // ARP
     EXPECT_EQ(decode(test::ethernet(ip, 0x86DD)).outcome, FrameOutcome::NotIPv4);  // IPv6
-    test::IpSpec v6;
+    test::IpFields v6;
     v6.version = 6;
     EXPECT_EQ(decode(test::ethernet(test::ipPacket(v6, test::tcpHeader(1, 2, 2)))).outcome,
               FrameOutcome::NotIPv4);
 
-    test::IpSpec later;
+    test::IpFields later;
     later.fragment = 0x00B9;  // offset 185 * 8: payload bytes are not a TCP header
     EXPECT_EQ(decode(test::ethernet(test::ipPacket(later, test::tcpHeader(1, 2, 2)))).outcome,
               FrameOutcome::Fragment);
-    test::IpSpec first;
+    test::IpFields first;
     first.fragment = 0x2000;  // more fragments, offset 0: the ports are there
     DecodedFrame d = decode(test::ethernet(test::ipPacket(first, test::tcpHeader(7, 8, 2))));
     EXPECT_EQ(d.outcome, FrameOutcome::Packet);
@@ -129,16 +129,16 @@ TEST(PacketDecoder, NonIPv4AndFragmentsAreDropped) {
 }
 
 TEST(PacketDecoder, ContradictingLengthsAreMalformed) {
-    test::IpSpec tiny;
+    test::IpFields tiny;
     tiny.headerLength = 20;
     Bytes ip = test::ipPacket(tiny, test::tcpHeader(1, 2, 2));
     ip[0] = 0x44;  // IHL 4: 16 bytes, less than any IPv4 header
     EXPECT_EQ(decode(test::ethernet(ip)).outcome, FrameOutcome::Malformed);
-    test::IpSpec shortTotal;
+    test::IpFields shortTotal;
     shortTotal.totalLength = 24;  // the "TCP header" would be Ethernet padding
     EXPECT_EQ(decode(test::ethernet(test::ipPacket(shortTotal, test::tcpHeader(1, 2, 2)))).outcome,
               FrameOutcome::Malformed);
-    test::IpSpec belowHeader;
+    test::IpFields belowHeader;
     belowHeader.protocol = 1;
     belowHeader.totalLength = 10;
     EXPECT_EQ(decode(test::ethernet(test::ipPacket(belowHeader, test::icmpEcho()))).outcome,
@@ -146,7 +146,7 @@ TEST(PacketDecoder, ContradictingLengthsAreMalformed) {
 }
 
 TEST(PacketDecoder, LinkTypesPlaceTheIpHeader) {
-    Bytes ip = test::ipPacket(test::IpSpec(), test::tcpHeader(1025, 80, 0x02));
+    Bytes ip = test::ipPacket(test::IpFields(), test::tcpHeader(1025, 80, 0x02));
     struct Case {
         int link;
         Bytes frame;

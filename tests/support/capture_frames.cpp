@@ -15,7 +15,7 @@ void append16(Bytes& b, std::uint16_t v) {
 }
 }  // namespace
 
-Bytes ipPacket(const IpSpec& s, const Bytes& payload) {
+Bytes ipPacket(const IpFields& s, const Bytes& payload) {
     Bytes b(std::size_t(s.headerLength), 0);
     b[0] = std::uint8_t((s.version << 4) | ((s.headerLength / 4) & 0x0F));
     int total = s.totalLength >= 0 ? s.totalLength : s.headerLength + int(payload.size());
@@ -98,7 +98,7 @@ Bytes nullLink(const Bytes& ip) {
 
 Bytes tcpFrame(const std::string& src, const std::string& dst, std::uint16_t sp, std::uint16_t dp,
                std::uint8_t flags, int optionBytes, int dataBytes) {
-    IpSpec s;
+    IpFields s;
     s.src = src;
     s.dst = dst;
     s.protocol = 6;
@@ -109,7 +109,7 @@ Bytes tcpFrame(const std::string& src, const std::string& dst, std::uint16_t sp,
 
 Bytes udpFrame(const std::string& src, const std::string& dst, std::uint16_t sp, std::uint16_t dp,
                int dataBytes) {
-    IpSpec s;
+    IpFields s;
     s.src = src;
     s.dst = dst;
     s.protocol = 17;

@@ -8,7 +8,7 @@ namespace tessel::test {
 
 using Bytes = std::vector<std::uint8_t>;
 
-struct IpSpec {
+struct IpFields {
     std::string src = "10.0.0.1";
     std::string dst = "10.0.0.2";
     std::uint8_t protocol = 6;
@@ -19,7 +19,7 @@ struct IpSpec {
 };
 
 // IPv4 header followed by `payload`.
-Bytes ipPacket(const IpSpec& ip, const Bytes& payload);
+Bytes ipPacket(const IpFields& ip, const Bytes& payload);
 // A TCP header of 20 + optionBytes bytes.
 Bytes tcpHeader(std::uint16_t srcPort, std::uint16_t dstPort, std::uint8_t flags,
                 int optionBytes = 0);

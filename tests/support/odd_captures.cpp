@@ -9,8 +9,8 @@ namespace {
 constexpr std::uint8_t kSyn = 0x02, kSynAck = 0x12, kAck = 0x10, kFinAck = 0x11, kRst = 0x04,
                        kPshAck = 0x18;
 
-IpSpec spec(const std::string& src, const std::string& dst, std::uint8_t protocol) {
-    IpSpec s;
+IpFields ipFields(const std::string& src, const std::string& dst, std::uint8_t protocol) {
+    IpFields s;
     s.src = src;
     s.dst = dst;
     s.protocol = protocol;
@@ -21,16 +21,16 @@ Bytes tcp(const std::string& src, const std::string& dst, std::uint16_t sp, std:
           std::uint8_t flags, int optionBytes = 0, int dataBytes = 0) {
     Bytes seg = tcpHeader(sp, dp, flags, optionBytes);
     seg.resize(seg.size() + std::size_t(dataBytes), 0x41);
-    return ipPacket(spec(src, dst, 6), seg);
+    return ipPacket(ipFields(src, dst, 6), seg);
 }
 
 Bytes udp(const std::string& src, const std::string& dst, std::uint16_t sp, std::uint16_t dp,
           int dataBytes = 32) {
-    return ipPacket(spec(src, dst, 17), udpHeader(sp, dp, dataBytes));
+    return ipPacket(ipFields(src, dst, 17), udpHeader(sp, dp, dataBytes));
 }
 
 Bytes icmp(const std::string& src, const std::string& dst) {
-    return ipPacket(spec(src, dst, 1), icmpEcho());
+    return ipPacket(ipFields(src, dst, 1), icmpEcho());
 }
 
 // An IPv6 header (next header TCP) with a SYN behind it: nothing here may read it as IPv4.
@@ -136,7 +136,8 @@ std::vector<CraftedCapture> craftedCaptures() {
     // UDP and ICMP are recorded; same addresses and IGMP have no effect.
     add("eth_udp_icmp.pcap", DLT_EN10MB,
         {whole(ethernet(udp(A, B, 53, 1025, 32))), whole(ethernet(icmp(A, B))),
-         whole(ethernet(udp(A, A, 7, 7))), whole(ethernet(ipPacket(spec(A, B, 2), Bytes(8, 0))))});
+         whole(ethernet(udp(A, A, 7, 7))),
+         whole(ethernet(ipPacket(ipFields(A, B, 2), Bytes(8, 0))))});
 
     // Snapshot length 42: a UDP datagram keeps its ports, a TCP segment loses its flags.
     add("truncated_snapshot.pcap", DLT_EN10MB,
@@ -147,10 +148,10 @@ std::vector<CraftedCapture> craftedCaptures() {
 
     // IP options move the ports: 24 and 60 byte headers.
     {
-        IpSpec s = spec(A, B, 6);
+        IpFields s = ipFields(A, B, 6);
         s.headerLength = 24;
         Bytes synWithOptions = ipPacket(s, tcpHeader(2000, 22, kSyn));
-        IpSpec u = spec(A, B, 17);
+        IpFields u = ipFields(A, B, 17);
         u.headerLength = 60;
         Bytes udpLongHeader = ipPacket(u, udpHeader(5353, 5354, 4));
         add("ip_options.pcap", DLT_EN10MB,
@@ -183,7 +184,7 @@ std::vector<CraftedCapture> craftedCaptures() {
     // Header lengths that contradict each other or the captured bytes.
     {
         Bytes u = udp(A, B, 53, 1025, 32);
-        IpSpec longHeader = spec(A, B, 17);
+        IpFields longHeader = ipFields(A, B, 17);
         longHeader.headerLength = 60;
         add("bad_ip_header_length.pcap", DLT_EN10MB,
             {whole(ethernet(withIp(u, 0, 0x44))),  // IHL 4: 16 bytes
@@ -196,10 +197,10 @@ std::vector<CraftedCapture> craftedCaptures() {
 
     // Transport headers of zero or partial length.
     {
-        Bytes bareIp = ipPacket(spec(A, B, 17), {});
-        Bytes bareTcp = ipPacket(spec(A, B, 6), {});
-        Bytes partialTcp = ipPacket(spec(A, B, 6), Bytes{0x04, 0x01, 0, 80, 0, 0, 0, 0, 0, 0});
-        Bytes bareIcmp = ipPacket(spec(A, B, 1), {});
+        Bytes bareIp = ipPacket(ipFields(A, B, 17), {});
+        Bytes bareTcp = ipPacket(ipFields(A, B, 6), {});
+        Bytes partialTcp = ipPacket(ipFields(A, B, 6), Bytes{0x04, 0x01, 0, 80, 0, 0, 0, 0, 0, 0});
+        Bytes bareIcmp = ipPacket(ipFields(A, B, 1), {});
         Bytes udpNoData = udp(A, B, 53, 1025, 0);
         Bytes noDataOffset = withIp(tcp(A, B, 1031, 25, kSyn), 20 + 12, 0);
         add("zero_length_transport.pcap", DLT_EN10MB,
