@@ -411,6 +411,9 @@ TEST(Live, EveryKeyAndButtonRunsItsCommand) {
         }
         return v;
     };
+    auto standsAt = [](const irr::core::vector3df& p) {
+        return [p](const View& v) { return v.position.equals(p, 0.5f); };
+    };
     const irr::core::vector3df lookAt(5000, -3250, 5000);
 
     live.key("space");  // consumed, nothing changes
@@ -420,7 +423,7 @@ TEST(Live, EveryKeyAndButtonRunsItsCommand) {
                                                                   {"4", {0, 2500, 10000}},
                                                                   {"c", {0, 2500, 0}}};
     for (const auto& [key, at] : views) {
-        View v = viewAfter(key, [&](const View& v) { return v.position.equals(at, 0.5f); });
+        View v = viewAfter(key, standsAt(at));
         ASSERT_TRUE(v.found) << d;
         EXPECT_TRUE(v.position.equals(at, 0.5f)) << key << "\n" << d;
         EXPECT_TRUE(v.target.equals(lookAt, 0.5f)) << key << "\n" << d;
@@ -429,12 +432,9 @@ TEST(Live, EveryKeyAndButtonRunsItsCommand) {
     // Q and A dolly 1250 units along the view and back.
     irr::core::vector3df start(0, 2500, 0);
     irr::core::vector3df forward = start + (lookAt - start).normalize() * 1250.0f;
-    auto at = [](const irr::core::vector3df& p) {
-        return [p](const View& v) { return v.position.equals(p, 0.5f); };
-    };
-    View v = viewAfter("q", at(forward));
+    View v = viewAfter("q", standsAt(forward));
     EXPECT_TRUE(v.position.equals(forward, 0.5f)) << d;
-    v = viewAfter("a", at(start));
+    v = viewAfter("a", standsAt(start));
     EXPECT_TRUE(v.position.equals(start, 0.5f)) << d;
 
     // M switches the camera's input alone.
