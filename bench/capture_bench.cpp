@@ -1,5 +1,6 @@
-// Capture-side throughput: recorded packets per second through onPacket (decode + intel file),
-// and the intel reader's cost per 1,000 waiting files. Runs in a scratch folder under /tmp.
+// Capture-side throughput: recorded packets per second through onPacket (decode + the intel
+// writer), and the intel reader's cost per 1,000 waiting single-record files. Runs in a scratch
+// folder under /tmp.
 #include <benchmark/benchmark.h>
 #include <pcap/pcap.h>
 #include <stdlib.h>
@@ -10,8 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "capture/intel_files.h"
-#include "capture/packet_decoder.h"
+#include "capture/intel_reader.h"
+#include "capture/intel_writer.h"
+#include "capture/packet_dispatch.h"
+#include "core/hand_off.h"
 #include "platform/directory.h"
 
 namespace {
@@ -50,13 +53,17 @@ std::vector<std::uint8_t> udpFrame() {
 
 void BM_RecordedPacketThroughOnPacket(benchmark::State& state) {
     Scratch scratch;
-    tessel::setCaptureLinkType(DLT_EN10MB);
+    tessel::HandOffChannel channel;
+    tessel::cIntelWriter writer;
+    tessel::PacketSink sink;
+    sink.channel = &channel;
+    sink.writer = &writer;
     std::vector<std::uint8_t> frame = udpFrame();
     pcap_pkthdr header{};
     header.caplen = header.len = bpf_u_int32(frame.size());
     long written = 0;
     for (auto _ : state) {
-        tessel::onPacket(nullptr, &header, frame.data());
+        tessel::onPacket(reinterpret_cast<u_char*>(&sink), &header, frame.data());
         if (++written % 5000 == 0) {  // keep the folder at a realistic size
             state.PauseTiming();
             tessel::emptyDirectory("intel");

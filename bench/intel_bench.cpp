@@ -1,11 +1,15 @@
-// Figure 3: the intel pass. For 100, 1,000 and 10,000 waiting files: the time of
-// loadIntelFiles (list, read, parse, delete, and one particle impact per record on the NULL
-// driver), and of the file part alone (consumeIntelFolder with a sink that only counts). Also
-// the writer's cost per file, and what a file of 64 records would cost per record.
-#include <fcntl.h>
-
+// Figure 3: the intel records' road from the capture thread's writer to the main thread.
+//  - Records per file N = 1, 16, 64, 256, 1024: the writer's cost per record and the reader's
+//    cost per 1,000 records (list, read, parse, delete), which is how N was chosen.
+//  - With the writer's own N, one pass of the intel reader thread over 1,000 and 10,000 waiting
+//    records, into the hand-off channel (the target: <= 2 ms per 1,000 records).
+//  - The main thread's share of an intel pass at 10,000 records a second (about 4,300 records
+//    every 26 frames at 60 FPS): sprites from the records on the NULL driver.
 #include "bench_support.h"
-#include "capture/intel_files.h"
+#include "capture/intel_reader.h"
+#include "capture/intel_writer.h"
+#include "core/hand_off.h"
+#include "scene/particle_impacts.h"
 
 namespace {
 
@@ -13,115 +17,96 @@ tessel::TrafficRecord record(int i) {
     tessel::TrafficRecord r;
     r.udp = 1;
     r.src = bench::foreignAddress(i % 40);
-    r.dst = bench::foreignAddress(40 + i % 40);
+    r.dst = bench::foreignAddress(40 + i % 300);
     r.srcport = std::uint16_t(1024 + i % 5000);
     r.dstport = 53;
     r.size = 15360;
     return r;
 }
 
-// Seconds for writing `count` files.
-double writeFiles(int count) {
+// Seconds for writing `count` records in files of `perFile`.
+double writeRecords(int count, int perFile) {
+    std::vector<tessel::TrafficRecord> batch;
     const bench::Clock::time_point start = bench::Clock::now();
-    for (int i = 0; i < count; ++i) tessel::writeIntelFile(record(i));
+    for (int i = 0; i < count; ++i) {
+        batch.push_back(record(i));
+        if (int(batch.size()) == perFile || i + 1 == count) {
+            tessel::writeIntelRecords(batch);
+            batch.clear();
+        }
+    }
+    return bench::secondsSince(start);
+}
+
+double readAll(long* records) {
+    const bench::Clock::time_point start = bench::Clock::now();
+    tessel::consumeIntelFolder("intel", [&](const tessel::IntelAnode&) { ++*records; });
     return bench::secondsSince(start);
 }
 
 }  // namespace
 
-// Profiling aid: "intel_bench prepare N" leaves N files in ./intel; "intel_bench pass" runs one
-// loadIntelFiles over ./intel, so a profiler sees the pass alone.
-int profileStep(const std::string& step, int count) {
-    if (step == "prepare") {
-        mkdir("intel", 0755);
-        writeFiles(count);
-        return 0;
-    }
-    bench::BenchWorld world(irr::video::EDT_NULL);
-    bench::BenchWorld::addNodes(2);
-    const bench::Clock::time_point start = bench::Clock::now();
-    tessel::loadIntelFiles(world.context);
-    std::printf("pass: %.2f ms\n", bench::secondsSince(start) * 1000.0);
-    return 0;
-}
-
-int main(int argc, char** argv) {
-    if (argc > 1) return profileStep(argv[1], argc > 2 ? std::atoi(argv[2]) : 10000);
+int main() {
     bench::Scratch scratch;
+    for (int perFile : {1, 16, 64, 256, 1024}) {
+        std::vector<double> write, read;
+        const int count = 10240;
+        for (int pass = 0; pass < 5; ++pass) {
+            write.push_back(writeRecords(count, perFile));
+            long records = 0;
+            read.push_back(readAll(&records));
+            if (records != count) std::fprintf(stderr, "read %ld of %d\n", records, count);
+        }
+        const std::string n = std::to_string(perFile);
+        bench::row("3", "writer per record, " + n + " per file", bench::median(write) / count * 1e6,
+                   "us", "-", "-");
+        bench::row("3", "reader per 1000 records, " + n + " per file",
+                   bench::median(read) / count * 1e6, "ms", "-", "-");
+    }
+
+    const int perFile = int(tessel::cIntelWriter::kRecordsPerFile);
+    for (int count : {1000, 10000}) {
+        std::vector<double> passes;
+        for (int pass = 0; pass < 7; ++pass) {
+            writeRecords(count, perFile);
+            tessel::HandOffChannel channel;
+            tessel::cIntelReaderWorker reader(tessel::intelFolder, channel);
+            const bench::Clock::time_point start = bench::Clock::now();
+            reader.pass();
+            passes.push_back(bench::secondsSince(start));
+            if (channel.waitingRecords() != std::size_t(count))
+                std::fprintf(stderr, "handed %zu of %d\n", channel.waitingRecords(), count);
+        }
+        const double perThousand = bench::median(passes) / count * 1e6;
+        bench::row("3",
+                   "reader thread pass per 1000 records (" + std::to_string(count) + " waiting)",
+                   perThousand, "ms", "<= 2", bench::verdict(perThousand <= 2.0));
+    }
+
+    // The main thread's part of a pass: about 4,300 records among 340 hosts.
     bench::BenchWorld world(irr::video::EDT_NULL);
     bench::BenchWorld::addNodes(2);
+    world.context.timer = world.device->getTimer();
     irr::ITimer* timer = world.device->getTimer();
     timer->stop();
     timer->setTime(1000);
-
-    double writeSeconds = 0;
-    int written = 0;
-    for (int count : {100, 1000, 10000}) {
-        // Median of a few passes; each pass finds `count` fresh files.
-        std::vector<double> full, filesOnly;
-        const int passes = count >= 10000 ? 3 : 7;
-        for (int pass = 0; pass < passes; ++pass) {
-            writeSeconds += writeFiles(count);
-            written += count;
-            const std::size_t waiting = bench::intelFileCount();
-            bench::Clock::time_point start = bench::Clock::now();
-            tessel::loadIntelFiles(world.context);
-            full.push_back(bench::secondsSince(start));
-            if (bench::intelFileCount() != 0 || waiting != std::size_t(count))
-                std::fprintf(stderr, "pass left files behind (%zu waiting before)\n", waiting);
-            // Impacts of earlier passes are gone long before the next pass in the program.
-            timer->setTime(timer->getTime() + 3000);
-            world.device->getSceneManager()->drawAll();  // runs the delete animators
-
-            writeSeconds += writeFiles(count);
-            written += count;
-            long records = 0;
-            start = bench::Clock::now();
-            tessel::consumeIntelFolder("intel", [&](const tessel::IntelAnode&) { ++records; });
-            filesOnly.push_back(bench::secondsSince(start));
-            if (records != count) std::fprintf(stderr, "read %ld of %d records\n", records, count);
-        }
-        const double perThousand = bench::median(full) * 1000.0 / count * 1000.0;
-        const double filesPerThousand = bench::median(filesOnly) * 1000.0 / count * 1000.0;
-        const std::string n = std::to_string(count);
-        bench::row("3", "loadIntelFiles, " + n + " files", bench::median(full) * 1000.0, "ms", "-",
-                   "-");
-        bench::row("3", "loadIntelFiles per 1000 files (" + n + " waiting)", perThousand, "ms",
-                   "<= 2", bench::verdict(perThousand <= 2.0));
-        bench::row("3", "file part only per 1000 files (" + n + " waiting)", filesPerThousand, "ms",
-                   "-", "-");
+    std::vector<tessel::IntelAnode> records;
+    for (int i = 0; i < 4300; ++i) {
+        const tessel::TrafficRecord r = record(i);
+        tessel::IntelAnode a;
+        a.src = r.src, a.dst = r.dst, a.srcport = r.srcport, a.dstport = r.dstport;
+        a.size = r.size, a.udp = 1;
+        records.push_back(a);
     }
-    bench::row("3", "writeIntelFile per file", writeSeconds / written * 1e6, "us", "-", "-");
-
-    // What one file of 64 records would cost per record (written with the same calls).
-    {
-        std::string content = "<?xml version='1.0'?>\n<map>\n";
-        for (int i = 0; i < 64; ++i) {
-            const std::string one = tessel::intelFileContent(record(i));
-            const std::size_t from = one.find("<anode"), to = one.find("</map>");
-            content += one.substr(from, to - from);
-        }
-        content += "</map>\n";
-        const int files = 500;
+    std::vector<double> mainPasses;
+    for (int pass = 0; pass < 9; ++pass) {
         const bench::Clock::time_point start = bench::Clock::now();
-        for (int i = 0; i < files; ++i) {
-            const std::string temp = "intel/.batch.tmp", name = "intel/batch." + std::to_string(i);
-            int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-            if (fd < 0) break;
-            ssize_t n = write(fd, content.data(), content.size());
-            (void)n;
-            close(fd);
-            renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, name.c_str(), RENAME_NOREPLACE);
-        }
-        const double perRecord = bench::secondsSince(start) / (files * 64.0) * 1e6;
-        long records = 0;
-        const bench::Clock::time_point read = bench::Clock::now();
-        tessel::consumeIntelFolder("intel", [&](const tessel::IntelAnode&) { ++records; });
-        const double readPerThousand = bench::secondsSince(read) / double(records) * 1e6;
-        bench::row("3", "proposal: 64 records per file, writing per record", perRecord, "us", "-",
-                   "-");
-        bench::row("3", "proposal: 64 records per file, file part per 1000 records",
-                   readPerThousand, "ms", "-", "-");
+        tessel::addParticleImpacts(world.context, records);
+        mainPasses.push_back(bench::secondsSince(start));
+        timer->setTime(timer->getTime() + 3000);  // the sprites of one pass are gone by the next
+        world.device->getSceneManager()->drawAll();
     }
+    bench::row("3", "main thread: sprites from 4300 records", bench::median(mainPasses) * 1000.0,
+               "ms", "-", "-");
     return 0;
 }

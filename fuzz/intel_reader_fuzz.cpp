@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "capture/intel_files.h"
+#include "capture/intel_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::vector<char> text(data, data + size);

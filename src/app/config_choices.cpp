@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "app/text_number.h"
+#include "core/text_number.h"
 #include "platform/adapter_info.h"
 #include "platform/config_file.h"
 #include "platform/process.h"

@@ -21,8 +21,7 @@ std::wstring toWideCut(const std::string& text) {
 
 CFadingTextList::CFadingTextList(gui::IGUIEnvironment* gui, gui::IGUIFont* font,
                                  const core::rect<s32>& rectangle, u8 startAlpha, u8 endAlpha,
-                                 bool topToBottom)
-    : mainThread(std::this_thread::get_id()) {
+                                 bool topToBottom) {
     if (!gui || !font) return;
     s32 f = static_cast<s32>(font->getDimension(L"A").Height);
     if (f <= 0) return;
@@ -59,15 +58,6 @@ void CFadingTextList::addMessageWide(const wchar_t* text) { post(text ? text : L
 
 void CFadingTextList::post(const std::wstring& text) {
     if (count == 0) return;
-    if (std::this_thread::get_id() != mainThread) {
-        std::lock_guard<std::mutex> guard(pendingLock);
-        pending.push_back(text);
-        // Only the newest `count` posts can still be seen once applied; a flood of trace lines
-        // while the main thread is busy must not grow the queue without bound.
-        if (pending.size() > static_cast<std::size_t>(count)) pending.erase(pending.begin());
-        return;
-    }
-    applyPendingMessages();  // keep arrival order
     for (int i = count - 1; i >= 1; --i) {
         lines[i]->setText(lines[i - 1]->getText());
         video::SColor above = lines[i - 1]->getOverrideColor();
@@ -78,17 +68,6 @@ void CFadingTextList::post(const std::wstring& text) {
     video::SColor top = lines[0]->getOverrideColor();
     lines[0]->setOverrideColor(video::SColor(top.getAlpha(), 105, 155, 106));
     lines[0]->setText(text.c_str());
-}
-
-void CFadingTextList::applyPendingMessages() {
-    std::vector<std::wstring> ready;
-    {
-        std::lock_guard<std::mutex> guard(pendingLock);
-        ready.swap(pending);
-    }
-    // Only the newest `count` posts can still be seen once all are applied.
-    std::size_t first = ready.size() > static_cast<std::size_t>(count) ? ready.size() - count : 0;
-    for (std::size_t i = first; i < ready.size(); ++i) post(ready[i]);
 }
 
 }  // namespace tessel

@@ -1,18 +1,14 @@
 #pragma once
 #include <irrlicht.h>
 
-#include <mutex>
 #include <string>
-#include <thread>
-#include <vector>
 
 namespace tessel {
 
 // The column of status messages at the right edge: line 0 is the newest; each post moves the
 // older ones down a line, where they are fainter, until the oldest drops off the bottom.
-// Created on the main thread; the static texts belong to the GUI environment.
-// addMessage/addMessageWide may be called from any thread: a post from another thread is queued
-// and applied by the main thread in applyPendingMessages(), so GUI texts only change there.
+// Main thread only (worker threads hand their messages over through the hand-off channel); the
+// static texts belong to the GUI environment.
 class CFadingTextList {
   public:
     CFadingTextList(irr::gui::IGUIEnvironment* gui, irr::gui::IGUIFont* font,
@@ -24,9 +20,6 @@ class CFadingTextList {
     void addMessage(const std::string& text);
     void addMessageWide(const wchar_t* text);
 
-    // Main thread, once per frame before the GUI is drawn.
-    void applyPendingMessages();
-
     int lineCount() const { return count; }
     irr::gui::IGUIStaticText* line(int i) const { return lines[i]; }
 
@@ -35,9 +28,6 @@ class CFadingTextList {
 
     irr::gui::IGUIStaticText** lines = nullptr;
     int count = 0;
-    std::thread::id mainThread;
-    std::mutex pendingLock;
-    std::vector<std::wstring> pending;
 };
 
 // 8-bit text to wide text through a 200-character buffer: at most 199 characters survive.

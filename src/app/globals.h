@@ -22,9 +22,9 @@ extern int helpState;   // 1 hidden, 3 shown
 
 extern irr::IrrlichtDevice* engineDevice;  // null until the device exists
 extern cLog* eventLog;                     // logEvent is safe from any thread
-extern CFadingTextList* messageList;       // addMessage is safe from any thread
+extern CFadingTextList* messageList;       // main thread only
 
-// Posts to the message list when it exists (any thread).
+// Posts to the message list when it exists. Main thread only: workers use the hand-off channel.
 void postMessage(const std::string& text);
 // Writes to the event log when it exists (any thread).
 void logLine(const std::string& text);

@@ -4,6 +4,7 @@
 #include "app/globals.h"
 #include "app/registry.h"
 #include "nodes/info_text.h"
+#include "scene/particle_impacts.h"
 #include "ui/camera_tour.h"
 
 namespace tessel {
@@ -37,6 +38,7 @@ const s32 kBeamMask = 0x2000000;
 gui::IGUIInOutFader* startFader = nullptr;
 gui::IGUIStaticText* infoText = nullptr;
 gui::IGUIStaticText* infoBox = nullptr;
+gui::IGUIStaticText* impactLine = nullptr;
 int infoIdleFrames = 0;
 
 gui::IGUIStaticText* addPanelText(gui::IGUIEnvironment* gui) {
@@ -54,6 +56,29 @@ video::SColor guiTintFor(const std::string& transparency) {
 gui::IGUIInOutFader* hudFader() { return startFader; }
 gui::IGUIStaticText* hudInfoText() { return infoText; }
 gui::IGUIStaticText* hudInfoBox() { return infoBox; }
+gui::IGUIStaticText* hudImpactLine() { return impactLine; }
+
+std::string groupedNumber(long long value) {
+    std::string digits = std::to_string(value < 0 ? -value : value);
+    std::string out;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
+        out += digits[i];
+    }
+    return value < 0 ? "-" + out : out;
+}
+
+void updateImpactLine(u32 nowMs) {
+    if (!impactLine) return;
+    const ImpactRates rates = recentImpactRates(nowMs);
+    const bool capped = rates.drawnPerSecond < rates.totalPerSecond;
+    impactLine->setVisible(capped);
+    if (!capped) return;
+    const std::string text = "showing " + groupedNumber(rates.drawnPerSecond) + " of " +
+                             groupedNumber(rates.totalPerSecond) + " packets/s";
+    const std::wstring wide = toWideCut(text);
+    if (wide != impactLine->getText()) impactLine->setText(wide.c_str());
+}
 
 void buildHud(IrrlichtDevice* device, cRegistry& registry) {
     video::IVideoDriver* driver = device->getVideoDriver();
@@ -85,6 +110,12 @@ void buildHud(IrrlichtDevice* device, cRegistry& registry) {
                                       255, 10, true);
     messageList->addMessage("For Help Press F1");
     messageList->addMessage("Click to enter environment");
+
+    // Above the toolbar, hidden until the scene draws fewer packets than arrive.
+    impactLine = gui->addStaticText(L"", core::rect<s32>(20, h - 76, 420, h - 58), false, false, 0,
+                                    -1, false);
+    impactLine->setOverrideColor(video::SColor(255, 225, 225, 225));
+    impactLine->setVisible(false);
 
     // Every colour role of this engine's skin, not only the ones the original engine had.
     const video::SColor tint = guiTintFor(registry.readValue("transparency", "1"));

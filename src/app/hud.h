@@ -15,6 +15,12 @@ void startHudFade();
 // the cursor, and hides the panel 31 frames after the last hit.
 void updateInfoPanel(irr::IrrlichtDevice* device);
 
+// Main loop, every frame: while some records of the last intel passes were only counted (more
+// than the scene draws), one line says how many are shown, as "showing 2,000 of 9,800 packets/s".
+void updateImpactLine(irr::u32 nowMs);
+// "2,000": a count with thousands separated by commas.
+std::string groupedNumber(long long value);
+
 // The one GUI colour: 105/155/106, opaque only when `transparency` is exactly "0".
 irr::video::SColor guiTintFor(const std::string& transparency);
 
@@ -22,5 +28,6 @@ irr::video::SColor guiTintFor(const std::string& transparency);
 irr::gui::IGUIInOutFader* hudFader();
 irr::gui::IGUIStaticText* hudInfoText();
 irr::gui::IGUIStaticText* hudInfoBox();
+irr::gui::IGUIStaticText* hudImpactLine();
 
 }  // namespace tessel

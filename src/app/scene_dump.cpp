@@ -10,11 +10,16 @@
 
 #include "app/fading_text_list.h"
 #include "app/globals.h"
-#include "capture/capture_threads.h"
-#include "capture/packet_decoder.h"
+#include "capture/capture_session.h"
+#include "capture/intel_reader.h"
+#include "capture/intel_writer.h"
+#include "capture/packet_dispatch.h"
+#include "core/hand_off.h"
 #include "nodes/node_manager.h"
 #include "platform/directory.h"
 #include "scene/connection_list.h"
+#include "scene/impact_sprites.h"
+#include "scene/particle_impacts.h"
 #include "ui/camera_tour.h"
 
 namespace tessel {
@@ -32,7 +37,8 @@ void onDumpSignal(int) { g_dumpRequested.store(1); }
 void countScene(scene::ISceneNode* node, int* cubes, int* sprites, int* linksWithIdZero) {
     for (scene::ISceneNode* child : node->getChildren()) {
         if (child->getType() == scene::ESNT_CUBE) ++*cubes;
-        if (child->getType() == scene::ESNT_BILLBOARD) ++*sprites;
+        if (child->getType() == CImpactSprites::kType)
+            *sprites += static_cast<int>(static_cast<CImpactSprites*>(child)->liveCount());
         if (child->getType() == scene::ESNT_UNKNOWN && child->getID() == 0) ++*linksWithIdZero;
         countScene(child, cubes, sprites, linksWithIdZero);
     }
@@ -94,7 +100,7 @@ std::string sceneDumpText() {
                 << " resolve " << node.resolveState << " name " << node.hostName << "\n";
         }
     }
-    out << "beams " << beamList.size() << "\n";
+    out << "beams " << beamList.size() << " refused " << beamList.refused() << "\n";
     for (const STrafficBeam& b : beamList)
         out << "beam " << b.source << ":" << b.sourcePort << " " << b.destination << ":"
             << b.destinationPort << " " << b.service << " pick " << b.pickId << " drawn "
@@ -106,6 +112,14 @@ std::string sceneDumpText() {
     std::vector<std::string> waiting;
     listDirectory("intel", &waiting);
     out << "intel-waiting " << waiting.size() << "\n";
+    out << "intel written " << intelWriteCounters.written.load() << " read "
+        << intelRecordsRead.load() << " lost " << intelWriteCounters.lost.load() << " handed "
+        << handOff().waitingRecords() << "\n";
+    const u32 now = engineDevice ? engineDevice->getTimer()->getTime() : 0;
+    const ImpactRates rates = recentImpactRates(now);
+    out << "impacts drawn-per-second " << rates.drawnPerSecond << " of " << rates.totalPerSecond
+        << " cap " << kImpactSpriteCap << "\n";
+    out << "hand-off dropped-beam-events " << handOff().droppedBeamEvents() << "\n";
     out << "frames packets " << captureCounters.packets.load() << " short "
         << captureCounters.droppedShort.load() << " malformed "
         << captureCounters.droppedMalformed.load() << " ignored " << captureCounters.ignored.load()

@@ -11,16 +11,15 @@
 #include <thread>
 
 #include "app/event_log.h"
-#include "app/fading_text_list.h"
 #include "app/globals.h"
 #include "app/hud.h"
 #include "app/registry.h"
+#include "app/render_loop.h"
 #include "app/scene_dump.h"
 #include "app/splash.h"
-#include "app/text_number.h"
-#include "capture/intel_files.h"
+#include "capture/capture_session.h"
 #include "capture/net_interface.h"
-#include "nodes/name_resolver.h"
+#include "core/text_number.h"
 #include "nodes/node_manager.h"
 #include "platform/directory.h"
 #include "platform/lcg_random.h"
@@ -28,14 +27,11 @@
 #include "platform/process.h"
 #include "platform/window_icon.h"
 #include "platform/working_folder.h"
-#include "scene/node_objects.h"
-#include "scene/rate_graph.h"
 #include "scene/scene_context.h"
 #include "scene/traffic_beams.h"
 #include "scene/world.h"
 #include "ui/camera_tour.h"
 #include "ui/event_receiver.h"
-#include "ui/frame_requests.h"
 
 namespace tessel {
 
@@ -43,13 +39,24 @@ using namespace irr;
 
 namespace {
 
-const int kJobCycle = 26;
-
 // Test seams: TESSEL_SPLASH_MS shortens the splash wait, TESSEL_NULL_DRIVER=1 runs the engine's
 // headless driver. Neither is set in normal use.
 int splashMilliseconds() {
     const char* v = std::getenv("TESSEL_SPLASH_MS");
     return v && *v ? atoiText(v) : 5000;
+}
+
+// The frame limit: "--maxfps N" (or "--maxfps=N") anywhere on the command line, else the
+// `maxfps` setting; 0, the default, renders as fast as the driver allows.
+int maxFpsFor(cRegistry& registry, int argc, char** argv) {
+    std::string text = registry.readValue("maxfps", "0");
+    for (int i = 1; i < argc && argv[i]; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--maxfps" && i + 1 < argc && argv[i + 1]) text = argv[i + 1];
+        if (arg.rfind("--maxfps=", 0) == 0) text = arg.substr(9);
+    }
+    const int fps = atoiText(text);
+    return fps > 0 ? fps : 0;
 }
 
 bool nullDriverRequested() {
@@ -70,27 +77,6 @@ void setIcon(IrrlichtDevice* device) {
     if (!icon) return;
     setWindowIcon(device, icon, L"Tessel");
     icon->drop();
-}
-
-void runFrameJob(int step) {
-    switch (step) {
-        case 0:
-            createNodeObjects(sceneContext);
-            break;
-        case 1:
-            loadIntelFiles(sceneContext);
-            break;
-        case 2:
-            startResolverThread();
-            break;
-        case 3: {
-            cNodeManager manager;
-            manager.pruneOneNode();
-            break;
-        }
-        default:
-            break;
-    }
 }
 
 }  // namespace
@@ -201,12 +187,13 @@ int runTessel(int argc, char** argv) {
     sceneContext.sceneManager = smgr;
     sceneContext.guiEnvironment = gui;
     sceneContext.videoDriver = driver;
+    sceneContext.timer = device->getTimer();
 
     lcgSeed(static_cast<unsigned>(std::time(nullptr)));
 
     {
         cNodeManager manager;
-        if (manager.nodeCount() > 1 && manager.isGatewayAt(1)) createGatewayLink();
+        if (manager.nodeCount() > 1 && manager.isGatewayAt(1)) createGatewayLink(sceneContext);
     }
 
     if (fullscreen && world.camera) cameraTour.toggleTour(world.camera);
@@ -215,61 +202,13 @@ int runTessel(int argc, char** argv) {
     enteredEnvironment = 0;
 
     installSceneDumpSignal();
-    int frameJobStep = 0;
-    s32 shownFps = -1;
-    int fadeCounter = 1;
-    video::ITexture* pauseTexture = nullptr;
-    int pauseTextureGeneration = -1;
-
-    while (device->run()) {
-        if (fadeCounter == 1) {
-            startHudFade();
-            fadeCounter = 0;
-        }
-        bool active = device->isWindowActive();
-        if (!active) {
-            if (world.camera) world.camera->setInputReceiverEnabled(false);
-            enteredEnvironment = 0;
-        }
-        driver->beginScene(true, true, video::SColor(0, 200, 200, 200));
-        if (active) updateInfoPanel(device);
-
-        // Work handed over by the capture thread lands at this one point of the frame.
-        applyQueuedBeamEvents();
-        if (messageList) messageList->applyPendingMessages();
-
-        runFrameJob(frameJobStep);
-        if (++frameJobStep >= kJobCycle) frameJobStep = 0;
-
-        s32 fps = driver->getFPS();
-        if (fps != shownFps) {
-            core::stringw caption = L"Tessel [";
-            caption += driver->getName();
-            caption += L"] FPS:";
-            caption += fps;
-            device->setWindowCaption(caption.c_str());
-            shownFps = fps;
-        }
-
-        if (pauseState > 2 && !pausePicturePending()) {
-            if (pauseTextureGeneration != pausePictureGeneration()) {
-                // Always the picture of the latest pause, never a cached earlier one.
-                if (pauseTexture) driver->removeTexture(pauseTexture);
-                pauseTexture = driver->getTexture("pausepicture.png");
-                pauseTextureGeneration = pausePictureGeneration();
-            }
-            if (pauseTexture) driver->draw2DImage(pauseTexture, core::position2d<s32>(0, 0));
-        } else {
-            smgr->drawAll();
-        }
-        gui->drawAll();
-        if (statsGraphShown) drawRateGraph(driver, windowWidth, windowHeight);
-        serviceFrameRequests(driver);
-        driver->endScene();
-        refreshWorldSelector(smgr);
-        serviceSceneDump();
+    {
+        cRenderLoop loop(device, sceneContext, maxFpsFor(*registry, argc, argv));
+        loop.run();
     }
 
+    // The workers go first: nothing they hand over is applied any more.
+    netInterface->stopCapture();
     engineDevice = nullptr;
     device->drop();
     delete receiver;

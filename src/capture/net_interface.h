@@ -1,18 +1,40 @@
 #pragma once
+#include <memory>
 #include <string>
+#include <vector>
+
+#include "platform/adapter_info.h"
 
 namespace tessel {
+
+class cCaptureSession;
 
 // Adapter discovery and capture start, run once on the main thread before the render loop.
 // Every failure ends the process (see the messages in the implementation).
 class cNetInterface {
   public:
-    virtual ~cNetInterface() = default;
+    virtual ~cNetInterface();
     // Fills localAddresses/netMasks/gatewayAddresses for `nic` and adds this host (node 0) and
     // the default gateway (node 1).
     void discoverAdapter(std::string nic);
-    // Opens the capture and statistics handles on `nic` and starts their two threads.
+    // Opens the capture and statistics handles on `nic` and starts the capture session's threads.
     void startCapture(std::string nic);
+    // Stops and joins the session's threads (main thread, at shutdown).
+    void stopCapture();
+
+  private:
+    std::unique_ptr<cCaptureSession> session;
 };
+
+// What discovery finds for one adapter name.
+struct AdapterConfig {
+    bool exists = false;  // an interface of exactly that name
+    std::string address;  // empty when it has no IPv4 address
+    std::string netmask;
+    std::string gateway;  // empty when it has no default route
+};
+AdapterConfig findAdapterConfig(const std::string& nic,
+                                const std::vector<InterfaceAddress>& interfaces,
+                                const std::string& routeTable);
 
 }  // namespace tessel

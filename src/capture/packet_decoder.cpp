@@ -2,17 +2,11 @@
 
 #include <cstdio>
 
-#include "app/globals.h"
 #include "capture/frame_reader.h"
-#include "scene/traffic_beams.h"
 
 namespace tessel {
 
-CaptureCounters captureCounters;
-
 namespace {
-
-std::atomic<int> g_linkType{DLT_EN10MB};
 
 constexpr std::uint16_t kEtherTypeIPv4 = 0x0800;
 constexpr std::uint16_t kEtherTypeVlan = 0x8100;
@@ -153,44 +147,6 @@ std::string traceLine(const DecodedFrame& d) {
                   d.srcBytes[1], d.srcBytes[2], d.srcBytes[3], int(d.record.srcport), d.dstBytes[0],
                   d.dstBytes[1], d.dstBytes[2], d.dstBytes[3], int(d.record.dstport));
     return line;
-}
-
-void dispatchFrame(const DecodedFrame& d) {
-    if (d.outcome != FrameOutcome::Packet) return;
-    const TrafficRecord& r = d.record;
-    if (d.startsBeam) queueBeamStart(r.src, r.dst, r.srcport, r.dstport);
-    if (d.endsBeam) queueBeamEnd(r.src, r.dst, r.srcport, r.dstport);
-    if (loggingEnabled.load(std::memory_order_relaxed)) {
-        std::string line = traceLine(d);
-        logLine(line);
-        postMessage(line);
-    }
-    if (d.recorded) writeIntelFile(r);
-}
-
-void setCaptureLinkType(int linkType) { g_linkType.store(linkType); }
-int captureLinkType() { return g_linkType.load(); }
-
-void onPacket(u_char*, const struct pcap_pkthdr* header, const u_char* frame) {
-    if (!header || !frame) return;
-    DecodedFrame d = decodeFrame(captureLinkType(), frame, header->caplen);
-    switch (d.outcome) {
-        case FrameOutcome::Packet:
-            captureCounters.packets.fetch_add(1, std::memory_order_relaxed);
-            dispatchFrame(d);
-            break;
-        case FrameOutcome::Short:
-            captureCounters.droppedShort.fetch_add(1, std::memory_order_relaxed);
-            break;
-        case FrameOutcome::Malformed:
-            captureCounters.droppedMalformed.fetch_add(1, std::memory_order_relaxed);
-            break;
-        case FrameOutcome::SameAddresses:
-            break;
-        default:
-            captureCounters.ignored.fetch_add(1, std::memory_order_relaxed);
-            break;
-    }
 }
 
 }  // namespace tessel

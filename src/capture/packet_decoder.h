@@ -1,12 +1,11 @@
 #pragma once
 #include <pcap/pcap.h>
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-#include "capture/intel_files.h"
+#include "core/traffic_record.h"
 
 namespace tessel {
 
@@ -39,28 +38,5 @@ DecodedFrame decodeFrame(int linkType, const std::uint8_t* frame, std::size_t le
 
 // "a.b.c.d:p  ->  e.f.g.h:q"
 std::string traceLine(const DecodedFrame& decoded);
-
-// Side effects of one decoded Packet, in order: beam start, beam end (both queued for the main
-// thread), trace line while logging is on, intel file unless the segment was a bare 40 bytes.
-// Capture thread (or a test standing in for it).
-void dispatchFrame(const DecodedFrame& decoded);
-
-// The link type onPacket decodes with; set by startCapture before the capture thread starts
-// (tests replaying a file set it from pcap_datalink). Default DLT_EN10MB.
-void setCaptureLinkType(int linkType);
-int captureLinkType();
-
-// libpcap handler of the capture handle: decodeFrame + dispatchFrame, counting drops.
-// Capture thread only; the user argument is unused.
-void onPacket(u_char* user, const struct pcap_pkthdr* header, const u_char* frame);
-
-// Frames dropped by onPacket since start (any thread may read them).
-struct CaptureCounters {
-    std::atomic<std::uint64_t> droppedShort{0};      // truncated captures
-    std::atomic<std::uint64_t> droppedMalformed{0};  // contradicting header lengths
-    std::atomic<std::uint64_t> ignored{0};  // non-IPv4, fragments, other protocols, other links
-    std::atomic<std::uint64_t> packets{0};  // dispatched packets
-};
-extern CaptureCounters captureCounters;
 
 }  // namespace tessel

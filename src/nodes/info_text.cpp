@@ -19,9 +19,9 @@ std::string nodeInfoText(int pickId) {
 }
 
 std::string beamInfoText(int pickId) {
-    const int index = findConnectionByPickId(pickId);
-    if (index < 0) return std::string();
-    const STrafficBeam& beam = beamList[static_cast<std::size_t>(index)];
+    const STrafficBeam* found = beamList.findByPickId(pickId);
+    if (!found) return std::string();
+    const STrafficBeam& beam = *found;
     cNodeManager manager;
     NodeListLock lock;
     return "TCP (" + beam.service + "):\n\n" + manager.displayNameFor(beam.source) + " to " +

@@ -2,10 +2,11 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <unordered_map>
 #include <vector>
 
-#include "app/text_number.h"
 #include "capture/adapter_lists.h"
+#include "core/text_number.h"
 #include "platform/lcg_random.h"
 #include "scene/connection_list.h"
 #include "scene/world.h"
@@ -19,6 +20,21 @@ namespace {
 std::vector<SNetNode>& nodeList() {
     static std::vector<SNetNode> list;
     return list;
+}
+
+// Address -> first index in list order, so a look-up by address takes constant time (every
+// record of an intel pass looks up two). Rebuilt when a removal moves later records forward.
+std::unordered_map<std::string, int>& addressIndex() {
+    static std::unordered_map<std::string, int> index;
+    return index;
+}
+
+void rebuildAddressIndex() {
+    std::unordered_map<std::string, int>& index = addressIndex();
+    index.clear();
+    const std::vector<SNetNode>& list = nodeList();
+    for (std::size_t i = 0; i < list.size(); ++i)
+        index.emplace(list[i].address, static_cast<int>(i));
 }
 
 struct SOctets {
@@ -74,6 +90,7 @@ int appendNode(const std::string& address, const core::vector3df& position, int 
     node.address = address;
     node.pickId = static_cast<int>(list.size()) + 1000;
     list.push_back(node);
+    addressIndex().emplace(address, static_cast<int>(list.size()) - 1);
     return static_cast<int>(list.size()) - 1;
 }
 
@@ -237,6 +254,7 @@ void cNodeManager::pruneOneNode() {
         cube->remove();
         if (sceneManager && worldSelector) fillWorldSelector(sceneManager, worldSelector);
         list.erase(list.begin() + static_cast<std::ptrdiff_t>(i));
+        rebuildAddressIndex();
         return;
     }
 }
@@ -254,11 +272,8 @@ bool cNodeManager::isGatewayAt(int index) const {
 
 int cNodeManager::findNodeByAddress(const std::string& address) const {
     NodeListLock lock;
-    const std::vector<SNetNode>& list = nodeList();
-    for (std::size_t i = 0; i < list.size(); ++i) {
-        if (list[i].address == address) return static_cast<int>(i);
-    }
-    return -1;
+    auto it = addressIndex().find(address);
+    return it == addressIndex().end() ? -1 : it->second;
 }
 
 int cNodeManager::findNodeByPickId(int pickId) const {
@@ -273,6 +288,7 @@ int cNodeManager::findNodeByPickId(int pickId) const {
 void cNodeManager::clearAllNodes() {
     NodeListLock lock;
     nodeList().clear();
+    addressIndex().clear();
 }
 
 }  // namespace tessel

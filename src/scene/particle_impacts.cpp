@@ -1,96 +1,211 @@
 #include "scene/particle_impacts.h"
 
-#include "app/globals.h"
+#include <cmath>
+#include <cstdio>
+#include <deque>
+#include <unordered_map>
+
 #include "nodes/node_manager.h"
+#include "scene/impact_sprites.h"
 
 namespace tessel {
 
 using namespace irr;
 
 namespace {
-constexpr u32 kImpactLifeMs = 2000;
 
-// getTexture re-resolves the name against the working folder and, for a texture from the
-// archive (cached under its bare file name), unpacks the archive entry again on every call:
-// about 50 us, once per record of an intel pass. The first answer per driver is kept while that
-// driver still holds the texture. Main thread only.
-video::ITexture* protocolTexture(video::IVideoDriver* driver, int protocol, const char* name) {
-    struct Memo {
-        video::IVideoDriver* driver = nullptr;
-        video::ITexture* texture = nullptr;
-        io::path textureName;
-    };
-    static Memo memo[3];
-    Memo& m = memo[protocol];
-    if (m.driver == driver && m.texture) {
-        for (u32 i = 0; i < driver->getTextureCount(); ++i)
-            if (driver->getTextureByIndex(i) == m.texture &&
-                m.texture->getName().getPath() == m.textureName)
-                return m.texture;
-    }
-    m.driver = driver;
-    m.texture = driver->getTexture(name);
-    if (m.texture) m.textureName = m.texture->getName().getPath();
-    return m.texture;
+const char* const kProtocolTextures[3] = {"Media/particlered.bmp", "Media/particleblue.bmp",
+                                          "Media/particlegreen.bmp"};
+
+// Brightness steps of merged sprites: a count takes the largest step not above it. Past 32 the
+// glow is saturated where it shows at all.
+const int kBrightnessSteps[] = {1, 2, 3, 4, 6, 8, 12, 16, 24, 32};
+
+// The window of recentImpactRates.
+constexpr u32 kRateWindowMs = 2000;
+
+int brightnessStep(int count) {
+    int step = 1;
+    for (int s : kBrightnessSteps)
+        if (s <= count) step = s;
+    return step;
 }
+
+// The first answer of getTexture per protocol, by the name the driver keeps it under: getTexture
+// resolves the name against the working folder and, for a texture from the archive, unpacks the
+// entry again on every call; findTexture by the kept name costs a binary search.
+io::path g_resolvedName[3];
+
+video::ITexture* protocolTexture(video::IVideoDriver* driver, int protocol) {
+    if (!g_resolvedName[protocol].empty())
+        if (video::ITexture* t = driver->findTexture(g_resolvedName[protocol])) return t;
+    video::ITexture* t = driver->getTexture(kProtocolTextures[protocol]);
+    if (t) g_resolvedName[protocol] = t->getName().getPath();
+    return t;
+}
+
+// k additive sprites over one another blend as one sprite of 1 - (1 - c)^k per channel (the
+// material computes src + dst * (1 - src)).
+video::IImage* brighterImage(video::IVideoDriver* driver, video::IImage* base, int count) {
+    const core::dimension2d<u32> size = base->getDimension();
+    video::IImage* out = driver->createImage(video::ECF_A8R8G8B8, size);
+    if (!out) return nullptr;
+    for (u32 y = 0; y < size.Height; ++y)
+        for (u32 x = 0; x < size.Width; ++x) {
+            const video::SColor c = base->getPixel(x, y);
+            auto channel = [count](u32 v) {
+                const double dark = std::pow(1.0 - v / 255.0, count);
+                return static_cast<u32>(std::lround((1.0 - dark) * 255.0));
+            };
+            out->setPixel(x, y,
+                          video::SColor(255, channel(c.getRed()), channel(c.getGreen()),
+                                        channel(c.getBlue())));
+        }
+    return out;
+}
+
+struct PassRecord {
+    u32 timeMs;
+    int drawn;
+    int total;
+};
+std::deque<PassRecord> g_passes;  // main thread
+
+// Passes older than the window, or from a clock that went back, no longer count.
+void forgetPassesBefore(u32 nowMs) {
+    while (!g_passes.empty() &&
+           (g_passes.front().timeMs > nowMs || nowMs - g_passes.front().timeMs > kRateWindowMs))
+        g_passes.pop_front();
+}
+
 }  // namespace
+
+video::ITexture* impactTexture(video::IVideoDriver* driver, int protocol, int count) {
+    if (!driver || protocol < 0 || protocol > 2) return nullptr;
+    const int step = brightnessStep(count);
+    if (step == 1) return protocolTexture(driver, protocol);
+    char name[64];
+    std::snprintf(name, sizeof name, "tessel-impact-%d-x%d", protocol, step);
+    if (video::ITexture* made = driver->findTexture(name)) return made;
+    if (!protocolTexture(driver, protocol)) return nullptr;
+    video::IImage* base = driver->createImageFromFile(kProtocolTextures[protocol]);
+    if (!base) return nullptr;
+    video::IImage* bright = brighterImage(driver, base, step);
+    base->drop();
+    if (!bright) return nullptr;
+    // Like the plain sprite textures, which are loaded after start-up switched mip-maps off.
+    const bool mipMaps = driver->getTextureCreationFlag(video::ETCF_CREATE_MIP_MAPS);
+    driver->setTextureCreationFlag(video::ETCF_CREATE_MIP_MAPS, false);
+    video::ITexture* texture = driver->addTexture(name, bright);
+    driver->setTextureCreationFlag(video::ETCF_CREATE_MIP_MAPS, mipMaps);
+    bright->drop();
+    return texture;
+}
+
+ImpactPass addParticleImpacts(SSceneContext& context, const std::vector<IntelAnode>& records,
+                              std::size_t spriteCap) {
+    ImpactPass pass;
+    pass.records = static_cast<int>(records.size());
+    scene::ISceneManager* smgr = context.sceneManager;
+    video::IVideoDriver* driver = context.videoDriver;
+    if (!smgr || !driver || records.empty()) return pass;
+
+    // One sprite per (source node, destination node, protocol), in order of first appearance.
+    struct Group {
+        int from, to, protocol;
+        int count = 0;
+        int largestSize = 0;
+    };
+    std::vector<Group> groups;
+    std::unordered_map<unsigned long long, std::size_t> groupOf;
+    std::vector<core::vector3df> positions;
+    bool viaGateway = false;
+    {
+        cNodeManager manager;
+        NodeListLock lock;  // the indices below stay valid until the positions are read
+        // Each address is looked up once per pass, in the order the records name them, which
+        // adds new nodes exactly as a look-up per record would (a repeat only refreshes again).
+        std::unordered_map<std::string, int> indexOf;
+        auto lookUp = [&](const std::string& address) {
+            auto it = indexOf.find(address);
+            if (it != indexOf.end()) return it->second;
+            int index = manager.findOrAddNode(address, 1);
+            indexOf.emplace(address, index);
+            return index;
+        };
+        for (const IntelAnode& r : records) {
+            if (r.src == r.dst) continue;
+            const int from = lookUp(r.src);
+            const int to = lookUp(r.dst);
+            if (from < 0 || to < 0) continue;
+            const int protocol = r.tcp == 1 ? 0 : r.udp == 1 ? 1 : r.icmp == 1 ? 2 : -1;
+            if (protocol < 0) continue;
+            const unsigned long long key = (static_cast<unsigned long long>(from) << 34) |
+                                           (static_cast<unsigned long long>(to) << 2) |
+                                           static_cast<unsigned long long>(protocol);
+            auto found = groupOf.emplace(key, groups.size());
+            if (found.second) groups.push_back(Group{from, to, protocol});
+            Group& g = groups[found.first->second];
+            g.largestSize = g.count == 0 ? r.size : std::max(g.largestSize, r.size);
+            ++g.count;
+        }
+        const int nodes = manager.nodeCount();
+        positions.resize(static_cast<std::size_t>(nodes));
+        for (int i = 0; i < nodes; ++i)
+            positions[static_cast<std::size_t>(i)] = manager.nodeAt(i).position;
+        viaGateway = nodes > 1 && manager.isGatewayAt(1);
+    }
+
+    CImpactSprites* sprites = impactSpritesOf(smgr);
+    // Start time "now" of the virtual timer: a later one would underflow in the flight.
+    const u32 now = context.timer ? context.timer->getTime() : 0;
+    for (const Group& g : groups) {
+        if (sprites->liveCount() >= spriteCap) {
+            pass.countedRecords += g.count;
+            continue;
+        }
+        core::vector3df points[3];
+        int n = 0;
+        points[n++] = positions[static_cast<std::size_t>(g.from)];
+        if (viaGateway)
+            points[n++] = core::vector3df(kGatewayWaypointX, kGatewayWaypointY, kGatewayWaypointZ);
+        points[n++] = positions[static_cast<std::size_t>(g.to)];
+        const f32 side = static_cast<f32>(g.largestSize / 100.0);
+        sprites->addSprite(points, n, now, side, impactTexture(driver, g.protocol, g.count));
+        ++pass.sprites;
+        pass.drawnRecords += g.count;
+    }
+
+    forgetPassesBefore(now);
+    g_passes.push_back(PassRecord{now, pass.drawnRecords, pass.drawnRecords + pass.countedRecords});
+    return pass;
+}
 
 void addParticleImpact(SSceneContext& context, const std::string& src, const std::string& dst, int,
                        int, int size, int tcp, int udp, int icmp) {
-    if (src == dst) return;
-    scene::ISceneManager* smgr = context.sceneManager;
-    video::IVideoDriver* driver = context.videoDriver;
-    if (!smgr || !driver) return;
-
-    cNodeManager manager;
-    NodeListLock lock;  // the indices below stay valid until the points are read
-    int from = manager.findOrAddNode(src, 1);
-    int to = manager.findOrAddNode(dst, 1);
-    if (from < 0 || to < 0) return;
-
-    const char* textureName = nullptr;
-    int protocol = 0;
-    if (tcp == 1)
-        textureName = "Media/particlered.bmp", protocol = 0;
-    else if (udp == 1)
-        textureName = "Media/particleblue.bmp", protocol = 1;
-    else if (icmp == 1)
-        textureName = "Media/particlegreen.bmp", protocol = 2;
-    else
-        return;
-
-    scene::IBillboardSceneNode* sprite = smgr->addBillboardSceneNode(
-        nullptr, core::dimension2d<f32>(10.0f, 10.0f), core::vector3df(0, 0, 0), -1,
-        video::SColor(0xFFFFFFFF), video::SColor(0xFFFFFFFF));
-    if (!sprite) return;
-    sprite->setMaterialTexture(0, protocolTexture(driver, protocol, textureName));
-
-    core::array<core::vector3df> points;
-    points.push_back(manager.nodeAt(from).position);
-    if (manager.nodeCount() > 1 && manager.isGatewayAt(1))
-        points.push_back(core::vector3df(kGatewayWaypointX, kGatewayWaypointY, kGatewayWaypointZ));
-    points.push_back(manager.nodeAt(to).position);
-
-    sprite->setMaterialFlag(video::EMF_LIGHTING, false);
-    sprite->setMaterialType(video::EMT_TRANSPARENT_ADD_COLOR);
-    const f32 side = static_cast<f32>(size / 100.0);
-    sprite->setSize(core::dimension2d<f32>(side, side));
-
-    // Start time "now" of the virtual timer: a later one would underflow inside the animator.
-    // No loop, so the sprite ends at its destination instead of flying back.
-    u32 now = engineDevice ? engineDevice->getTimer()->getTime() : 0;
-    scene::ISceneNodeAnimator* flight =
-        smgr->createFollowSplineAnimator(static_cast<s32>(now), points, 1.0f, 0.0f, false, false);
-    if (flight) {
-        sprite->addAnimator(flight);
-        flight->drop();
-    }
-    sprite->setID(0);
-    scene::ISceneNodeAnimator* end = smgr->createDeleteAnimator(kImpactLifeMs);
-    if (end) {
-        sprite->addAnimator(end);
-        end->drop();
-    }
+    IntelAnode a;
+    a.src = src;
+    a.dst = dst;
+    a.size = size;
+    a.tcp = tcp;
+    a.udp = udp;
+    a.icmp = icmp;
+    addParticleImpacts(context, {a});
 }
+
+ImpactRates recentImpactRates(u32 nowMs) {
+    forgetPassesBefore(nowMs);
+    long long drawn = 0, total = 0;
+    for (const PassRecord& p : g_passes) {
+        drawn += p.drawn;
+        total += p.total;
+    }
+    ImpactRates rates;
+    rates.drawnPerSecond = static_cast<int>(drawn * 1000 / kRateWindowMs);
+    rates.totalPerSecond = static_cast<int>(total * 1000 / kRateWindowMs);
+    return rates;
+}
+
+void forgetImpactRates() { g_passes.clear(); }
 
 }  // namespace tessel

@@ -10,6 +10,7 @@ struct SSceneContext {
     irr::scene::ISceneManager* sceneManager = nullptr;
     irr::gui::IGUIEnvironment* guiEnvironment = nullptr;
     irr::video::IVideoDriver* videoDriver = nullptr;
+    irr::ITimer* timer = nullptr;  // the device's virtual clock (sprite flights start "now")
 };
 
 extern SSceneContext sceneContext;

@@ -1,9 +1,5 @@
 #include "scene/traffic_beams.h"
 
-#include <atomic>
-#include <mutex>
-
-#include "app/globals.h"
 #include "capture/service_names.h"
 #include "nodes/node_manager.h"
 #include "scene/connection_list.h"
@@ -53,28 +49,14 @@ u32 CSampleSceneNode::getMaterialCount() const { return 1; }
 
 namespace {
 
-std::mutex g_queueLock;
-std::vector<BeamEvent> g_queue;
-std::atomic<std::uint64_t> g_dropped{0};
-
-void queueEvent(bool start, const std::string& source, const std::string& destination,
-                int sourcePort, int destinationPort) {
-    std::lock_guard<std::mutex> guard(g_queueLock);
-    const std::size_t limit = start ? kBeamQueueStartLimit : kBeamQueueHardLimit;
-    if (g_queue.size() >= limit) {
-        g_dropped.fetch_add(1, std::memory_order_relaxed);
-        return;
-    }
-    g_queue.push_back(BeamEvent{start, source, destination, sourcePort, destinationPort});
-}
-
 // Builds a beam as a child of the scene root with the common set-up: texture, lighting off,
 // identifier, and a collision response over the current collision world. The scene graph owns
-// the result. Null without an engine device.
-CSampleSceneNode* makeBeam(const core::vector3df& first, const core::vector3df& second, s32 id) {
-    if (!engineDevice) return nullptr;
-    scene::ISceneManager* smgr = engineDevice->getSceneManager();
-    video::IVideoDriver* driver = engineDevice->getVideoDriver();
+// the result. Null without a scene.
+CSampleSceneNode* makeBeam(SSceneContext& context, const core::vector3df& first,
+                           const core::vector3df& second, s32 id) {
+    scene::ISceneManager* smgr = context.sceneManager;
+    video::IVideoDriver* driver = context.videoDriver;
+    if (!smgr || !driver) return nullptr;
     CSampleSceneNode* beam =
         new CSampleSceneNode(smgr->getRootSceneNode(), smgr, -1, first, second);
     video::ITexture* texture = driver->getTexture("Media/laserbeam.bmp");
@@ -84,7 +66,7 @@ CSampleSceneNode* makeBeam(const core::vector3df& first, const core::vector3df& 
     }
     beam->setID(id);
 
-    createTriangleSelectors(smgr, engineDevice->getFileSystem());
+    createTriangleSelectors(smgr, smgr->getFileSystem());
     scene::IMetaTriangleSelector* meta = smgr->createMetaTriangleSelector();
     fillWorldSelector(smgr, meta);
     // Beams stand still: the wrapper queries the world only if one is moved.
@@ -102,7 +84,7 @@ CSampleSceneNode* makeBeam(const core::vector3df& first, const core::vector3df& 
 
 }  // namespace
 
-void createGatewayLink() {
+void createGatewayLink(SSceneContext& context) {
     core::vector3df gateway, self;
     {
         NodeListLock lock;
@@ -111,12 +93,16 @@ void createGatewayLink() {
         gateway = manager.nodeAt(1).position;
         self = manager.nodeAt(0).position;
     }
-    makeBeam(gateway, self, 0);  // identifier 0: the link cannot be picked
+    makeBeam(context, gateway, self, 0);  // identifier 0: the link cannot be picked
 }
 
-void startTrafficBeam(const std::string& source, const std::string& destination, int sourcePort,
-                      int destinationPort) {
-    if (findConnection(source, destination, sourcePort, destinationPort) >= 0) return;
+void startTrafficBeam(SSceneContext& context, const std::string& source,
+                      const std::string& destination, int sourcePort, int destinationPort) {
+    if (findConnection(source, destination, sourcePort, destinationPort)) return;
+    if (beamList.full()) {
+        beamList.append(STrafficBeam{source, destination, sourcePort, destinationPort});  // counted
+        return;
+    }
 
     STrafficBeam record;
     record.source = source;
@@ -141,53 +127,31 @@ void startTrafficBeam(const std::string& source, const std::string& destination,
     }
     if (drawn) {
         int id = nextBeamPickId();
-        record.beam = makeBeam(first, second, id);
+        record.beam = makeBeam(context, first, second, id);
         if (record.beam) record.pickId = id;
     }
     record.service = lookupServiceName(destinationPort);
-    beamList.push_back(record);
+    beamList.append(record);
 }
 
 void endConnection(const std::string& source, const std::string& destination, int sourcePort,
                    int destinationPort) {
-    for (std::size_t i = 0; i < beamList.size(); ++i) {
-        STrafficBeam& b = beamList[i];
-        if (b.source != source || b.destination != destination || b.sourcePort != sourcePort ||
-            b.destinationPort != destinationPort || !b.beam)
-            continue;
-        scene::ISceneManager* smgr = b.beam->getSceneManager();
-        scene::ITriangleSelector* selector = b.beam->getTriangleSelector();
-        if (selector && worldSelector) worldSelector->removeTriangleSelector(selector);
-        b.beam->remove();
-        if (worldSelector && smgr) fillWorldSelector(smgr, worldSelector);
-        beamList.erase(beamList.begin() + static_cast<std::ptrdiff_t>(i));
+    // A record that never got a beam goes too: otherwise it would stay for the rest of the run.
+    STrafficBeam removed;
+    if (!beamList.removeDirected(source, destination, sourcePort, destinationPort, &removed))
         return;
-    }
+    if (!removed.beam) return;
+    scene::ISceneManager* smgr = removed.beam->getSceneManager();
+    scene::ITriangleSelector* selector = removed.beam->getTriangleSelector();
+    if (selector && worldSelector) worldSelector->removeTriangleSelector(selector);
+    removed.beam->remove();
+    if (worldSelector && smgr) fillWorldSelector(smgr, worldSelector);
 }
 
-void queueBeamStart(const std::string& source, const std::string& destination, int sourcePort,
-                    int destinationPort) {
-    queueEvent(true, source, destination, sourcePort, destinationPort);
-}
-
-void queueBeamEnd(const std::string& source, const std::string& destination, int sourcePort,
-                  int destinationPort) {
-    queueEvent(false, source, destination, sourcePort, destinationPort);
-}
-
-std::uint64_t droppedBeamEvents() { return g_dropped.load(std::memory_order_relaxed); }
-
-std::vector<BeamEvent> takeQueuedBeamEvents() {
-    std::vector<BeamEvent> taken;
-    std::lock_guard<std::mutex> guard(g_queueLock);
-    taken.swap(g_queue);
-    return taken;
-}
-
-void applyQueuedBeamEvents() {
-    for (const BeamEvent& e : takeQueuedBeamEvents()) {
+void applyBeamEvents(SSceneContext& context, const std::vector<BeamEvent>& events) {
+    for (const BeamEvent& e : events) {
         if (e.start)
-            startTrafficBeam(e.source, e.destination, e.sourcePort, e.destinationPort);
+            startTrafficBeam(context, e.source, e.destination, e.sourcePort, e.destinationPort);
         else
             endConnection(e.source, e.destination, e.sourcePort, e.destinationPort);
     }

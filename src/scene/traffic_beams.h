@@ -6,12 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "core/hand_off.h"
+#include "scene/scene_context.h"
+
 namespace tessel {
 
 // Laser beams between node cubes, one per open TCP connection, plus the gateway link.
-// The engine is touched on the main thread only: the capture thread queues beam starts and ends
-// (queueBeamStart/queueBeamEnd, never blocking on a frame) and the main loop applies them once
-// per frame with applyQueuedBeamEvents(), before the job step.
+// The engine is touched on the main thread only: the capture thread hands beam starts and ends
+// to the main loop through the hand-off channel, and the loop applies them once per frame.
 
 // A three-sided spike from its base at the first point to its tip at the second; six vertices
 // in world coordinates (the node stays at the origin), six triangles, texture layer 0.
@@ -37,36 +39,14 @@ class CSampleSceneNode : public irr::scene::ISceneNode {
     irr::video::SMaterial beamMaterial;
 };
 
-void createGatewayLink();  // main thread, once
-void startTrafficBeam(const std::string& source, const std::string& destination, int sourcePort,
-                      int destinationPort);  // main thread
+// Main thread. Beams are made over `context`'s scene manager and driver.
+void createGatewayLink(SSceneContext& context);  // once, before the loop
+void startTrafficBeam(SSceneContext& context, const std::string& source,
+                      const std::string& destination, int sourcePort, int destinationPort);
+// Removes the connection recorded in exactly this direction, with its beam when it has one.
 void endConnection(const std::string& source, const std::string& destination, int sourcePort,
-                   int destinationPort);  // main thread
-
-void queueBeamStart(const std::string& source, const std::string& destination, int sourcePort,
-                    int destinationPort);  // any thread
-void queueBeamEnd(const std::string& source, const std::string& destination, int sourcePort,
-                  int destinationPort);  // any thread
-void applyQueuedBeamEvents();            // main thread
-
-// One queued connection event, in capture order.
-struct BeamEvent {
-    bool start = false;  // SYN; false: FIN or RST
-    std::string source;
-    std::string destination;
-    int sourcePort = 0;
-    int destinationPort = 0;
-};
-
-// If the main loop stalls (a modal box, a long frame) the queue must not grow without bound.
-// Past kBeamQueueStartLimit events new starts are dropped (a lost beam); ends are still taken
-// up to kBeamQueueHardLimit, because a dropped end would leave a beam standing for the rest of
-// the run. Beyond that everything is dropped. Drops are counted.
-constexpr std::size_t kBeamQueueStartLimit = 100000;
-constexpr std::size_t kBeamQueueHardLimit = 200000;
-std::uint64_t droppedBeamEvents();  // any thread
-
-// Takes every queued event in order (main thread; applyQueuedBeamEvents uses it, tests too).
-std::vector<BeamEvent> takeQueuedBeamEvents();
+                   int destinationPort);
+// The events the capture thread handed over, in order.
+void applyBeamEvents(SSceneContext& context, const std::vector<BeamEvent>& events);
 
 }  // namespace tessel

@@ -75,21 +75,4 @@ TEST_F(ListTest, MessagesMoveDownWithTheirColourAndTheOldestDropsOff) {
     EXPECT_EQ(text(list, 0), longText.substr(0, 199));
 }
 
-TEST_F(ListTest, PostsFromAnotherThreadWaitForTheMainThreadInOrder) {
-    CFadingTextList list(gui, font, core::rect<s32>(0, 0, 200, 3 * f), 255, 10, true);
-    list.addMessage("main");
-    std::thread([&list] {
-        for (const char* m : {"w1", "w2", "w3", "w4"}) list.addMessage(m);
-    }).join();
-    EXPECT_EQ(text(list, 0), "main");  // GUI texts change on the main thread only
-    list.applyPendingMessages();
-    EXPECT_EQ(text(list, 0), "w4");
-    EXPECT_EQ(text(list, 2), "w2");
-
-    std::thread([&list] { list.addMessage("queued"); }).join();
-    list.addMessage("direct");  // lands after what was already queued
-    EXPECT_EQ(text(list, 0), "direct");
-    EXPECT_EQ(text(list, 1), "queued");
-}
-
 }  // namespace

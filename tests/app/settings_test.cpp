@@ -5,7 +5,7 @@
 
 #include "app/registry.h"
 #include "app/startup.h"
-#include "app/text_number.h"
+#include "core/text_number.h"
 #include "support/test_support.h"
 
 namespace tessel {

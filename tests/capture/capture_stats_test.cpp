@@ -1,8 +1,10 @@
 // Rate samples of the statistics feed, and the route-table / adapter look-up of discovery.
 #include <gtest/gtest.h>
 
-#include "capture/capture_threads.h"
+#include "capture/capture_handles.h"
+#include "capture/net_interface.h"
 #include "capture/rate_history.h"
+#include "capture/stats_loop.h"
 
 namespace tessel {
 namespace {

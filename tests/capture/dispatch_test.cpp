@@ -1,5 +1,6 @@
-// onPacket's fan-out: queued beam events, trace lines in log.txt, intel files; and a capture
-// file written here and replayed through the real capture library.
+// onPacket's fan-out: beam events and trace lines handed to the main thread, trace lines in
+// log.txt, intel records; and a capture file written here and replayed through the real capture
+// library.
 #include <gtest/gtest.h>
 #include <pcap/pcap.h>
 
@@ -7,11 +8,9 @@
 
 #include "app/event_log.h"
 #include "app/globals.h"
-#include "capture/intel_files.h"
-#include "capture/packet_decoder.h"
-#include "platform/directory.h"
-#include "scene/traffic_beams.h"
+#include "capture/intel_reader.h"
 #include "support/capture_frames.h"
+#include "support/capture_sink.h"
 #include "support/test_support.h"
 
 namespace tessel {
@@ -25,22 +24,12 @@ class DispatchTest : public ::testing::Test {
         cwd = std::make_unique<test::ScopedCwd>(dir.path());
         ASSERT_EQ(mkdir("intel", 0755), 0);
         eventLog = new cLog();
-        setCaptureLinkType(DLT_EN10MB);
     }
     void TearDown() override {
         destroyEventLog();
         loggingEnabled = 0;
     }
-    void feed(const Bytes& frame) {
-        pcap_pkthdr h{};
-        h.caplen = h.len = bpf_u_int32(frame.size());
-        onPacket(nullptr, &h, frame.data());
-    }
-    std::vector<std::string> intelNames() {
-        std::vector<std::string> names;
-        listDirectory("intel", &names);
-        return names;
-    }
+    void feed(const Bytes& frame) { capture->feed(frame); }
     std::string logText() {
         destroyEventLog();  // flush and close
         std::string text = test::readFile("log.txt");
@@ -50,6 +39,7 @@ class DispatchTest : public ::testing::Test {
 
     test::TempDir dir;
     std::unique_ptr<test::ScopedCwd> cwd;
+    std::unique_ptr<test::CaptureSink> capture = std::make_unique<test::CaptureSink>();
 };
 
 TEST_F(DispatchTest, TcpExchangeQueuesBeamEventsInOrderAndRecordsOnlyLongSegments) {
@@ -61,7 +51,8 @@ TEST_F(DispatchTest, TcpExchangeQueuesBeamEventsInOrderAndRecordsOnlyLongSegment
     feed(test::tcpFrame("10.0.0.1", "10.0.0.2", 1025, 80, 0x11));          // FIN from the opener
     feed(test::tcpFrame("10.0.0.1", "10.0.0.1", 1, 2, 0x02, 0, 50));       // same addresses
 
-    std::vector<BeamEvent> events = takeQueuedBeamEvents();
+    HandOffBatch handed = capture->channel.drain(false);
+    std::vector<BeamEvent>& events = handed.beams;
     ASSERT_EQ(events.size(), 4u);
     EXPECT_TRUE(events[0].start);
     EXPECT_EQ(events[0].source, "10.0.0.1");
@@ -73,8 +64,12 @@ TEST_F(DispatchTest, TcpExchangeQueuesBeamEventsInOrderAndRecordsOnlyLongSegment
     EXPECT_FALSE(events[3].start);
     EXPECT_EQ(events[3].destinationPort, 80);
 
-    // SYN-ACK (44) and data: two files; the bare 40-byte segments none.
-    EXPECT_EQ(intelNames().size(), 2u);
+    // SYN-ACK (44) and data: two records; the bare 40-byte segments none.
+    EXPECT_EQ(capture->takeRecords().size(), 2u);
+    // The trace lines went to the main thread's message list too, in order.
+    std::vector<std::string>& messages = handed.messages;
+    ASSERT_EQ(messages.size(), 5u);
+    EXPECT_EQ(messages[0], "10.0.0.1:1025  ->  10.0.0.2:80");
 
     std::string log = logText();
     EXPECT_NE(log.find(" - 10.0.0.1:1025  ->  10.0.0.2:80\r\n"), std::string::npos);
@@ -97,8 +92,8 @@ TEST_F(DispatchTest, LoggingOffWritesNoTraceAndDropsAreCounted) {
     EXPECT_EQ(captureCounters.droppedShort, shortBefore + 1);
     EXPECT_EQ(captureCounters.droppedMalformed, malformedBefore + 1);
     EXPECT_EQ(logText(), "");
-    ASSERT_EQ(intelNames().size(), 1u);
-    std::vector<IntelAnode> r = readIntelFile("intel/" + intelNames()[0]);
+    EXPECT_TRUE(capture->channel.drain(false).messages.empty());
+    std::vector<IntelAnode> r = capture->takeRecords();
     ASSERT_EQ(r.size(), 1u);
     EXPECT_EQ(r[0].udp, 1);
     EXPECT_EQ(r[0].srcport, 53);
@@ -137,36 +132,18 @@ TEST_F(DispatchTest, ReplayedCaptureFileDrivesTheSameFanOut) {
     char err[PCAP_ERRBUF_SIZE];
     pcap_t* replay = pcap_open_offline(file.c_str(), err);
     ASSERT_NE(replay, nullptr) << err;
-    setCaptureLinkType(pcap_datalink(replay));
-    EXPECT_EQ(pcap_loop(replay, 0, onPacket, nullptr), 0);
+    capture->sink.linkType = pcap_datalink(replay);
+    EXPECT_EQ(pcap_loop(replay, 0, onPacket, capture->user()), 0);
     pcap_close(replay);
 
-    std::vector<BeamEvent> events = takeQueuedBeamEvents();
+    std::vector<BeamEvent> events = capture->takeBeams();
     ASSERT_EQ(events.size(), 3u);  // SYN, SYN-ACK, RST
     EXPECT_TRUE(events[0].start && events[1].start);
     EXPECT_FALSE(events[2].start);
     EXPECT_EQ(events[2].source, "192.168.7.10");
-    EXPECT_EQ(intelNames().size(), 2u);  // the two 60-byte SYNs
+    EXPECT_EQ(capture->takeRecords().size(), 2u);  // the two 60-byte SYNs
     std::string log = logText();
     EXPECT_NE(log.find("192.168.7.10:50000  ->  93.184.216.34:443"), std::string::npos);
-}
-
-TEST(BeamQueue, StallKeepsEndsLongerThanStarts) {
-    std::uint64_t dropped = droppedBeamEvents();
-    for (std::size_t i = 0; i < kBeamQueueStartLimit; ++i) queueBeamStart("a", "b", int(i), 1);
-    queueBeamStart("a", "b", -1, 1);  // over the start limit: dropped
-    queueBeamEnd("a", "b", 7, 1);     // still taken
-    EXPECT_EQ(droppedBeamEvents(), dropped + 1);
-    std::vector<BeamEvent> taken = takeQueuedBeamEvents();
-    ASSERT_EQ(taken.size(), kBeamQueueStartLimit + 1);
-    EXPECT_FALSE(taken.back().start);
-    EXPECT_EQ(taken.back().sourcePort, 7);
-    EXPECT_EQ(taken[5].sourcePort, 5);  // in order
-    // Drained: new starts are accepted again.
-    queueBeamStart("a", "b", 1, 1);
-    EXPECT_EQ(takeQueuedBeamEvents().size(), 1u);
-    for (std::size_t i = 0; i < kBeamQueueHardLimit + 3; ++i) queueBeamEnd("a", "b", 1, 1);
-    EXPECT_EQ(takeQueuedBeamEvents().size(), kBeamQueueHardLimit);
 }
 
 }  // namespace

@@ -1,5 +1,3 @@
-#include "capture/intel_files.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -8,6 +6,10 @@
 #include <set>
 #include <thread>
 
+#include "app/render_loop.h"
+#include "capture/intel_reader.h"
+#include "capture/intel_writer.h"
+#include "core/hand_off.h"
 #include "platform/directory.h"
 #include "platform/lcg_random.h"
 #include "support/test_support.h"
@@ -121,33 +123,99 @@ TEST(IntelFiles, MissingFolderEndsTheProcessWithStatusZero) {
     test::TempDir dir;
     test::ScopedCwd cwd(dir.path());
     setenv("TESSEL_DIALOGS", "stderr", 1);
+    // The reader thread finds the folder missing and says so through the channel; the main
+    // thread's intel pass then ends the process.
+    HandOffChannel channel;
+    cIntelReaderWorker reader(intelFolder, channel);
+    EXPECT_FALSE(reader.pass());
+    HandOffBatch batch = channel.drain(true);
+    EXPECT_TRUE(batch.intelFolderMissing);
     SSceneContext context;
-    EXPECT_EXIT(loadIntelFiles(context), ::testing::ExitedWithCode(0),
-                "Failed to open 'intel' folder\\. Failing\\.\\.\\.");
+    EXPECT_EXIT(loadIntelFiles(context, batch.records, batch.intelFolderMissing),
+                ::testing::ExitedWithCode(0), "Failed to open 'intel' folder\\. Failing\\.\\.\\.");
 }
 
-TEST(IntelFiles, NoRecordLostUnderABurstWhileAReaderRuns) {
+TEST(IntelFiles, SlowRecordsGetAFileEachFastOnesShareFilesOnTime) {
     test::TempDir dir;
     test::ScopedCwd cwd(dir.path());
     ASSERT_EQ(mkdir("intel", 0755), 0);
-    constexpr int kRecords = 10000;
+    using Clock = cIntelWriter::Clock;
+    using std::chrono::milliseconds;
+    const Clock::time_point t0 = Clock::now();
+    auto files = [] {
+        std::vector<std::string> names;
+        listDirectory("intel", &names);
+        return names.size();
+    };
+    cIntelWriter writer;
+    TrafficRecord r = udpRecord();
+    // Slower than one per 50 ms: each record is in place the moment it is written.
+    for (int i = 0; i < 3; ++i) {
+        r.srcport = std::uint16_t(i);
+        writer.write(r, t0 + milliseconds(60 * i));
+        EXPECT_FALSE(writer.hasPending());
+        EXPECT_EQ(files(), std::size_t(i + 1));
+    }
+    // Faster: gathered, and in place 50 ms after the first of them at the latest.
+    const Clock::time_point t1 = t0 + milliseconds(1000);
+    writer.write(r, t1);  // after a pause: alone, at once
+    EXPECT_EQ(files(), 4u);
+    for (int i = 0; i < 10; ++i) writer.write(r, t1 + milliseconds(1 + i));
+    EXPECT_TRUE(writer.hasPending());
+    EXPECT_EQ(writer.deadline(), t1 + milliseconds(51));
+    writer.flushIfDue(t1 + milliseconds(50));
+    EXPECT_EQ(files(), 4u);
+    writer.flushIfDue(t1 + milliseconds(51));
+    EXPECT_EQ(files(), 5u);
+    // After 60 ms one alone again, then a full file goes at once.
+    const Clock::time_point t2 = t1 + milliseconds(70);
+    for (std::size_t i = 0; i < 1 + cIntelWriter::kRecordsPerFile; ++i) writer.write(r, t2);
+    EXPECT_FALSE(writer.hasPending());
+    EXPECT_EQ(files(), 7u);
+    EXPECT_EQ(consume("intel").size(), 3 + 1 + 10 + 1 + cIntelWriter::kRecordsPerFile);
+}
+
+TEST(IntelFiles, EveryRecordReachesTheMainThreadOnceWhileReaderAndWriterRace) {
+    test::TempDir dir;
+    test::ScopedCwd cwd(dir.path());
+    ASSERT_EQ(mkdir("intel", 0755), 0);
+    constexpr int kRecords = 20000;
+    const std::uint64_t writtenBefore = intelWriteCounters.written;
+    const std::uint64_t readBefore = intelRecordsRead;
+    HandOffChannel channel;
+    cIntelReaderWorker reader(intelFolder, channel);
+    std::thread readerThread([&reader] { reader.run(); });
     std::atomic<bool> done{false};
-    std::vector<int> seen(kRecords, 0);
-    std::thread writer([&] {
+    std::thread writerThread([&] {
+        cIntelWriter writer;
         for (int i = 0; i < kRecords; ++i) {
             TrafficRecord r = udpRecord();
-            r.srcport = std::uint16_t(i);
-            writeIntelFile(r);
+            r.srcport = std::uint16_t(i % 65536);
+            r.size = std::uint16_t(i / 65536);
+            writer.write(r, cIntelWriter::Clock::now());
+            writer.flushIfDue(cIntelWriter::Clock::now());
         }
+        writer.flush();
         done = true;
     });
-    auto take = [&](const IntelAnode& a) {
-        if (a.srcport >= 0 && a.srcport < kRecords) seen[std::size_t(a.srcport)] += 1;
+    // The main thread's part: take what the reader handed over, as the intel pass does.
+    std::vector<int> seen(kRecords, 0);
+    auto take = [&] {
+        for (const IntelAnode& a : channel.drain(true).records) {
+            const int i = a.size * 65536 + a.srcport;
+            if (i >= 0 && i < kRecords) seen[std::size_t(i)] += 1;
+        }
     };
-    // Reader passes race the writer; every record must come out exactly once, complete.
-    for (int pass = 0; pass < 1000000 && !done; ++pass) consumeIntelFolder("intel", take);
-    writer.join();
-    consumeIntelFolder("intel", take);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < until &&
+           !(done && intelRecordsRead - readBefore == std::uint64_t(kRecords))) {
+        take();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    writerThread.join();
+    reader.requestStop();
+    readerThread.join();
+    take();
     int missing = 0, doubled = 0;
     for (int n : seen) {
         missing += n == 0;
@@ -155,8 +223,35 @@ TEST(IntelFiles, NoRecordLostUnderABurstWhileAReaderRuns) {
     }
     EXPECT_EQ(missing, 0);
     EXPECT_EQ(doubled, 0);
+    EXPECT_EQ(intelWriteCounters.written - writtenBefore, std::uint64_t(kRecords));
+    EXPECT_EQ(intelRecordsRead - readBefore, std::uint64_t(kRecords));
     std::vector<std::string> left;
     listDirectory("intel", &left);
+    EXPECT_TRUE(left.empty());
+}
+
+TEST(IntelFiles, AFullChannelLeavesTheFilesInTheFolder) {
+    test::TempDir dir;
+    test::ScopedCwd cwd(dir.path());
+    ASSERT_EQ(mkdir("intel", 0755), 0);
+    HandOffChannel channel;
+    std::vector<IntelAnode> filler(HandOffChannel::kRecordLimit - 1);
+    channel.pushRecords(std::move(filler));
+    writeIntelRecords(std::vector<TrafficRecord>(3, udpRecord()));
+    writeIntelFile(udpRecord());
+    cIntelReaderWorker reader(intelFolder, channel);
+    EXPECT_TRUE(reader.pass());  // room for one record: one file is taken, however long
+    std::vector<std::string> left;
+    listDirectory("intel", &left);
+    EXPECT_EQ(left.size(), 1u);
+    EXPECT_EQ(channel.recordRoom(), 0u);
+    EXPECT_TRUE(reader.pass());  // full: nothing read
+    listDirectory("intel", &(left = {}));
+    EXPECT_EQ(left.size(), 1u);
+    EXPECT_GE(channel.drain(true).records.size(), HandOffChannel::kRecordLimit);
+    EXPECT_TRUE(reader.pass());
+    EXPECT_GE(channel.drain(true).records.size(), 1u);
+    listDirectory("intel", &(left = {}));
     EXPECT_TRUE(left.empty());
 }
 

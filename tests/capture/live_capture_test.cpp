@@ -9,14 +9,18 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 #include "app/globals.h"
 #include "capture/adapter_lists.h"
-#include "capture/capture_threads.h"
+#include "capture/capture_handles.h"
+#include "capture/capture_session.h"
 #include "capture/net_interface.h"
-#include "capture/packet_decoder.h"
+#include "capture/stats_loop.h"
+#include "core/hand_off.h"
 #include "nodes/node_manager.h"
+#include "platform/wake_signal.h"
 #include "scene/connection_list.h"
 #include "scene/traffic_beams.h"
 #include "support/test_support.h"
@@ -62,7 +66,9 @@ TEST(LiveCapture, LoopbackConnectionMakesAndRemovesABeam) {
     ASSERT_EQ(mkdir("intel", 0755), 0);
     irr::IrrlichtDevice* device = test::createNullDevice(false);
     ASSERT_NE(device, nullptr);
-    engineDevice = device;
+    SSceneContext context;
+    context.sceneManager = device->getSceneManager();
+    context.videoDriver = device->getVideoDriver();
     localAddresses = {"127.0.0.1"};
     netMasks = {"255.0.0.0"};
     cNodeManager manager;
@@ -78,8 +84,9 @@ TEST(LiveCapture, LoopbackConnectionMakesAndRemovesABeam) {
     pcap_t* h = pcap_open_live("lo", 65536, 1, 1000, err);
     ASSERT_NE(h, nullptr) << err;
     ASSERT_TRUE(setFilter(h, "tcp and host 127.0.0.2 and port " + std::to_string(serverPort)));
-    setCaptureLinkType(pcap_datalink(h));
-    std::thread capture([h] { pcap_loop(h, 0, onPacket, nullptr); });
+    HandOffChannel channel;
+    cCaptureSession session(h, nullptr, channel);
+    session.start();
 
     int clientPort = 0;
     int client = boundSocket(SOCK_STREAM, "127.0.0.1", &clientPort);
@@ -92,15 +99,15 @@ TEST(LiveCapture, LoopbackConnectionMakesAndRemovesABeam) {
     // The main loop's part, done here: apply the queue until the beam stands.
     auto until = Clock::now() + std::chrono::seconds(5);
     while (beamList.empty() && Clock::now() < until) {
-        applyQueuedBeamEvents();
+        applyBeamEvents(context, channel.drain(false).beams);
         std::this_thread::yield();
     }
     ASSERT_EQ(beamList.size(), 1u);
-    EXPECT_EQ(beamList[0].source, "127.0.0.1");
-    EXPECT_EQ(beamList[0].destination, "127.0.0.2");
-    EXPECT_EQ(beamList[0].sourcePort, clientPort);
-    EXPECT_EQ(beamList[0].destinationPort, serverPort);
-    EXPECT_NE(beamList[0].beam, nullptr);
+    EXPECT_EQ(beamList.at(0).source, "127.0.0.1");
+    EXPECT_EQ(beamList.at(0).destination, "127.0.0.2");
+    EXPECT_EQ(beamList.at(0).sourcePort, clientPort);
+    EXPECT_EQ(beamList.at(0).destinationPort, serverPort);
+    EXPECT_NE(beamList.at(0).beam, nullptr);
 
     char buf[16];
     ASSERT_EQ(recv(accepted, buf, 12, MSG_WAITALL), 12);  // unread data would mean RST
@@ -109,19 +116,16 @@ TEST(LiveCapture, LoopbackConnectionMakesAndRemovesABeam) {
     close(client);  // the opener's FIN removes it
     until = Clock::now() + std::chrono::seconds(5);
     while (!beamList.empty() && Clock::now() < until) {
-        applyQueuedBeamEvents();
+        applyBeamEvents(context, channel.drain(false).beams);
         std::this_thread::yield();
     }
     EXPECT_TRUE(beamList.empty());
     EXPECT_GE(captureCounters.packets.load(), 6u);
 
-    pcap_breakloop(h);
-    capture.join();
-    pcap_close(h);
+    session.stop();  // closes the handle
     close(server);
     beamList.clear();
     manager.clearAllNodes();
-    engineDevice = nullptr;
     device->drop();
 }
 
@@ -153,7 +157,7 @@ TEST(LiveCapture, StatisticsGiveOneSampleASecondIdleOrBusy) {
     ASSERT_TRUE(setFilter(h, "udp and dst port " + std::to_string(port)));
 
     SampleLog log;
-    std::atomic<bool> stop{false};
+    WakeSignal stop;
     long emitted = 0;
     auto started = Clock::now();
     std::thread stats(
@@ -172,7 +176,7 @@ TEST(LiveCapture, StatisticsGiveOneSampleASecondIdleOrBusy) {
     until = Clock::now() + std::chrono::seconds(5);
     while (log.bytes < 10 * 52u && Clock::now() < until)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    stop = true;
+    stop.raise();
     stats.join();
     double seconds = std::chrono::duration<double>(Clock::now() - started).count();
     EXPECT_EQ(log.bytes.load(), 10 * 52u);  // 14 + 20 + 8 + 10 bytes each, counted once
@@ -246,8 +250,16 @@ TEST(NetnsChild, Discover) {
     ASSERT_TRUE(manager.copyNodeAt(1, &n));
     EXPECT_EQ(n.address, "10.77.0.1");
     EXPECT_EQ(n.isGateway, 1);
+    const auto threads = [] {
+        return std::distance(std::filesystem::directory_iterator("/proc/self/task"),
+                             std::filesystem::directory_iterator());
+    };
+    const auto before = threads();
     net.startCapture(m == "unbound" ? "tva0" : nic);
     std::printf("child: capture started\n");
+    EXPECT_EQ(threads(), before + 3);  // capture, statistics, intel reader
+    net.stopCapture();
+    EXPECT_EQ(threads(), before);  // every one joined
 }
 
 TEST(LiveCapture, DiscoveryInANetworkNamespace) {

@@ -17,9 +17,8 @@
 #include <sstream>
 #include <thread>
 
-#include "capture/intel_files.h"
-#include "capture/packet_decoder.h"
-#include "scene/traffic_beams.h"
+#include "capture/intel_reader.h"
+#include "support/capture_sink.h"
 #include "support/test_support.h"
 
 namespace tessel {
@@ -51,8 +50,8 @@ std::string joinPorts(const std::set<int>& ports) {
 }
 
 // Replays `file` with the current directory holding an empty intel/ folder; gives what came of it
-// and the file's link type. Queued beam events and intel files are taken up, so calls add nothing
-// to each other.
+// and the file's link type. Beam events and intel records are taken up, so calls add nothing to
+// each other.
 Outcome replay(const std::string& file, int* linkType) {
     Outcome o;
     char err[PCAP_ERRBUF_SIZE] = "";
@@ -60,21 +59,20 @@ Outcome replay(const std::string& file, int* linkType) {
     EXPECT_NE(p, nullptr) << err;
     if (!p) return o;
     *linkType = pcap_datalink(p);
-    setCaptureLinkType(*linkType);
-    takeQueuedBeamEvents();
+    test::CaptureSink capture(*linkType);
     const std::uint64_t s = captureCounters.droppedShort, m = captureCounters.droppedMalformed,
                         i = captureCounters.ignored;
-    EXPECT_EQ(pcap_loop(p, 0, onPacket, nullptr), 0) << pcap_geterr(p);
+    EXPECT_EQ(pcap_loop(p, 0, onPacket, capture.user()), 0) << pcap_geterr(p);
     pcap_close(p);
-    for (const BeamEvent& e : takeQueuedBeamEvents()) (e.start ? o.starts : o.ends) += 1;
+    for (const BeamEvent& e : capture.takeBeams()) (e.start ? o.starts : o.ends) += 1;
     o.shortDrops = captureCounters.droppedShort - s;
     o.malformed = captureCounters.droppedMalformed - m;
     o.ignored = captureCounters.ignored - i;
     std::set<int> ports;
-    consumeIntelFolder(intelFolder, [&](const IntelAnode& a) {
+    for (const IntelAnode& a : capture.takeRecords()) {
         ++o.records;
         ports.insert(a.srcport);
-    });
+    }
     o.srcports = joinPorts(ports);
     return o;
 }
@@ -127,7 +125,6 @@ class Replay : public ::testing::Test {
         cwd = std::make_unique<test::ScopedCwd>(dir.path());
         ASSERT_EQ(mkdir(intelFolder, 0755), 0);
     }
-    void TearDown() override { setCaptureLinkType(DLT_EN10MB); }
     test::TempDir dir;
     std::unique_ptr<test::ScopedCwd> cwd;
 };

@@ -9,7 +9,7 @@
 #include <regex>
 #include <thread>
 
-#include "app/text_number.h"
+#include "core/text_number.h"
 #include "support/tessel_run.h"
 
 namespace tessel {

@@ -42,10 +42,10 @@ TEST(InfoText, NodeTextsByKindAndBeamTextsByEnds) {
     beam.destination = "198.51.100.4";
     beam.service = "http";
     beam.pickId = kBeamPickBit | 1999;
-    beamList.push_back(beam);
+    beamList.append(beam);
     beam.destination = "203.0.113.77";  // not in the node list (any more)
     beam.pickId = kBeamPickBit | 2000;
-    beamList.push_back(beam);
+    beamList.append(beam);
     EXPECT_EQ(beamInfoText(kBeamPickBit | 1999), "TCP (http):\n\n192.168.0.5 to host.example");
     EXPECT_EQ(beamInfoText(kBeamPickBit | 2000), "TCP (http):\n\n192.168.0.5 to ");
     EXPECT_EQ(beamInfoText(kBeamPickBit | 2001), "");

@@ -45,12 +45,16 @@ TEST(PruneTest, SevenConditionsAndOneRemovalPerCall) {
         [](SNetNode& n) { n.isGateway = 1; },
         [](SNetNode& n) { n.sceneNode = nullptr; },
         [&](SNetNode& n) {
-            beamList = {other};
-            beamList[0].source = n.address;  // the first record
+            STrafficBeam first = other;
+            first.source = n.address;  // the first record
+            beamList.append(first);
         },
         [&](SNetNode& n) {
-            beamList = {other, other};
-            beamList[1].destination = n.address;
+            beamList.append(other);
+            STrafficBeam second = other;
+            second.sourcePort = 1;
+            second.destination = n.address;
+            beamList.append(second);
         },
     };
     for (const auto& breakIt : breakers) {

@@ -5,6 +5,7 @@
 #include "app/globals.h"
 #include "capture/adapter_lists.h"
 #include "nodes/node_manager.h"
+#include "scene/impact_sprites.h"
 #include "support/test_support.h"
 
 namespace tessel {
@@ -20,6 +21,8 @@ class ImpactTest : public ::testing::Test {
         engineDevice = device;
         context.sceneManager = device->getSceneManager();
         context.videoDriver = device->getVideoDriver();
+        context.timer = device->getTimer();
+        forgetImpactRates();
         localAddresses = {"192.168.0.5"};
         netMasks = {"255.255.255.0"};
         manager.clearAllNodes();
@@ -33,12 +36,12 @@ class ImpactTest : public ::testing::Test {
         if (device) device->drop();
     }
     irr::ITimer* timer() { return device->getTimer(); }
-    std::vector<irr::scene::IBillboardSceneNode*> sprites() {
-        std::vector<irr::scene::IBillboardSceneNode*> out;
-        for (irr::scene::ISceneNode* n : context.sceneManager->getRootSceneNode()->getChildren())
-            if (n->getType() == irr::scene::ESNT_BILLBOARD)
-                out.push_back(static_cast<irr::scene::IBillboardSceneNode*>(n));
-        return out;
+    CImpactSprites* sprites() { return impactSpritesOf(context.sceneManager); }
+    // A camera looking at `address` from above, far enough to see the whole scene.
+    void lookAt(const std::string& address) {
+        irr::scene::ICameraSceneNode* camera = context.sceneManager->addCameraSceneNode(
+            nullptr, vector3df(0, 2500, 0), positionOf(address));
+        camera->setFarValue(20000.0f);
     }
     // Moves the virtual clock and lets the animators run, as one frame would.
     void frameAt(irr::u32 ms) {
@@ -50,9 +53,20 @@ class ImpactTest : public ::testing::Test {
         EXPECT_TRUE(manager.copyNodeAt(manager.findNodeByAddress(address), &n));
         return n.position;
     }
-    std::string textureOf(irr::scene::ISceneNode* n) {
-        irr::video::ITexture* t = n->getMaterial(0).getTexture(0);
+    std::string textureOf(std::size_t i) {
+        irr::video::ITexture* t = sprites()->spriteTexture(i);
         return t ? t->getName().getPath().c_str() : "";
+    }
+    static IntelAnode record(const std::string& src, const std::string& dst, int size, int tcp,
+                             int udp, int icmp) {
+        IntelAnode a;
+        a.src = src;
+        a.dst = dst;
+        a.size = size;
+        a.tcp = tcp;
+        a.udp = udp;
+        a.icmp = icmp;
+        return a;
     }
 
     irr::IrrlichtDevice* device = nullptr;
@@ -62,22 +76,69 @@ class ImpactTest : public ::testing::Test {
 
 TEST_F(ImpactTest, SpriteSizeColourAndMaterial) {
     addParticleImpact(context, "192.168.0.5", "8.8.4.4", 1, 2, 10240, 1, 1, 0);
-    auto s = sprites();
-    ASSERT_EQ(s.size(), 1u);
-    EXPECT_FLOAT_EQ(s[0]->getSize().Width, 102.4f);
-    EXPECT_FLOAT_EQ(s[0]->getSize().Height, 102.4f);
-    EXPECT_NE(textureOf(s[0]).find("particlered"), std::string::npos);  // tcp wins over udp
-    EXPECT_EQ(s[0]->getMaterial(0).MaterialType, irr::video::EMT_TRANSPARENT_ADD_COLOR);
-    EXPECT_FALSE(s[0]->getMaterial(0).Lighting);
-    EXPECT_EQ(s[0]->getID(), 0);
+    ASSERT_EQ(sprites()->liveCount(), 1u);
+    EXPECT_FLOAT_EQ(sprites()->spriteSide(0), 102.4f);
+    EXPECT_NE(textureOf(0).find("particlered"), std::string::npos);  // tcp wins over udp
+    EXPECT_EQ(sprites()->spriteMaterial().MaterialType, irr::video::EMT_TRANSPARENT_ADD_COLOR);
+    EXPECT_FALSE(sprites()->spriteMaterial().Lighting);
+    EXPECT_EQ(sprites()->getID(), 0);                    // never picked
     EXPECT_GE(manager.findNodeByAddress("8.8.4.4"), 1);  // a new address became a node
 
     addParticleImpact(context, "192.168.0.5", "8.8.4.4", 1, 2, 100, 0, 1, 0);
     addParticleImpact(context, "192.168.0.5", "8.8.4.4", 1, 2, 100, 0, 0, 1);
-    s = sprites();
-    ASSERT_EQ(s.size(), 3u);
-    EXPECT_NE(textureOf(s[1]).find("particleblue"), std::string::npos);
-    EXPECT_NE(textureOf(s[2]).find("particlegreen"), std::string::npos);
+    ASSERT_EQ(sprites()->liveCount(), 3u);
+    EXPECT_NE(textureOf(1).find("particleblue"), std::string::npos);
+    EXPECT_NE(textureOf(2).find("particlegreen"), std::string::npos);
+    lookAt("192.168.0.5");
+    frameAt(5000);
+    EXPECT_EQ(sprites()->drawnLastFrame(), 3u);  // through the NULL driver, one quad each
+}
+
+TEST_F(ImpactTest, OnePassMergesSharedFlightsAndCountsWhatIsOverTheCap) {
+    manager.addGatewayNode("192.168.0.1");
+    std::vector<IntelAnode> pass = {
+        record("192.168.0.5", "8.8.8.8", 500, 0, 1, 0),
+        record("192.168.0.5", "8.8.8.8", 900, 0, 1, 0),  // same flight: merged, largest size
+        record("8.8.8.8", "192.168.0.5", 700, 0, 1, 0),  // the way back is another flight
+        record("192.168.0.5", "8.8.8.8", 300, 1, 0, 0),  // another protocol too
+        record("192.168.0.5", "8.8.8.8", 100, 0, 1, 0),
+        record("9.9.9.9", "9.9.9.9", 100, 0, 1, 0),      // same addresses: nothing at all
+        record("192.168.0.5", "7.7.7.7", 100, 0, 0, 0),  // no protocol: node only
+    };
+    ImpactPass made = addParticleImpacts(context, pass);
+    EXPECT_EQ(made.records, 7);
+    EXPECT_EQ(made.sprites, 3);
+    EXPECT_EQ(made.drawnRecords, 5);
+    EXPECT_EQ(made.countedRecords, 0);
+    ASSERT_EQ(sprites()->liveCount(), 3u);
+    EXPECT_FLOAT_EQ(sprites()->spriteSide(0), 9.0f);
+    EXPECT_FLOAT_EQ(sprites()->spriteSide(1), 7.0f);
+    EXPECT_NE(textureOf(0), textureOf(1));  // three records glow brighter than one
+    EXPECT_NE(textureOf(1).find("particleblue"), std::string::npos);
+    EXPECT_NE(textureOf(2).find("particlered"), std::string::npos);
+    EXPECT_EQ(manager.findNodeByAddress("9.9.9.9"), -1);
+    EXPECT_GE(manager.findNodeByAddress("7.7.7.7"), 2);
+    // Nodes were added in the order the records name them, as one look-up per record would.
+    EXPECT_LT(manager.findNodeByAddress("8.8.8.8"), manager.findNodeByAddress("7.7.7.7"));
+
+    EXPECT_EQ(impactTexture(device->getVideoDriver(), 1, 3),
+              sprites()->spriteTexture(0));  // made once, then found again
+
+    // Over the cap: whole flights are counted, not drawn, and the rates say so.
+    ImpactPass capped = addParticleImpacts(context,
+                                           {record("192.168.0.5", "1.1.1.1", 100, 0, 1, 0),
+                                            record("192.168.0.5", "1.1.1.2", 100, 0, 1, 0),
+                                            record("192.168.0.5", "1.1.1.2", 100, 0, 1, 0)},
+                                           4);
+    EXPECT_EQ(capped.sprites, 1);
+    EXPECT_EQ(capped.drawnRecords, 1);
+    EXPECT_EQ(capped.countedRecords, 2);
+    EXPECT_EQ(sprites()->liveCount(), 4u);
+    EXPECT_GE(manager.findNodeByAddress("1.1.1.2"), 0);  // counted records still make nodes
+    const ImpactRates rates = recentImpactRates(5000);
+    EXPECT_EQ(rates.drawnPerSecond, (5 + 1) / 2);
+    EXPECT_EQ(rates.totalPerSecond, (5 + 3) / 2);
+    EXPECT_EQ(recentImpactRates(7001).totalPerSecond, 0);  // two seconds on, nothing recent
 }
 
 TEST_F(ImpactTest, NothingForSameAddressesOrNoProtocolButNodesAreRefreshed) {
@@ -88,7 +149,7 @@ TEST_F(ImpactTest, NothingForSameAddressesOrNoProtocolButNodesAreRefreshed) {
         manager.nodeAt(0).age = 40;
     }
     addParticleImpact(context, "192.168.0.5", "10.1.1.2", 0, 0, 100, 0, 0, 0);
-    EXPECT_TRUE(sprites().empty());
+    EXPECT_EQ(sprites()->liveCount(), 0u);
     EXPECT_GE(manager.findNodeByAddress("10.1.1.2"), 1);
     SNetNode self;
     manager.copyNodeAt(0, &self);
@@ -97,24 +158,28 @@ TEST_F(ImpactTest, NothingForSameAddressesOrNoProtocolButNodesAreRefreshed) {
 
 TEST_F(ImpactTest, DirectFlightEndsAtDestinationAndIsDeletedAfterTwoSeconds) {
     addParticleImpact(context, "192.168.0.5", "8.8.8.8", 0, 0, 500, 0, 1, 0);
-    ASSERT_EQ(sprites().size(), 1u);
-    irr::scene::IBillboardSceneNode* sprite = sprites()[0];
-    sprite->grab();
-    frameAt(5000);
-    EXPECT_TRUE(sprite->getPosition().equals(positionOf("192.168.0.5")));
-    frameAt(5500);  // two points: halfway along the single segment
-    EXPECT_TRUE(sprite->getPosition().equals(
-        (positionOf("192.168.0.5") + positionOf("8.8.8.8")) * 0.5f, 0.5f));
-    frameAt(6000);
-    EXPECT_TRUE(sprite->getPosition().equals(positionOf("8.8.8.8")));
-    frameAt(6900);  // pinned at the destination, no flight back
-    EXPECT_TRUE(sprite->getPosition().equals(positionOf("8.8.8.8")));
-    frameAt(7000);
-    EXPECT_NE(sprite->getParent(), nullptr);
+    ASSERT_EQ(sprites()->liveCount(), 1u);
+    lookAt("8.8.8.8");
+    // Beside it, the engine's own billboard with the animators a sprite used to carry: both
+    // must stand in the same place on every frame.
+    irr::scene::ISceneManager* smgr = context.sceneManager;
+    irr::scene::IBillboardSceneNode* engine = smgr->addBillboardSceneNode();
+    irr::core::array<vector3df> path;
+    path.push_back(positionOf("192.168.0.5"));
+    path.push_back(positionOf("8.8.8.8"));
+    irr::scene::ISceneNodeAnimator* fly =
+        smgr->createFollowSplineAnimator(5000, path, 1.0f, 0.0f, false, false);
+    engine->addAnimator(fly);
+    fly->drop();
+    for (irr::u32 t : {5000u, 5250u, 5500u, 5999u, 6000u, 6900u, 7000u}) {
+        frameAt(t);
+        ASSERT_EQ(sprites()->liveCount(), 1u) << t;
+        EXPECT_TRUE(sprites()->spritePosition(0).equals(engine->getPosition())) << t;
+    }
+    EXPECT_TRUE(sprites()->spritePosition(0).equals(positionOf("8.8.8.8")));  // no flight back
     frameAt(7001);
-    EXPECT_EQ(sprite->getParent(), nullptr);
-    EXPECT_TRUE(sprites().empty());
-    sprite->drop();
+    EXPECT_EQ(sprites()->drawnLastFrame(), 1u);  // its last frame is still drawn
+    EXPECT_EQ(sprites()->liveCount(), 0u);
 }
 
 TEST_F(ImpactTest, WithGatewayTheFlightPassesTheFixedGatewayPoint) {
@@ -124,11 +189,10 @@ TEST_F(ImpactTest, WithGatewayTheFlightPassesTheFixedGatewayPoint) {
         manager.nodeAt(1).position = vector3df(-1, -1, -1);  // the waypoint is fixed anyway
     }
     addParticleImpact(context, "192.168.0.5", "8.8.8.8", 0, 0, 500, 1, 0, 0);
-    irr::scene::IBillboardSceneNode* sprite = sprites().at(0);
     frameAt(6000);
-    EXPECT_TRUE(sprite->getPosition().equals(vector3df(1000, 200, 1000)));
+    EXPECT_TRUE(sprites()->spritePosition(0).equals(vector3df(1000, 200, 1000)));
     frameAt(7000);
-    EXPECT_TRUE(sprite->getPosition().equals(positionOf("8.8.8.8")));
+    EXPECT_TRUE(sprites()->spritePosition(0).equals(positionOf("8.8.8.8")));
 }
 
 }  // namespace

@@ -21,6 +21,8 @@ class BeamTest : public ::testing::Test {
         device = test::createNullDevice();
         ASSERT_NE(device, nullptr);
         engineDevice = device;
+        context.sceneManager = device->getSceneManager();
+        context.videoDriver = device->getVideoDriver();
         localAddresses = {"192.168.0.5"};
         netMasks = {"255.255.255.0"};
         manager.clearAllNodes();
@@ -44,6 +46,7 @@ class BeamTest : public ::testing::Test {
     CSampleSceneNode* beamAt(std::size_t i) {
         return static_cast<CSampleSceneNode*>(beamList.at(i).beam);
     }
+    SSceneContext context;
     irr::scene::ISceneManager* smgr() { return device->getSceneManager(); }
 
     test::TempDir dir;
@@ -79,9 +82,9 @@ TEST_F(BeamTest, SpikeGeometryBoundingBoxAndMaterial) {
 
 TEST_F(BeamTest, ConnectionsAreDrawnFromTheGatewayAndClosedOnlyByTheOpener) {
     withGateway();
-    startTrafficBeam("192.168.0.5", "192.168.0.9", 1025, 80);
+    startTrafficBeam(context, "192.168.0.5", "192.168.0.9", 1025, 80);
     ASSERT_EQ(beamList.size(), 1u);
-    const STrafficBeam& r = beamList[0];
+    const STrafficBeam& r = beamList.at(0);
     EXPECT_EQ(r.pickId, 1999 | 0x02000000);
     EXPECT_EQ(r.service, "http");
     ASSERT_NE(r.beam, nullptr);
@@ -96,8 +99,8 @@ TEST_F(BeamTest, ConnectionsAreDrawnFromTheGatewayAndClosedOnlyByTheOpener) {
               std::string::npos);
 
     // Known in either direction: nothing added.
-    startTrafficBeam("192.168.0.5", "192.168.0.9", 1025, 80);
-    startTrafficBeam("192.168.0.9", "192.168.0.5", 80, 1025);
+    startTrafficBeam(context, "192.168.0.5", "192.168.0.9", 1025, 80);
+    startTrafficBeam(context, "192.168.0.9", "192.168.0.5", 80, 1025);
     EXPECT_EQ(beamList.size(), 1u);
 
     irr::scene::ISceneNode* beam = r.beam;
@@ -112,38 +115,56 @@ TEST_F(BeamTest, ConnectionsAreDrawnFromTheGatewayAndClosedOnlyByTheOpener) {
 
 TEST_F(BeamTest, WithoutGatewayFromSourceAndIdentifiersCanRepeat) {
     manager.addLocalNode("192.168.0.5");
-    startTrafficBeam("192.168.0.5", "8.8.8.8", 40000, 53);
-    startTrafficBeam("192.168.0.7", "192.168.0.5", 40001, 22);
+    startTrafficBeam(context, "192.168.0.5", "8.8.8.8", 40000, 53);
+    startTrafficBeam(context, "192.168.0.7", "192.168.0.5", 40001, 22);
     ASSERT_EQ(beamList.size(), 2u);
     EXPECT_EQ(beamAt(0)->vertex(0).Pos, positionOf("192.168.0.5") + vector3df(20, 0, 0));
     EXPECT_EQ(beamAt(1)->vertex(0).Pos, positionOf("192.168.0.7") + vector3df(20, 0, 0));
     EXPECT_EQ(beamAt(1)->vertex(3).Pos, positionOf("192.168.0.5") + vector3df(20, 0, 0));
-    EXPECT_EQ(beamList[1].pickId, 2000 | 0x02000000);
+    EXPECT_EQ(beamList.at(1).pickId, 2000 | 0x02000000);
     endConnection("192.168.0.5", "8.8.8.8", 40000, 53);
-    startTrafficBeam("192.168.0.5", "1.1.1.1", 40002, 443);
+    startTrafficBeam(context, "192.168.0.5", "1.1.1.1", 40002, 443);
     ASSERT_EQ(beamList.size(), 2u);
-    EXPECT_EQ(beamList[1].pickId, beamList[0].pickId);  // (1 + 1999) again
-    EXPECT_EQ(findConnectionByPickId(beamList[1].pickId), 0);
+    EXPECT_EQ(beamList.at(1).pickId, beamList.at(0).pickId);  // (1 + 1999) again
+    EXPECT_EQ(beamList.findByPickId(beamList.at(1).pickId), &beamList.at(0));
 }
 
-TEST_F(BeamTest, FullNodeListGivesARecordWithoutBeamThatNothingRemoves) {
+TEST_F(BeamTest, RecordsWithoutBeamBlockRepeatsAndGoWithTheirConnection) {
     withGateway();
     for (int i = 2; i < kNodeListLimit; ++i)
         manager.addForeignNode("10." + std::to_string(i / 256) + "." + std::to_string(i % 256) +
                                ".1");
     ASSERT_EQ(manager.nodeCount(), kNodeListLimit);
-    startTrafficBeam("192.168.0.5", "77.77.77.77", 5000, 80);
+    startTrafficBeam(context, "192.168.0.5", "77.77.77.77", 5000, 80);
     ASSERT_EQ(beamList.size(), 1u);
-    EXPECT_EQ(beamList[0].beam, nullptr);
-    EXPECT_EQ(beamList[0].pickId, 0);
-    startTrafficBeam("77.77.77.77", "192.168.0.5", 80, 5000);  // still blocks a second record
-    endConnection("192.168.0.5", "77.77.77.77", 5000, 80);
+    EXPECT_EQ(beamList.at(0).beam, nullptr);
+    EXPECT_EQ(beamList.at(0).pickId, 0);
+    startTrafficBeam(context, "77.77.77.77", "192.168.0.5", 80,
+                     5000);  // still blocks a second record
     EXPECT_EQ(beamList.size(), 1u);
+    endConnection("77.77.77.77", "192.168.0.5", 80, 5000);  // not the opener
+    EXPECT_EQ(beamList.size(), 1u);
+    // The opener's FIN ends it like any other: it would otherwise stay for the rest of the run.
+    endConnection("192.168.0.5", "77.77.77.77", 5000, 80);
+    EXPECT_TRUE(beamList.empty());
 }
 
-TEST_F(BeamTest, QueuedEventsApplyInOrderAndGatewayLinkIsUnpickable) {
+TEST_F(BeamTest, AFullConnectionListRefusesAndCountsNewConnections) {
+    for (std::size_t i = 0; i < cConnectionList::kLimit; ++i)
+        ASSERT_TRUE(beamList.append(STrafficBeam{"10.0.0.1", "10.0.0.2", int(i), 80}));
+    startTrafficBeam(context, "10.0.0.3", "10.0.0.4", 1, 2);
+    EXPECT_EQ(beamList.size(), cConnectionList::kLimit);
+    EXPECT_EQ(beamList.refused(), 1u);
+    EXPECT_EQ(manager.findNodeByAddress("10.0.0.3"), -1);  // refused before anything is made
+    EXPECT_TRUE(beamList.isEndpoint("10.0.0.2"));
+    endConnection("10.0.0.1", "10.0.0.2", 7, 80);
+    startTrafficBeam(context, "10.0.0.3", "10.0.0.4", 1, 2);
+    EXPECT_TRUE(findConnection("10.0.0.4", "10.0.0.3", 2, 1));
+}
+
+TEST_F(BeamTest, HandedOverEventsApplyInOrderAndGatewayLinkIsUnpickable) {
     withGateway();
-    createGatewayLink();
+    createGatewayLink(context);
     EXPECT_TRUE(beamList.empty());
     irr::scene::ISceneNode* link = nullptr;
     for (irr::scene::ISceneNode* n : smgr()->getRootSceneNode()->getChildren())
@@ -154,13 +175,14 @@ TEST_F(BeamTest, QueuedEventsApplyInOrderAndGatewayLinkIsUnpickable) {
     EXPECT_EQ(spike->vertex(0).Pos, positionOf("192.168.0.1") + vector3df(20, 0, 0));
     EXPECT_EQ(spike->vertex(3).Pos, positionOf("192.168.0.5") + vector3df(20, 0, 0));
 
-    queueBeamStart("192.168.0.5", "9.9.9.9", 1, 2);
-    queueBeamEnd("192.168.0.5", "9.9.9.9", 1, 2);
-    queueBeamStart("192.168.0.5", "9.9.9.9", 3, 4);
+    handOff().reset();
+    handOff().pushBeam(BeamEvent{true, "192.168.0.5", "9.9.9.9", 1, 2});
+    handOff().pushBeam(BeamEvent{false, "192.168.0.5", "9.9.9.9", 1, 2});
+    handOff().pushBeam(BeamEvent{true, "192.168.0.5", "9.9.9.9", 3, 4});
     EXPECT_TRUE(beamList.empty());  // nothing happens before the main loop applies them
-    applyQueuedBeamEvents();
+    applyBeamEvents(context, handOff().drain(false).beams);
     ASSERT_EQ(beamList.size(), 1u);
-    EXPECT_EQ(beamList[0].sourcePort, 3);
+    EXPECT_EQ(beamList.at(0).sourcePort, 3);
     EXPECT_GE(manager.findNodeByAddress("9.9.9.9"), 2);
 }
 

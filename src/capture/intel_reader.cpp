@@ -1,63 +1,27 @@
-#include "capture/intel_files.h"
+#include "capture/intel_reader.h"
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <irrlicht.h>
-#include <stdio.h>
+#include <irrXML.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
 
-#include "app/globals.h"
-#include "app/text_number.h"
-#include "platform/lcg_random.h"
-#include "platform/message_box.h"
-#include "platform/process.h"
-#include "scene/particle_impacts.h"
+#include "core/hand_off.h"
+#include "core/text_number.h"
 
 namespace tessel {
 
-const char* const intelFolder = "intel";
+std::atomic<std::uint64_t> intelRecordsRead{0};
 
 namespace {
 
-// Name clashes are rare (2^30 names); a few fresh draws always settle one unless the folder is
-// flooded, and then dropping the record is what a failed write does anyway.
-constexpr int kNameAttempts = 16;
-// A record is about 170 bytes; anything far larger was not written by us.
-constexpr std::size_t kMaxIntelFileBytes = 64 * 1024;
-
-std::atomic<unsigned> g_tempCounter{0};
-
-bool writeAll(int fd, const std::string& text) {
-    const char* p = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        p += n;
-        left -= std::size_t(n);
-    }
-    return true;
-}
-
-// Moves `from` to `to` unless `to` exists. Gives 0, EEXIST, or another errno.
-int linkIntoPlace(const std::string& from, const std::string& to) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
-    if (errno == EEXIST) return EEXIST;
-    if (errno != EINVAL && errno != ENOSYS) return errno;
-    // File systems without RENAME_NOREPLACE: link() never replaces either.
-    if (::link(from.c_str(), to.c_str()) != 0) return errno;
-    ::unlink(from.c_str());
-    return 0;
-}
+// A full file of our own is about 9 kB; anything far larger was not written by us.
+constexpr std::size_t kMaxIntelFileBytes = 1024 * 1024;
 
 // Reads the engine's XML reader node by node, collecting "anode" elements (case-sensitive).
 std::vector<IntelAnode> collectAnodes(irr::io::IrrXMLReader* xml) {
@@ -207,25 +171,31 @@ class XmlScreen {
     const char* end;
 };
 
-// The exact text writeIntelFile produces (digits for the numbers, digits and dots for the
-// addresses) is read directly: for such a text the engine's reader can only give these values,
-// and it is what nearly every file holds. Anything else goes the general way.
+// The exact text the writer produces (digits for the numbers, digits and dots for the addresses,
+// any number of "anode" lines) is read directly: for such a text the engine's reader can only
+// give these values, and it is what nearly every file holds. Anything else goes the general way.
 class WriterTextMatcher {
   public:
     WriterTextMatcher(const char* d, std::size_t n) : p(d), end(d + n) {}
 
-    bool match(IntelAnode* out) {
-        if (!literal("<?xml version='1.0'?>\n<map>\n<anode tcp='") || !digits(&out->tcp) ||
-            !literal("' udp='") || !digits(&out->udp) || !literal("' icmp='") ||
-            !digits(&out->icmp) || !literal("' src='") || !address(&out->src) ||
-            !literal("' dst='") || !address(&out->dst) || !literal("' srcport='") ||
-            !digits(&out->srcport) || !literal("' dstport='") || !digits(&out->dstport) ||
-            !literal("' size='") || !digits(&out->size) || !literal("' />\n</map>\n"))
-            return false;
-        return p == end;
+    bool match(std::vector<IntelAnode>* out) {
+        if (!literal("<?xml version='1.0'?>\n<map>\n")) return false;
+        for (;;) {
+            if (literal("</map>\n")) return p == end;
+            IntelAnode a;
+            if (!anodeLine(&a)) return false;
+            out->push_back(std::move(a));
+        }
     }
 
   private:
+    bool anodeLine(IntelAnode* a) {
+        return literal("<anode tcp='") && digits(&a->tcp) && literal("' udp='") &&
+               digits(&a->udp) && literal("' icmp='") && digits(&a->icmp) && literal("' src='") &&
+               address(&a->src) && literal("' dst='") && address(&a->dst) &&
+               literal("' srcport='") && digits(&a->srcport) && literal("' dstport='") &&
+               digits(&a->dstport) && literal("' size='") && digits(&a->size) && literal("' />\n");
+    }
     bool literal(const char* s) {
         const std::size_t n = std::strlen(s);
         if (std::size_t(end - p) < n || std::memcmp(p, s, n) != 0) return false;
@@ -235,9 +205,10 @@ class WriterTextMatcher {
     // Up to 9 digits, so the value is the same whatever the conversion does on overflow.
     bool digits(int* value) {
         const char* first = p;
-        while (p < end && p - first < 10 && *p >= '0' && *p <= '9') ++p;
+        int v = 0;
+        while (p < end && p - first < 10 && *p >= '0' && *p <= '9') v = v * 10 + (*p++ - '0');
         if (p == first || p - first > 9) return false;
-        *value = atoiText(std::string(first, p).c_str());
+        *value = v;
         return true;
     }
     bool address(std::string* text) {
@@ -257,64 +228,11 @@ bool plausibleIntelText(const char* data, std::size_t length) {
     return XmlScreen(data, length).wellFormed();
 }
 
-}  // namespace
-
-std::string intelFileContent(const TrafficRecord& r) {
-    char line[256];
-    std::snprintf(line, sizeof line,
-                  "<anode tcp='%d' udp='%d' icmp='%d' src='%s' dst='%s' srcport='%u' "
-                  "dstport='%u' size='%u' />\n",
-                  r.tcp, r.udp, r.icmp, r.src.c_str(), r.dst.c_str(), unsigned(r.srcport),
-                  unsigned(r.dstport), unsigned(r.size));
-    return std::string("<?xml version='1.0'?>\n<map>\n") + line + "</map>\n";
-}
-
-void writeIntelFile(const TrafficRecord& record) {
-    const std::string content = intelFileContent(record);
-    // Dot-names are skipped by the reader, so a file being written is never taken for a record.
-    char temp[96];
-    std::snprintf(temp, sizeof temp, "%s/.anode.%ld.%u.tmp", intelFolder, long(::getpid()),
-                  g_tempCounter.fetch_add(1));
-    int fd = ::open(temp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return;
-    bool ok = writeAll(fd, content);
-    ok = (::close(fd) == 0) && ok;
-    if (!ok) {
-        ::unlink(temp);
-        return;
-    }
-    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-        int first = 0, second = 0;
-        lcgDrawPair(&first, &second);
-        char name[64];
-        std::snprintf(name, sizeof name, "%s/anode.%d%d.xml", intelFolder, first, second);
-        int rc = linkIntoPlace(temp, name);
-        if (rc == 0) return;
-        if (rc != EEXIST) break;
-    }
-    ::unlink(temp);
-}
-
-std::vector<IntelAnode> parseIntelText(const char* data, std::size_t length) {
-    if (!data) return {};
-    IntelAnode written;
-    if (WriterTextMatcher(data, length).match(&written)) return {written};
-    if (!plausibleIntelText(data, length)) return {};
-    MemoryCallback callback(data, length);
-    irr::io::IrrXMLReader* xml = irr::io::createIrrXMLReader(&callback, false);
-    std::vector<IntelAnode> out = collectAnodes(xml);
-    delete xml;
-    return out;
-}
-
-namespace {
-
-// Reads the already opened file whole (at most kMaxIntelFileBytes) and closes it. The whole file
-// is read at once and closed, as the engine's reader would do with a path; reading it here lets
-// the text be screened before any reader sees it.
+// Reads the already opened file whole (at most kMaxIntelFileBytes) and closes it; the text is
+// screened before any XML reader sees it.
 std::vector<IntelAnode> readOpenedFile(int fd) {
     if (fd < 0) return {};
-    char buffer[4096];
+    char buffer[16384];
     std::string text;
     bool ok = true;
     for (;;) {
@@ -325,8 +243,8 @@ std::vector<IntelAnode> readOpenedFile(int fd) {
             break;
         }
         if (text.empty() && std::size_t(n) < sizeof buffer) {
-            // A short first read of a regular file is its whole content (one read for our
-            // records instead of two).
+            // A short first read of a regular file is its whole content (one read instead of
+            // two for our files).
             ::close(fd);
             return parseIntelText(buffer, std::size_t(n));
         }
@@ -343,12 +261,25 @@ std::vector<IntelAnode> readOpenedFile(int fd) {
 
 }  // namespace
 
+std::vector<IntelAnode> parseIntelText(const char* data, std::size_t length) {
+    if (!data) return {};
+    std::vector<IntelAnode> written;
+    if (WriterTextMatcher(data, length).match(&written)) return written;
+    if (!plausibleIntelText(data, length)) return {};
+    MemoryCallback callback(data, length);
+    irr::io::IrrXMLReader* xml = irr::io::createIrrXMLReader(&callback, false);
+    std::vector<IntelAnode> out = collectAnodes(xml);
+    delete xml;
+    return out;
+}
+
 std::vector<IntelAnode> readIntelFile(const std::string& path) {
     return readOpenedFile(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
 }
 
 bool consumeIntelFolder(const std::string& folder,
-                        const std::function<void(const IntelAnode&)>& sink) {
+                        const std::function<void(const IntelAnode&)>& sink,
+                        std::size_t recordBudget) {
     DIR* dir = ::opendir(folder.c_str());
     if (!dir) return false;
     const int dirFd = ::dirfd(dir);
@@ -363,7 +294,9 @@ bool consumeIntelFolder(const std::string& folder,
         if (e->d_name[0] == '.') continue;
         entries.push_back(Entry{e->d_name, e->d_type});
     }
+    std::size_t handed = 0;
     for (const Entry& entry : entries) {
+        if (handed >= recordBudget) break;
         const char* name = entry.name.c_str();
         // Sub-folders and special files hold no record; a FIFO would block the reader. The
         // listing's type saves a stat per file; links and unknown types are looked at.
@@ -375,22 +308,48 @@ bool consumeIntelFolder(const std::string& folder,
         std::vector<IntelAnode> records =
             readOpenedFile(::openat(dirFd, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
         for (const IntelAnode& a : records) sink(a);
+        handed += records.size();
         if (!records.empty()) ::unlinkat(dirFd, name, 0);
     }
     ::closedir(dir);
     return true;
 }
 
-void loadIntelFiles(SSceneContext& context) {
-    bool listed = consumeIntelFolder(intelFolder, [&context](const IntelAnode& a) {
-        addParticleImpact(context, a.src, a.dst, a.srcport, a.dstport, a.size, a.tcp, a.udp,
-                          a.icmp);
-    });
+cIntelReaderWorker::cIntelReaderWorker(std::string folder, HandOffChannel& channel)
+    : folder_(std::move(folder)), channel_(channel) {}
+
+bool cIntelReaderWorker::pass() {
+    const std::size_t room = channel_.recordRoom();
+    if (room == 0) return true;  // the main thread is behind: leave the files where they are
+    std::vector<IntelAnode> records;
+    bool listed = consumeIntelFolder(
+        folder_, [&records](const IntelAnode& a) { records.push_back(a); }, room);
     if (!listed) {
-        showMessageBox("Failed to open 'intel' folder. Failing...");
-        destroyEventLog();
-        endProcess(0);
+        channel_.reportIntelFolderMissing();
+        return false;
     }
+    intelRecordsRead.fetch_add(records.size(), std::memory_order_relaxed);
+    channel_.pushRecords(std::move(records));
+    return true;
+}
+
+void cIntelReaderWorker::run() {
+    std::unique_lock<std::mutex> guard(lock_);
+    while (!stop_) {
+        guard.unlock();
+        bool listed = pass();
+        guard.lock();
+        if (!listed) break;
+        wake_.wait_for(guard, kPassPeriod, [this] { return stop_; });
+    }
+}
+
+void cIntelReaderWorker::requestStop() {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        stop_ = true;
+    }
+    wake_.notify_all();
 }
 
 }  // namespace tessel

@@ -1,0 +1,149 @@
+#include "app/render_loop.h"
+
+#include <thread>
+
+#include "app/fading_text_list.h"
+#include "app/globals.h"
+#include "app/hud.h"
+#include "app/scene_dump.h"
+#include "core/hand_off.h"
+#include "nodes/name_resolver.h"
+#include "nodes/node_manager.h"
+#include "platform/message_box.h"
+#include "platform/process.h"
+#include "scene/node_objects.h"
+#include "scene/particle_impacts.h"
+#include "scene/rate_graph.h"
+#include "scene/traffic_beams.h"
+#include "scene/world.h"
+#include "ui/frame_requests.h"
+
+namespace tessel {
+
+using namespace irr;
+
+void loadIntelFiles(SSceneContext& context, const std::vector<IntelAnode>& records,
+                    bool folderMissing) {
+    if (folderMissing) {
+        showMessageBox("Failed to open 'intel' folder. Failing...");
+        destroyEventLog();
+        endProcess(0);
+    }
+    addParticleImpacts(context, records);
+}
+
+cRenderLoop::cRenderLoop(IrrlichtDevice* device, SSceneContext& context, int maxFps)
+    : device_(device), context_(context) {
+    if (maxFps > 0)
+        framePeriod_ = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+            std::chrono::duration<double>(1.0 / maxFps));
+}
+
+cRenderLoop::~cRenderLoop() = default;
+
+void cRenderLoop::run() {
+    while (device_->run()) frame();
+}
+
+void cRenderLoop::applyHandOff(const HandOffBatch& batch) {
+    applyBeamEvents(context_, batch.beams);
+    if (messageList) {
+        // Only the newest lines can still be seen once all are posted.
+        const std::size_t lines = static_cast<std::size_t>(messageList->lineCount());
+        const std::size_t first = batch.messages.size() > lines ? batch.messages.size() - lines : 0;
+        for (std::size_t i = first; i < batch.messages.size(); ++i)
+            messageList->addMessage(batch.messages[i]);
+    }
+}
+
+void cRenderLoop::runFrameJob(int step, const HandOffBatch& batch) {
+    switch (step) {
+        case 0:
+            createNodeObjects(context_);
+            break;
+        case 1:
+            loadIntelFiles(context_, batch.records, batch.intelFolderMissing);
+            break;
+        case 2:
+            startResolverThread();
+            break;
+        case 3: {
+            cNodeManager manager;
+            manager.pruneOneNode();
+            break;
+        }
+        default:
+            break;
+    }
+}
+
+void cRenderLoop::drawPausePicture() {
+    video::IVideoDriver* driver = context_.videoDriver;
+    if (pauseTextureGeneration_ != pausePictureGeneration()) {
+        // Always the picture of the latest pause, never a cached earlier one.
+        if (pauseTexture_) driver->removeTexture(pauseTexture_);
+        pauseTexture_ = driver->getTexture("pausepicture.png");
+        pauseTextureGeneration_ = pausePictureGeneration();
+    }
+    if (pauseTexture_) driver->draw2DImage(pauseTexture_, core::position2d<s32>(0, 0));
+}
+
+void cRenderLoop::waitForFrameSlot() {
+    if (framePeriod_ == std::chrono::steady_clock::duration::zero()) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (nextFrame_ > now) std::this_thread::sleep_until(nextFrame_);
+    // A frame that ran late starts the beat again instead of being followed by a burst.
+    nextFrame_ = std::max(nextFrame_, now) + framePeriod_;
+}
+
+void cRenderLoop::frame() {
+    video::IVideoDriver* driver = context_.videoDriver;
+    scene::ISceneManager* smgr = context_.sceneManager;
+    gui::IGUIEnvironment* gui = context_.guiEnvironment;
+    scene::ICameraSceneNode* camera = context_.camera;
+
+    if (fadeCounter_ == 1) {
+        startHudFade();
+        fadeCounter_ = 0;
+    }
+    const bool active = device_->isWindowActive();
+    if (!active) {
+        if (camera) camera->setInputReceiverEnabled(false);
+        enteredEnvironment = 0;
+    }
+    driver->beginScene(true, true, video::SColor(0, 200, 200, 200));
+    if (active) updateInfoPanel(device_);
+
+    // Work handed over by the worker threads lands at this one point of the frame; the intel
+    // pass takes its records here, at step 1 of the cycle.
+    const bool intelPass = frameJobStep_ == 1;
+    HandOffBatch batch = handOff().drain(intelPass);
+    applyHandOff(batch);
+    runFrameJob(frameJobStep_, batch);
+    if (++frameJobStep_ >= kJobCycle) frameJobStep_ = 0;
+
+    const s32 fps = driver->getFPS();
+    if (fps != shownFps_) {
+        core::stringw caption = L"Tessel [";
+        caption += driver->getName();
+        caption += L"] FPS:";
+        caption += fps;
+        device_->setWindowCaption(caption.c_str());
+        shownFps_ = fps;
+    }
+
+    if (pauseState > 2 && !pausePicturePending())
+        drawPausePicture();
+    else
+        smgr->drawAll();
+    updateImpactLine(context_.timer ? context_.timer->getTime() : 0);
+    gui->drawAll();
+    if (statsGraphShown) drawRateGraph(driver, windowWidth, windowHeight);
+    serviceFrameRequests(driver);
+    driver->endScene();
+    refreshWorldSelector(smgr);
+    serviceSceneDump();
+    waitForFrameSlot();
+}
+
+}  // namespace tessel

@@ -1,0 +1,56 @@
+#pragma once
+#include <irrlicht.h>
+
+#include <chrono>
+#include <vector>
+
+#include "core/traffic_record.h"
+#include "scene/scene_context.h"
+
+namespace tessel {
+
+struct HandOffBatch;
+
+// The render loop: one frame per call while the device runs, with the 26-frame job cycle, the
+// caption, the scene (or the pause picture), the GUI and the rate graph, and the one point of
+// the frame where the worker threads' hand-off is applied. Main thread only.
+class cRenderLoop {
+  public:
+    // `maxFps` 0 renders as fast as the driver allows; otherwise frames are spaced to at most
+    // that many a second.
+    cRenderLoop(irr::IrrlichtDevice* device, SSceneContext& context, int maxFps);
+    ~cRenderLoop();
+    cRenderLoop(const cRenderLoop&) = delete;
+    cRenderLoop& operator=(const cRenderLoop&) = delete;
+
+    // Runs frames until the device stops.
+    void run();
+    // One frame (the device's run() has been called and was true).
+    void frame();
+
+    static constexpr int kJobCycle = 26;
+
+  private:
+    void applyHandOff(const HandOffBatch& batch);
+    void runFrameJob(int step, const HandOffBatch& batch);
+    void drawPausePicture();
+    void waitForFrameSlot();
+
+    irr::IrrlichtDevice* device_;
+    SSceneContext& context_;
+    std::chrono::steady_clock::duration framePeriod_{};
+    std::chrono::steady_clock::time_point nextFrame_{};
+    int frameJobStep_ = 0;
+    irr::s32 shownFps_ = -1;
+    int fadeCounter_ = 1;
+    irr::video::ITexture* pauseTexture_ = nullptr;
+    int pauseTextureGeneration_ = -1;
+};
+
+// The intel pass of the cycle's step 1: the records the intel reader handed over become
+// particle impacts. When the reader could not list the folder it shows "Failed to open 'intel'
+// folder. Failing...", closes the log and ends the process with status 0.
+void loadIntelFiles(SSceneContext& context, const std::vector<IntelAnode>& records,
+                    bool folderMissing);
+
+}  // namespace tessel

@@ -1,0 +1,51 @@
+#include "capture/capture_handles.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+namespace tessel {
+
+namespace {
+constexpr int kSnapLength = 65536;
+constexpr int kPromiscuous = 1;
+constexpr int kReadTimeoutMs = 1000;
+// libpcap's default of 2 MiB overflows while the capture thread is held up (a slow disk while it
+// links a record file into place); 32 MiB rides out such bursts.
+constexpr int kCaptureBufferBytes = 32 * 1024 * 1024;
+}  // namespace
+
+bool isPermissionError(const std::string& errorText) {
+    std::string lower(errorText);
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return char(std::tolower(c)); });
+    return lower.find("permission") != std::string::npos ||
+           lower.find("operation not permitted") != std::string::npos;
+}
+
+pcap_t* openHandle(const char* device, bool statistics, char* errbuf, bool* permissionDenied) {
+    *permissionDenied = false;
+    pcap_t* h = pcap_create(device, errbuf);
+    if (!h) {
+        *permissionDenied = isPermissionError(errbuf);
+        return nullptr;
+    }
+    pcap_set_snaplen(h, kSnapLength);
+    pcap_set_promisc(h, kPromiscuous);
+    pcap_set_timeout(h, kReadTimeoutMs);
+    if (statistics)
+        pcap_set_immediate_mode(h, 1);
+    else
+        pcap_set_buffer_size(h, kCaptureBufferBytes);
+    int rc = pcap_activate(h);
+    if (rc < 0) {
+        std::snprintf(errbuf, PCAP_ERRBUF_SIZE, "%s", pcap_geterr(h));
+        *permissionDenied = rc == PCAP_ERROR_PERM_DENIED || rc == PCAP_ERROR_PROMISC_PERM_DENIED ||
+                            isPermissionError(errbuf);
+        pcap_close(h);
+        return nullptr;
+    }
+    return h;
+}
+
+}  // namespace tessel

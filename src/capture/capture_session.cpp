@@ -1,0 +1,90 @@
+#include "capture/capture_session.h"
+
+#include "capture/stats_loop.h"
+
+namespace tessel {
+
+namespace {
+std::mutex g_currentLock;
+const cCaptureSession* g_current = nullptr;
+}  // namespace
+
+cCaptureSession::cCaptureSession(pcap_t* captureHandle, pcap_t* statsHandle,
+                                 HandOffChannel& channel, std::string folder)
+    : capture_(captureHandle),
+      stats_(statsHandle),
+      channel_(channel),
+      writer_(folder),
+      reader_(folder, channel) {
+    sink_.linkType = capture_ ? pcap_datalink(capture_) : DLT_EN10MB;
+    sink_.channel = &channel_;
+    sink_.writer = &writer_;
+}
+
+cCaptureSession::~cCaptureSession() { stop(); }
+
+void cCaptureSession::start() {
+    if (capture_) captureThread_ = std::thread([this] { captureThreadBody(); });
+    if (stats_) {
+        statsThread_ = std::thread([this] {
+            StatsState previousSampleTime;  // lives for the whole loop
+            runStatsLoop(stats_, onStatsSample, reinterpret_cast<u_char*>(&previousSampleTime),
+                         &stop_);
+        });
+    }
+    readerThread_ = std::thread([this] { reader_.run(); });
+    std::lock_guard<std::mutex> guard(g_currentLock);
+    g_current = this;
+}
+
+void cCaptureSession::captureThreadBody() {
+    runCaptureLoop(capture_, sink_, stop_);
+    // The loop ends on a stop or a failed handle; either way this feed is over.
+    std::lock_guard<std::mutex> guard(closeLock_);
+    pcap_close(capture_);
+    capture_ = nullptr;
+}
+
+void cCaptureSession::stop() {
+    {
+        std::lock_guard<std::mutex> guard(g_currentLock);
+        if (g_current == this) g_current = nullptr;
+    }
+    stop_.raise();
+    {
+        std::lock_guard<std::mutex> guard(closeLock_);
+        if (capture_) pcap_breakloop(capture_);
+    }
+    reader_.requestStop();
+    if (captureThread_.joinable()) captureThread_.join();
+    if (statsThread_.joinable()) statsThread_.join();
+    if (readerThread_.joinable()) readerThread_.join();
+    std::lock_guard<std::mutex> guard(closeLock_);
+    if (capture_) {  // never started
+        writer_.flush();
+        pcap_close(capture_);
+        capture_ = nullptr;
+    }
+    if (stats_) {
+        pcap_close(stats_);
+        stats_ = nullptr;
+    }
+}
+
+bool cCaptureSession::kernelStats(KernelCaptureStats* stats) const {
+    std::lock_guard<std::mutex> guard(closeLock_);
+    // On Linux pcap_stats reads the socket's counters and touches nothing the capture loop uses.
+    struct pcap_stat s {};
+    if (!capture_ || pcap_stats(capture_, &s) != 0) return false;
+    stats->received = s.ps_recv;
+    stats->dropped = s.ps_drop;
+    stats->interfaceDropped = s.ps_ifdrop;
+    return true;
+}
+
+bool captureKernelStats(KernelCaptureStats* stats) {
+    std::lock_guard<std::mutex> guard(g_currentLock);
+    return g_current && g_current->kernelStats(stats);
+}
+
+}  // namespace tessel

@@ -1,0 +1,63 @@
+#pragma once
+// Reads the record files of the intel folder back, on the intel reader thread: lists, reads and
+// deletes them and hands their records to the main thread through the hand-off channel.
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "capture/intel_folder.h"
+#include "core/traffic_record.h"
+
+namespace tessel {
+
+class HandOffChannel;
+
+// Every "anode" element of an XML text, in document order (any thread; used by fuzzing).
+std::vector<IntelAnode> parseIntelText(const char* data, std::size_t length);
+// Same for a file; empty when it cannot be read.
+std::vector<IntelAnode> readIntelFile(const std::string& path);
+
+// One pass over `folder`: each regular file whose name does not start with "." is read; its
+// records go to `sink` in file order and the file is deleted when it held at least one. A file
+// without a record stays and is read again by a later pass. No further file is opened once
+// `recordBudget` records have been handed out. Gives false when the folder cannot be listed.
+// Any thread (touches only the folder).
+bool consumeIntelFolder(const std::string& folder,
+                        const std::function<void(const IntelAnode&)>& sink,
+                        std::size_t recordBudget = std::numeric_limits<std::size_t>::max());
+
+// Records taken out of the folder by every reader of the process (any thread reads it).
+extern std::atomic<std::uint64_t> intelRecordsRead;
+
+// The intel reader thread. Each pass moves what the folder holds into the channel while the
+// channel has room; when the main thread falls behind it stops reading, so the folder stays the
+// buffer and nothing is dropped. A folder that cannot be listed is reported to the channel (the
+// main thread ends the process) and the thread ends.
+class cIntelReaderWorker {
+  public:
+    static constexpr std::chrono::milliseconds kPassPeriod{20};
+
+    cIntelReaderWorker(std::string folder, HandOffChannel& channel);
+    // Thread body: passes every kPassPeriod until requestStop().
+    void run();
+    // Any thread; run() returns promptly.
+    void requestStop();
+    // One pass (run() makes them; tests call it directly). False when the folder is missing.
+    bool pass();
+
+  private:
+    std::string folder_;
+    HandOffChannel& channel_;
+    std::mutex lock_;
+    std::condition_variable wake_;
+    bool stop_ = false;
+};
+
+}  // namespace tessel

@@ -1,0 +1,77 @@
+#pragma once
+// The one way work reaches the main thread from the worker threads: a bounded channel of plain
+// values that the render loop drains at one point of its frame. Any thread may push; only the
+// main thread drains. Each kind of value says what happens when its part of the channel is full.
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "core/traffic_record.h"
+
+namespace tessel {
+
+// One TCP connection event, in capture order.
+struct BeamEvent {
+    bool start = false;  // SYN; false: FIN or RST
+    std::string source;
+    std::string destination;
+    int sourcePort = 0;
+    int destinationPort = 0;
+};
+
+// What one drain hands the main thread.
+struct HandOffBatch {
+    std::vector<BeamEvent> beams;       // in capture order
+    std::vector<std::string> messages;  // oldest first
+    std::vector<IntelAnode> records;    // in file order; only when records were asked for
+    bool intelFolderMissing = false;    // the intel reader could not list its folder
+};
+
+class HandOffChannel {
+  public:
+    // If the main loop stalls (a modal box, a long frame) beam events must not pile up without
+    // bound. Past kBeamStartLimit waiting events new starts are dropped (a lost beam); ends are
+    // still taken up to kBeamHardLimit, because a dropped end would leave a beam standing for
+    // the rest of the run. Beyond that everything is dropped. Drops are counted.
+    static constexpr std::size_t kBeamStartLimit = 100000;
+    static constexpr std::size_t kBeamHardLimit = 200000;
+    // Only the newest messages can still be seen once applied: the list shows far fewer lines.
+    static constexpr std::size_t kMessageLimit = 64;
+    // Records are taken every 26 frames. The intel reader stops reading while this many wait, so
+    // the folder stays the buffer and nothing is dropped.
+    static constexpr std::size_t kRecordLimit = 65536;
+
+    void pushBeam(BeamEvent event);
+    void pushMessage(std::string text);
+
+    // Intel reader: room left before the record limit (0 when full).
+    std::size_t recordRoom() const;
+    // Takes every record; the limit is the reader's to respect (one file may overshoot it).
+    void pushRecords(std::vector<IntelAnode>&& records);
+    void reportIntelFolderMissing();
+
+    // Main thread, once per frame. Records are only taken when `withRecords` is set.
+    HandOffBatch drain(bool withRecords);
+
+    std::uint64_t droppedBeamEvents() const;
+    std::uint64_t droppedMessages() const;
+    std::size_t waitingRecords() const;
+    // Empties the channel and its counters (tests, and a new run in one process).
+    void reset();
+
+  private:
+    mutable std::mutex lock_;
+    std::vector<BeamEvent> beams_;
+    std::vector<std::string> messages_;
+    std::vector<IntelAnode> records_;
+    bool intelFolderMissing_ = false;
+    std::uint64_t droppedBeams_ = 0;
+    std::uint64_t droppedMessages_ = 0;
+};
+
+// The process's channel.
+HandOffChannel& handOff();
+
+}  // namespace tessel

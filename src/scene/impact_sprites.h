@@ -1,0 +1,73 @@
+#pragma once
+#include <irrlicht.h>
+
+#include <cstddef>
+#include <vector>
+
+namespace tessel {
+
+// Every live impact sprite of a scene, drawn by this one scene node: per texture one streamed
+// mesh buffer of camera-facing quads. Each sprite flies, faces the camera, is culled and blends
+// exactly as an engine billboard with a follow-spline animator (speed 1, tightness 0, no loop)
+// and a 2000 ms delete animator would: same path, timing, size and additive material. The scene
+// graph owns the node; main thread only.
+class CImpactSprites : public irr::scene::ISceneNode {
+  public:
+    static constexpr irr::scene::ESCENE_NODE_TYPE kType =
+        static_cast<irr::scene::ESCENE_NODE_TYPE>(MAKE_IRR_ID('i', 'm', 'p', 's'));
+    static constexpr irr::u32 kLifeMs = 2000;
+
+    CImpactSprites(irr::scene::ISceneNode* parent, irr::scene::ISceneManager* manager);
+    ~CImpactSprites() override;
+
+    // One sprite of `side` x `side` units starting at `startMs` on the path of two or three
+    // points; `texture` may be null (an untextured sprite).
+    void addSprite(const irr::core::vector3df* points, int pointCount, irr::u32 startMs,
+                   irr::f32 side, irr::video::ITexture* texture);
+    std::size_t liveCount() const { return sprites_.size(); }
+
+    // What tests and the scene dump look at: sprite i in order of creation.
+    irr::core::vector3df spritePosition(std::size_t i) const { return sprites_[i].position; }
+    irr::f32 spriteSide(std::size_t i) const { return sprites_[i].side; }
+    irr::video::ITexture* spriteTexture(std::size_t i) const;
+    // Quads handed to the driver by the last render (culled and zero-sized sprites are not).
+    std::size_t drawnLastFrame() const { return drawnLastFrame_; }
+    // The material every sprite is drawn with (the texture set per buffer).
+    const irr::video::SMaterial& spriteMaterial() const { return material_; }
+
+    void OnAnimate(irr::u32 timeMs) override;
+    void OnRegisterSceneNode() override;
+    void render() override;
+    const irr::core::aabbox3d<irr::f32>& getBoundingBox() const override { return box_; }
+    irr::scene::ESCENE_NODE_TYPE getType() const override { return kType; }
+
+  private:
+    struct Sprite {
+        irr::core::vector3df points[3];
+        int pointCount = 0;
+        irr::u32 startMs = 0;
+        irr::f32 side = 0;
+        int slot = 0;
+        irr::core::vector3df position;
+        bool ended = false;  // its last frame has been animated; gone after that frame's render
+    };
+    struct Slot {
+        irr::video::ITexture* texture = nullptr;  // one reference held
+        irr::scene::SMeshBuffer* buffer = nullptr;
+        irr::u32 filledQuads = 0;  // indices written for this many quads
+    };
+
+    int slotFor(irr::video::ITexture* texture);
+    void dropEnded();
+
+    std::vector<Sprite> sprites_;
+    std::vector<Slot> slots_;
+    irr::video::SMaterial material_;
+    irr::core::aabbox3d<irr::f32> box_;
+    std::size_t drawnLastFrame_ = 0;
+};
+
+// The impact node of `sceneManager`, made as a child of the root on first use. Main thread.
+CImpactSprites* impactSpritesOf(irr::scene::ISceneManager* sceneManager);
+
+}  // namespace tessel
