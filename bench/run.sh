@@ -6,13 +6,16 @@
 #   TESSEL_BUILD_DIR=... bench/run.sh      # another build folder (default: build-bench)
 #   TESSEL_BENCH_BEFORE=old.csv bench/run.sh   # grey "before" bars in the plot
 #   TESSEL_BENCH_SECONDS=8       # seconds per frame-rate phase
-#   TESSEL_BENCH_FIGURES="3 5"   # only these figures (default: 1 2 3 4 5 6 and the micro ones)
+#   TESSEL_BENCH_FIGURES="3 5"   # only these figures (default: 1 2 3 4 5 6 7 and the micro ones)
+#   TESSEL_BENCH_SWEEP=1         # figure 4 also measures the frame rate for 0 to 6,000 live sprites
 #
 # The intel folder of every benchmark lies on a scratch file system: as root, a freshly made
 # journaled ext4 image loop-mounted under the build folder (what a desktop has); otherwise, or
 # with TESSEL_BENCH_SCRATCH set, that folder. Figures 1 and 3 are repeated on the build
 # folder's own file system, marked [build fs]. Figures 1-2 need capture rights on "lo" (root or
-# cap_net_raw); figure 4 needs Xvfb and Mesa (llvmpipe). A missing piece skips its figures.
+# cap_net_raw); figure 4 needs Xvfb and Mesa (llvmpipe); figure 7 (the real program fed by
+# tcpreplay in a network namespace) needs root, Xvfb and tcpreplay. A missing piece skips its
+# figures.
 # Floods go to 127.0.0.1 only, are rate-bounded (at most 400k/s) and stop by themselves.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -27,7 +30,8 @@ echo "Building (Release) in $build ..."
 if [ -z "${TESSEL_BENCH_NO_BUILD:-}" ]; then
   cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >>"$log" 2>&1 &&
     cmake --build "$build" --target run_folder flood_bench intel_bench upkeep_bench \
-      frame_bench memory_bench capture_bench scene_bench bench_plot >>"$log" 2>&1 ||
+      frame_bench memory_bench capture_bench scene_bench bench_plot tessel tessel-config \
+      replay_capture >>"$log" 2>&1 ||
     { echo "build failed, see $log"; exit 1; }
 fi
 bin=$build/bench
@@ -53,7 +57,7 @@ echo "Scratch file system: $scratch ($fsname$([ -n "$mnt" ] && echo ', journaled
 
 rows=$results/rows.txt
 : >"$rows"
-figures=" ${TESSEL_BENCH_FIGURES:-1 2 3 4 5 6 micro} "
+figures=" ${TESSEL_BENCH_FIGURES:-1 2 3 4 5 6 7 micro} "
 want() { [[ "$figures" == *" $1 "* ]]; }
 run() {  # run <label> <timeout> <program> [args...]
   local label=$1 limit=$2
@@ -86,13 +90,20 @@ elif command -v Xvfb >/dev/null; then
   xvfb=$!
   for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
   DISPLAY=$display LIBGL_ALWAYS_SOFTWARE=1 GALLIUM_DRIVER=llvmpipe TESSEL_BENCH_SCRATCH=$scratch \
-    run "llvmpipe" $((seconds * 4 + 60)) "$bin/frame_bench" "$seconds"
+    run "llvmpipe" $((seconds * 12 + 90)) "$bin/frame_bench" "$seconds" ${TESSEL_BENCH_SWEEP:+sweep}
   kill "$xvfb" 2>/dev/null; xvfb=""
 else
   echo "   skipped: no Xvfb"
 fi
 if want 5; then echo "Figure 5: scene upkeep ..."; run "" 300 "$bin/upkeep_bench"; fi
 if want 6; then echo "Figure 6: memory ..."; TESSEL_BENCH_SCRATCH=$scratch run "" 900 "$bin/memory_bench"; fi
+want 7 && echo "Figure 7: the real program under tcpreplay ..."
+if ! want 7; then :
+elif [ "$(id -u)" = 0 ] && command -v tcpreplay >/dev/null && command -v Xvfb >/dev/null; then
+  run "" $((seconds * 4 + 120)) "$top/bench/program_bench.sh" "$build" "$seconds"
+else
+  echo "   skipped: needs root, tcpreplay and Xvfb"
+fi
 if want micro; then
   echo "Micro benchmarks (Google Benchmark) ..."
   (cd "$bin" && timeout 300 ./capture_bench --benchmark_min_time=0.5 >"$results/micro-capture.txt" 2>&1

@@ -5,9 +5,11 @@
 # window caption) and kernel drops (pcap_stats, from the program's scene dump, SIGUSR1). After
 # the flood it waits until the capture has caught up, then 26 more frames, and checks:
 #   memory flat within 10 % of the 1-minute sample from then on,
-#   no intel record lost (every record file that appeared was consumed; at least every UDP
-#   datagram the kernel did not drop became one),
-#   no file left in intel/.
+#   no intel record lost (every record file that appeared was consumed; the records the program
+#   counts as written equal those it counts as read, and at least every UDP datagram the kernel
+#   did not drop became one),
+#   no file left in intel/,
+#   at least 30 frames a second in every sample taken during the flood.
 # Writes bench/results/soak.tsv, soak.txt and soak.png; exit status 0 when every check passes.
 #   bench/soak.sh [--minutes N] [--rate PPS] [--driver 2|3] [--build DIR] [--out DIR]
 # Needs root (namespace, capture), Xvfb, xdotool, g++, libirrlicht-dev, libpcap-dev.
@@ -176,9 +178,11 @@ watch=$(cat "$work/watch.txt")
 
 udp_sent=$(echo "$flood" | awk '{ for (i = 1; i < NF; ++i) if ($i == "udp-sent") print $(i + 1) }')
 udp_sent=${udp_sent:-0}
-written=$(echo "$watch" | awk '{ print $2 }')
-removed=$(echo "$watch" | awk '{ print $4 }')
+files_written=$(echo "$watch" | awk '{ print $2 }')
+files_removed=$(echo "$watch" | awk '{ print $4 }')
 overflow=$(echo "$watch" | awk '{ print $6 }')
+written=$(echo "$d" | awk '$1 == "intel" && $2 == "written" { print $3 }')
+read_back=$(echo "$d" | awk '$1 == "intel" && $2 == "written" { print $5 }')
 drops=$(echo "$d" | field kernel 5)
 received=$(echo "$d" | field kernel 3)
 packets=$(echo "$d" | field frames 3)
@@ -187,6 +191,7 @@ packets=$(echo "$d" | field frames 3)
 memory=$(awk 'NR > 1 && $1 >= 60 { if (base == "") base = $2; d = ($2 - base) / base; if (d < 0) d = -d;
                if (d > worst) worst = d } END { if (base == "") print "n/a 0"; else printf "%.1f %.1f\n", worst * 100, base }' "$table")
 worst_pct=${memory% *}
+min_fps=$(awk 'NR > 2 { if (min == "" || $4 < min) min = $4 } END { print (min == "" ? 0 : min) }' "$table")
 fails=0
 check() {
   if [ "$1" -eq 1 ]; then echo "PASS  $2"; else echo "FAIL  $2"; fails=$((fails + 1)); fi
@@ -196,15 +201,17 @@ check() {
   echo "flood: $flood"
   echo "tessel: packets $packets, kernel received $received dropped $drops (capture caught up ${caught_up}s after the flood)"
   echo "scene: $(echo "$d" | field nodes 2) nodes, $(echo "$d" | field beams 2) beams left open (a beam stays when the kernel dropped its FIN)"
-  echo "intel: record files written $written, consumed $removed, watcher overflows $overflow, left $left"
+  echo "intel: record files written $files_written, consumed $files_removed, watcher overflows $overflow, left $left"
+  echo "intel: records written $written, read $read_back"
   if [ "$minutes" -ge 2 ]; then
     check "$(calc "$worst_pct <= 10")" "memory flat after the first minute: worst ${worst_pct}% off ${memory#* } MB"
   else
     echo "n/a   memory (needs --minutes 2 or more)"
   fi
-  check "$([ "$overflow" = 0 ] && [ "$written" = "$removed" ] && [ "$written" -ge $((udp_sent - ${drops:-0})) ] && [ "$written" -le "${packets:-0}" ] && echo 1 || echo 0)" \
-    "no intel record lost: $written written = $removed consumed, >= $udp_sent sent - ${drops:-0} kernel drops, <= $packets packets"
+  check "$([ "$overflow" = 0 ] && [ "$files_written" = "$files_removed" ] && [ "$written" = "$read_back" ] && [ "$written" -ge $((udp_sent - ${drops:-0})) ] && [ "$written" -le "${packets:-0}" ] && echo 1 || echo 0)" \
+    "no intel record lost: $written written = $read_back read ($files_written files = $files_removed consumed), >= $udp_sent sent - ${drops:-0} kernel drops, <= $packets packets"
   check "$([ "$left" -eq 0 ] && echo 1 || echo 0)" "no file left in intel/ 26 frames after the flood (frame $frame0 -> $f)"
+  check "$(calc "$min_fps >= 30")" "at least 30 FPS in every sample during the flood: lowest $min_fps"
 } >"$out/soak.txt"
 cat "$out/soak.txt"
 "$work/plot_series" "$table" "$out/soak.png" "SOAK $minutes MIN AT $rate PER S" >/dev/null 2>&1 &&

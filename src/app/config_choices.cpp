@@ -28,6 +28,11 @@ bool validSize(const std::string& text) {
 
 }  // namespace
 
+int frameLimitFrom(const std::string& text) {
+    const int fps = atoiText(text);
+    return fps >= 1 && fps <= 1000 ? fps : 0;
+}
+
 ConfigChoices loadConfigChoices(const std::string& path, std::vector<CaptureAdapter> adapters,
                                 const std::string& routeTable) {
     ConfigChoices c;
@@ -39,6 +44,7 @@ ConfigChoices loadConfigChoices(const std::string& path, std::vector<CaptureAdap
     int driver = atoiText(valueOr(path, "videodriver", "0"));
     c.driver = (driver == 3 || driver == 4) ? driver : 2;
     c.opaque = valueOr(path, "transparency", "1") == "0";
+    c.maxFps = frameLimitFrom(valueOr(path, "maxfps", "0"));
 
     std::string nic = valueOr(path, "nic", "");
     if (nic.empty()) nic = defaultRouteInterfaceIn(routeTable);
@@ -70,6 +76,7 @@ bool choicesToValues(const ConfigChoices& c, std::map<std::string, std::string>*
     if (validSize(c.height)) (*values)["height"] = c.height;
     (*values)["videodriver"] = std::to_string(c.driver);
     (*values)["transparency"] = c.opaque ? "0" : "1";
+    (*values)["maxfps"] = std::to_string(c.maxFps);
     return true;
 }
 

@@ -17,7 +17,13 @@ struct ConfigChoices {
     std::string height = "600";
     int driver = 2;  // 2 OpenGL, 3 software, 4 Burning's Video
     bool opaque = false;
+    int maxFps = 0;  // frames a second at most; 0: as fast as the driver allows
 };
+
+// The frame limits the settings window offers (0 is unlimited).
+inline constexpr int kFrameLimitChoices[] = {0, 60, 30};
+// A `maxfps` text as the program reads it: a whole number from 1 to 1000, anything else 0.
+int frameLimitFrom(const std::string& text);
 
 // Current settings from the store at `path`; the adapter preselected is the configured one, or on
 // a first run (no adapter configured) the adapter of the default route in `routeTable`.

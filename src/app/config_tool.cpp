@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/config_choices.h"
 #include "app/config_window.h"
 #include "platform/adapter_info.h"
 #include "platform/config_file.h"
@@ -26,6 +27,7 @@ const char* const kUsage =
     "  --driver NAME      opengl, software or burnings (or 2, 3, 4)\n"
     "  --opaque           draw the GUI opaque\n"
     "  --translucent      draw the GUI translucent (default)\n"
+    "  --maxfps N         at most N frames a second (1 to 1000); 0: unlimited (default)\n"
     "  --help             show this text\n"
     "  respawn            (used by tessel) open the window and start tessel after saving\n"
     "\n"
@@ -112,6 +114,16 @@ bool parseConfigFlags(const std::vector<std::string>& args, ConfigRequest* reque
             }
             request->values[a.substr(2)] = v;
             ++i;
+        } else if (a == "--maxfps") {
+            if (!needValue(i, a)) return false;
+            const std::string& v = args[++i];
+            const bool digits = !v.empty() && v.size() <= 4 &&
+                                v.find_first_not_of("0123456789") == std::string::npos;
+            if (!digits || (v != "0" && std::to_string(frameLimitFrom(v)) != v)) {
+                *error = "--maxfps: '" + v + "' is not 0 or a frame rate from 1 to 1000";
+                return false;
+            }
+            request->values["maxfps"] = v;
         } else if (a == "--driver") {
             if (!needValue(i, a)) return false;
             std::string v;

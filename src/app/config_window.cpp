@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <thread>
 
 #include "app/config_choices.h"
@@ -27,6 +28,7 @@ enum ElementId {
     kWidthEdit,
     kHeightEdit,
     kOpaqueBox,
+    kFrameLimitBox,
     kSaveButton,
     kCancelButton,
 };
@@ -141,6 +143,19 @@ class ConfigWindow : public IEventReceiver {
         driverBox->addItem(L"Burning's Video", 4);
         driverBox->setSelected(driverBox->getIndexForItemData(choices.driver));
 
+        label(L"Frame rate:", 360, 258, 440, 278);
+        frameLimitBox = gui->addComboBox(core::rect<s32>(440, 256, 540, 278), 0, kFrameLimitBox);
+        bool listed = false;
+        for (int fps : kFrameLimitChoices) {
+            frameLimitBox->addItem(frameLimitText(fps).c_str(), static_cast<u32>(fps));
+            listed = listed || fps == choices.maxFps;
+        }
+        // A limit written by hand or by a flag stays what it is.
+        if (!listed)
+            frameLimitBox->addItem(frameLimitText(choices.maxFps).c_str(),
+                                   static_cast<u32>(choices.maxFps));
+        frameLimitBox->setSelected(frameLimitBox->getIndexForItemData(choices.maxFps));
+
         fullscreenBox = gui->addCheckBox(choices.fullscreen, core::rect<s32>(20, 290, 340, 310), 0,
                                          kFullscreenBox, L"Full screen (800 x 600)");
         label(L"Window size:", 20, 322, 140, 342);
@@ -158,6 +173,10 @@ class ConfigWindow : public IEventReceiver {
         gui->addButton(core::rect<s32>(430, 410, 540, 438), 0, kCancelButton, L"Cancel");
         gui->setFocus(adapterList);
         showRights();
+    }
+
+    static std::wstring frameLimitText(int fps) {
+        return fps == 0 ? L"Unlimited" : std::to_wstring(fps) + L" FPS";
     }
 
     gui::IGUIStaticText* label(const wchar_t* text, s32 x0, s32 y0, s32 x1, s32 y1,
@@ -194,6 +213,9 @@ class ConfigWindow : public IEventReceiver {
         s32 driverIndex = driverBox->getSelected();
         choices.driver =
             driverIndex >= 0 ? static_cast<int>(driverBox->getItemData(driverIndex)) : 2;
+        s32 limitIndex = frameLimitBox->getSelected();
+        choices.maxFps =
+            limitIndex >= 0 ? static_cast<int>(frameLimitBox->getItemData(limitIndex)) : 0;
         std::map<std::string, std::string> values;
         std::string error;
         if (!choicesToValues(choices, &values, &error)) {
@@ -229,6 +251,7 @@ class ConfigWindow : public IEventReceiver {
     gui::IGUIStaticText* rights = nullptr;
     gui::IGUIStaticText* message = nullptr;
     gui::IGUIComboBox* driverBox = nullptr;
+    gui::IGUIComboBox* frameLimitBox = nullptr;
     gui::IGUICheckBox* fullscreenBox = nullptr;
     gui::IGUICheckBox* opaqueBox = nullptr;
     gui::IGUIEditBox* widthEdit = nullptr;

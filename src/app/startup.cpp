@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "app/config_choices.h"
 #include "app/event_log.h"
 #include "app/globals.h"
 #include "app/hud.h"
@@ -55,8 +56,7 @@ int maxFpsFor(cRegistry& registry, int argc, char** argv) {
         if (arg == "--maxfps" && i + 1 < argc && argv[i + 1]) text = argv[i + 1];
         if (arg.rfind("--maxfps=", 0) == 0) text = arg.substr(9);
     }
-    const int fps = atoiText(text);
-    return fps > 0 ? fps : 0;
+    return frameLimitFrom(text);
 }
 
 bool nullDriverRequested() {

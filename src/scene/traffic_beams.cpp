@@ -99,16 +99,17 @@ void createGatewayLink(SSceneContext& context) {
 void startTrafficBeam(SSceneContext& context, const std::string& source,
                       const std::string& destination, int sourcePort, int destinationPort) {
     if (findConnection(source, destination, sourcePort, destinationPort)) return;
-    if (beamList.full()) {
-        beamList.append(STrafficBeam{source, destination, sourcePort, destinationPort});  // counted
-        return;
-    }
 
     STrafficBeam record;
     record.source = source;
     record.destination = destination;
     record.sourcePort = sourcePort;
     record.destinationPort = destinationPort;
+    // A full list refuses (and counts) the connection before any node or beam is made for it.
+    if (beamList.full()) {
+        beamList.append(record);
+        return;
+    }
 
     bool drawn = false;
     core::vector3df first, second;

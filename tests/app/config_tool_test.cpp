@@ -21,12 +21,12 @@ TEST(ConfigTool, FlagsBecomeStoreValues) {
     ConfigRequest r;
     std::string error;
     ASSERT_TRUE(parseConfigFlags({"--nic", "eth0", "--windowed", "--width", "1024", "--height",
-                                  "768", "--driver", "software", "--opaque"},
+                                  "768", "--driver", "software", "--opaque", "--maxfps", "60"},
                                  &r, &error))
         << error;
     std::map<std::string, std::string> expected = {
         {"nic", "eth0"},      {"fullscreen", "1"},   {"width", "1024"}, {"height", "768"},
-        {"videodriver", "3"}, {"transparency", "0"}, {"firstrun", "1"}};
+        {"videodriver", "3"}, {"transparency", "0"}, {"firstrun", "1"}, {"maxfps", "60"}};
     EXPECT_EQ(r.values, expected);
 
     ConfigRequest f;
@@ -47,8 +47,12 @@ TEST(ConfigTool, BadValuesAreRefusedWithStatusTwoAndChangeNothing) {
     std::string conf = dir.file("Tessel.conf");
     test::writeFile(conf, "[Software\\Ashgrove\\Tessel]\nnic=lo\nmine=kept\n");
     const std::vector<std::vector<std::string>> bad = {
-        {"--width", "12abc"}, {"--width", "0"}, {"--height"}, {"--driver", "d3d9"},
-        {"--nic", ""},        {"--nic", "a=b"}, {"--bogus"},  {"--nic", "eth0", "--width", "-5"}};
+        {"--width", "12abc"}, {"--width", "0"},
+        {"--height"},         {"--driver", "d3d9"},
+        {"--nic", ""},        {"--nic", "a=b"},
+        {"--bogus"},          {"--nic", "eth0", "--width", "-5"},
+        {"--maxfps", "-1"},   {"--maxfps", "1001"},
+        {"--maxfps", "060"}};
     for (const auto& args : bad) {
         ProcessResult r = runTool(conf, args);
         EXPECT_EQ(r.status, 2) << args[0];

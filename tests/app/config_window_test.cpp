@@ -31,10 +31,11 @@ TEST(ConfigChoices, FirstRunPreselectsTheDefaultRouteOtherwiseTheConfiguredAdapt
     EXPECT_FALSE(first.fullscreen);  // no value: windowed, as the program reads it
     EXPECT_EQ(first.driver, 2);
     EXPECT_FALSE(first.opaque);
+    EXPECT_EQ(first.maxFps, 0);  // unlimited unless asked
 
     test::writeFile(conf,
                     "[Software\\Ashgrove\\Tessel]\nnic=lo\nfullscreen=yes\nvideodriver=3\n"
-                    "transparency=0\nwidth=1280\n");
+                    "transparency=0\nwidth=1280\nmaxfps=45\n");
     ConfigChoices again = loadConfigChoices(conf, someAdapters(), kRoutes);
     EXPECT_EQ(again.selectedAdapter, 2);
     EXPECT_TRUE(again.fullscreen);
@@ -42,6 +43,7 @@ TEST(ConfigChoices, FirstRunPreselectsTheDefaultRouteOtherwiseTheConfiguredAdapt
     EXPECT_TRUE(again.opaque);
     EXPECT_EQ(again.width, "1280");
     EXPECT_EQ(again.height, "600");
+    EXPECT_EQ(again.maxFps, 45);  // kept, though the window offers 60 and 30
 }
 
 TEST(ConfigChoices, SavingGivesEveryValueOrARefusal) {
@@ -64,11 +66,12 @@ TEST(ConfigChoices, SavingGivesEveryValueOrARefusal) {
     c.width = "800";
     c.driver = 4;
     c.opaque = true;
+    c.maxFps = 30;
     values.clear();
     ASSERT_TRUE(choicesToValues(c, &values, &error));
     std::map<std::string, std::string> expected = {
-        {"firstrun", "1"}, {"nic", "lo"},        {"fullscreen", "1"},  {"width", "800"},
-        {"height", "600"}, {"videodriver", "4"}, {"transparency", "0"}};
+        {"firstrun", "1"}, {"nic", "lo"},        {"fullscreen", "1"},   {"width", "800"},
+        {"height", "600"}, {"videodriver", "4"}, {"transparency", "0"}, {"maxfps", "30"}};
     EXPECT_EQ(values, expected);
 }
 
@@ -101,7 +104,8 @@ TEST(ConfigWindow, PickingAnAdapterAndSavingWritesTheStoreAndStartsTessel) {
     std::string conf = dir.file("Tessel.conf");
     EXPECT_EQ(readConfigValue(conf, "nic"), std::optional<std::string>("lo"));
     EXPECT_EQ(readConfigValue(conf, "firstrun"), std::optional<std::string>("1"));
-    for (const char* name : {"fullscreen", "width", "height", "videodriver", "transparency"})
+    for (const char* name :
+         {"fullscreen", "width", "height", "videodriver", "transparency", "maxfps"})
         EXPECT_TRUE(readConfigValue(conf, name).has_value()) << name;
     for (int i = 0; i < 100 && !test::fileExists(started); ++i) usleep(20000);
     EXPECT_EQ(test::readFile(started), dir.path() + "\n");  // started in the tool's folder

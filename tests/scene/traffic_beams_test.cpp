@@ -150,8 +150,14 @@ TEST_F(BeamTest, RecordsWithoutBeamBlockRepeatsAndGoWithTheirConnection) {
 }
 
 TEST_F(BeamTest, AFullConnectionListRefusesAndCountsNewConnections) {
-    for (std::size_t i = 0; i < cConnectionList::kLimit; ++i)
-        ASSERT_TRUE(beamList.append(STrafficBeam{"10.0.0.1", "10.0.0.2", int(i), 80}));
+    STrafficBeam record;
+    record.source = "10.0.0.1";
+    record.destination = "10.0.0.2";
+    record.destinationPort = 80;
+    for (std::size_t i = 0; i < cConnectionList::kLimit; ++i) {
+        record.sourcePort = int(i);
+        ASSERT_TRUE(beamList.append(record));
+    }
     startTrafficBeam(context, "10.0.0.3", "10.0.0.4", 1, 2);
     EXPECT_EQ(beamList.size(), cConnectionList::kLimit);
     EXPECT_EQ(beamList.refused(), 1u);
