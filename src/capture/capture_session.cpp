@@ -1,6 +1,7 @@
 #include "capture/capture_session.h"
 
 #include "capture/stats_loop.h"
+#include "platform/process.h"
 
 namespace tessel {
 
@@ -27,17 +28,22 @@ void cCaptureSession::start() {
     if (capture_) captureThread_ = std::thread([this] { captureThreadBody(); });
     if (stats_) {
         statsThread_ = std::thread([this] {
+            nameThisThread(kStatsThreadName);
             StatsState previousSampleTime;  // lives for the whole loop
             runStatsLoop(stats_, onStatsSample, reinterpret_cast<u_char*>(&previousSampleTime),
                          &stop_);
         });
     }
-    readerThread_ = std::thread([this] { reader_.run(); });
+    readerThread_ = std::thread([this] {
+        nameThisThread(kIntelThreadName);
+        reader_.run();
+    });
     std::lock_guard<std::mutex> guard(g_currentLock);
     g_current = this;
 }
 
 void cCaptureSession::captureThreadBody() {
+    nameThisThread(kCaptureThreadName);
     runCaptureLoop(capture_, sink_, stop_);
     // The loop ends on a stop or a failed handle; either way this feed is over.
     std::lock_guard<std::mutex> guard(closeLock_);

@@ -30,6 +30,11 @@ struct KernelCaptureStats {
 // the destructor) asks each thread to end, wakes it, joins it and closes the handles.
 class cCaptureSession {
   public:
+    // What the threads are called (in /proc/self/task/*/comm and profilers).
+    static constexpr const char* kCaptureThreadName = "tessel-capture";
+    static constexpr const char* kStatsThreadName = "tessel-stats";
+    static constexpr const char* kIntelThreadName = "tessel-intel";
+
     // Takes over both live handles (the statistics one may be null in tests).
     cCaptureSession(pcap_t* captureHandle, pcap_t* statsHandle, HandOffChannel& channel,
                     std::string folder = intelFolder);

@@ -1,6 +1,7 @@
 #include "platform/process.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +13,12 @@
 extern char** environ;
 
 namespace tessel {
+
+void nameThisThread(const char* name) {
+    char cut[16];
+    std::snprintf(cut, sizeof cut, "%s", name);
+    pthread_setname_np(pthread_self(), cut);
+}
 
 std::string programDirectory() {
     char path[4096];

@@ -21,6 +21,10 @@ bool startConfigTool();
 // Hands a file to the desktop's default viewer (xdg-open), detached; the result is ignored.
 void openWithDesktop(const std::string& file);
 
+// Names the calling thread (at most 15 characters are kept), for profilers, debuggers and
+// /proc/self/task/*/comm.
+void nameThisThread(const char* name);
+
 // Ends the process at once with `status`, flushing stdio first. Worker threads are not joined
 // and no static destructors run while they may still use shared state.
 [[noreturn]] void endProcess(int status);
