@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
+#include "core/process_flags.h"
 #include "nodes/node_manager.h"
 #include "platform/directory.h"
 #include "scene/node_objects.h"
@@ -155,7 +155,6 @@ struct BenchWorld {
             std::fprintf(stderr, "no engine device for driver %d\n", int(driverType));
             std::exit(2);
         }
-        tessel::engineDevice = device;
         tessel::windowWidth = int(width);
         tessel::windowHeight = int(height);
         const std::string resDat = exeDir() + "/../run/res.dat";
@@ -169,11 +168,12 @@ struct BenchWorld {
         context.sceneManager = device->getSceneManager();
         context.guiEnvironment = device->getGUIEnvironment();
         context.videoDriver = device->getVideoDriver();
+        context.timer = device->getTimer();
+        context.collisionWorlds = world.collision.get();
     }
     ~BenchWorld() {
         tessel::cNodeManager().clearAllNodes();
-        tessel::worldSelector = nullptr;
-        tessel::engineDevice = nullptr;
+        world.collision.reset();
         device->closeDevice();
         device->run();
         device->drop();

@@ -11,10 +11,6 @@
 #include <atomic>
 #include <thread>
 
-#include "app/fading_text_list.h"
-#include "app/globals.h"
-#include "app/hud.h"
-#include "app/registry.h"
 #include "app/render_loop.h"
 #include "bench_support.h"
 #include "capture/intel_reader.h"
@@ -22,9 +18,12 @@
 #include "capture/packet_dispatch.h"
 #include "core/hand_off.h"
 #include "nodes/name_resolver.h"
+#include "platform/registry.h"
 #include "scene/impact_sprites.h"
 #include "scene/particle_impacts.h"
 #include "scene/traffic_beams.h"
+#include "ui/fading_text_list.h"
+#include "ui/hud.h"
 
 namespace {
 using namespace irr;

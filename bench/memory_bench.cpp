@@ -11,8 +11,8 @@
 #include "capture/intel_writer.h"
 #include "capture/packet_dispatch.h"
 #include "core/hand_off.h"
+#include "nodes/connection_list.h"
 #include "nodes/name_resolver.h"
-#include "scene/connection_list.h"
 
 namespace {
 using namespace irr;

@@ -53,16 +53,17 @@ struct BenchWorld {
         if (!world.terrain && !heightmap.empty()) {
             world.terrain = device->getSceneManager()->addTerrainSceneNode(heightmap.c_str());
             world.terrain->setScale(core::vector3df(100, 100, 100));
-            tessel::createTriangleSelectors(device->getSceneManager(), fs);
+            world.collision->createTriangleSelectors();
         }
         context.camera = world.camera;
         context.sceneManager = device->getSceneManager();
         context.videoDriver = driver;
         context.guiEnvironment = device->getGUIEnvironment();
+        context.collisionWorlds = world.collision.get();
     }
     ~BenchWorld() {
         tessel::cNodeManager().clearAllNodes();
-        tessel::worldSelector = nullptr;
+        world.collision.reset();
         device->drop();
         if (!heightmap.empty()) std::remove(heightmap.c_str());
     }
@@ -103,8 +104,8 @@ void BM_RefreshWorldSelector999Cubes(benchmark::State& state) {
     BenchWorld bench;
     bench.addNodes(tessel::kNodeListLimit);
     tessel::createNodeObjects(bench.context);
-    for (auto _ : state) tessel::refreshWorldSelector(bench.context.sceneManager);
-    state.counters["selectors"] = tessel::worldSelector->getSelectorCount();
+    for (auto _ : state) bench.world.collision->refreshWorldSelector();
+    state.counters["selectors"] = bench.world.collision->worldSelector()->getSelectorCount();
 }
 BENCHMARK(BM_RefreshWorldSelector999Cubes)->Unit(benchmark::kMicrosecond);
 

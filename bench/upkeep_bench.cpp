@@ -47,8 +47,7 @@ int main() {
     bench::BenchWorld::addNodes(tessel::kNodeListLimit);
     tessel::createNodeObjects(world.context);
     drawFrame(world, 1000);
-    const double refresh =
-        medianMs(50, [&] { tessel::refreshWorldSelector(world.context.sceneManager); });
+    const double refresh = medianMs(50, [&] { world.world.collision->refreshWorldSelector(); });
     bench::row("5", "refreshWorldSelector with 999 cubes", refresh, "ms", "-", "-");
 
     scene::ISceneCollisionManager* collision =

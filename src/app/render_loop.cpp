@@ -2,21 +2,22 @@
 
 #include <thread>
 
-#include "app/fading_text_list.h"
-#include "app/globals.h"
-#include "app/hud.h"
 #include "app/scene_dump.h"
+#include "capture/rate_history.h"
+#include "core/event_log.h"
+#include "core/fatal_exit.h"
 #include "core/hand_off.h"
+#include "core/process_flags.h"
 #include "nodes/name_resolver.h"
 #include "nodes/node_manager.h"
-#include "platform/message_box.h"
-#include "platform/process.h"
+#include "scene/collision_worlds.h"
 #include "scene/node_objects.h"
 #include "scene/particle_impacts.h"
 #include "scene/rate_graph.h"
 #include "scene/traffic_beams.h"
-#include "scene/world.h"
+#include "ui/fading_text_list.h"
 #include "ui/frame_requests.h"
+#include "ui/hud.h"
 
 namespace tessel {
 
@@ -24,11 +25,7 @@ using namespace irr;
 
 void loadIntelFiles(SSceneContext& context, const std::vector<IntelAnode>& records,
                     bool folderMissing) {
-    if (folderMissing) {
-        showMessageBox("Failed to open 'intel' folder. Failing...");
-        destroyEventLog();
-        endProcess(0);
-    }
+    if (folderMissing) endAfterFatal("Failed to open 'intel' folder. Failing...", false);
     addParticleImpacts(context, records);
 }
 
@@ -67,11 +64,10 @@ void cRenderLoop::runFrameJob(int step, const HandOffBatch& batch) {
         case 2:
             startResolverThread();
             break;
-        case 3: {
-            cNodeManager manager;
-            manager.pruneOneNode();
+        case 3:
+            if (std::optional<SNetNode> gone = cNodeManager().pruneOneNode())
+                removeNodeCube(context_, *gone);
             break;
-        }
         default:
             break;
     }
@@ -138,11 +134,16 @@ void cRenderLoop::frame() {
         smgr->drawAll();
     updateImpactLine(context_.timer ? context_.timer->getTime() : 0);
     gui->drawAll();
-    if (statsGraphShown) drawRateGraph(driver, windowWidth, windowHeight);
+    if (statsGraphShown) {
+        std::vector<std::int32_t> samples;
+        float rateMax = 0;
+        readRateHistory(&samples, &rateMax);
+        drawRateGraph(driver, windowWidth, windowHeight, samples, rateMax);
+    }
     serviceFrameRequests(driver);
     driver->endScene();
-    refreshWorldSelector(smgr);
-    serviceSceneDump();
+    if (context_.collisionWorlds) context_.collisionWorlds->refreshWorldSelector();
+    serviceSceneDump(context_);
     waitForFrameSlot();
 }
 

@@ -8,19 +8,23 @@
 #include <sstream>
 #include <vector>
 
-#include "app/fading_text_list.h"
-#include "app/globals.h"
 #include "capture/capture_session.h"
 #include "capture/intel_reader.h"
 #include "capture/intel_writer.h"
 #include "capture/packet_dispatch.h"
+#include "capture/rate_history.h"
 #include "core/hand_off.h"
+#include "core/process_flags.h"
+#include "core/wide_text.h"
+#include "nodes/connection_list.h"
 #include "nodes/node_manager.h"
 #include "platform/directory.h"
-#include "scene/connection_list.h"
 #include "scene/impact_sprites.h"
+#include "scene/node_objects.h"
 #include "scene/particle_impacts.h"
+#include "scene/traffic_beams.h"
 #include "ui/camera_tour.h"
+#include "ui/fading_text_list.h"
 
 namespace tessel {
 
@@ -44,16 +48,9 @@ void countScene(scene::ISceneNode* node, int* cubes, int* sprites, int* linksWit
     }
 }
 
-// GUI texts are wide; the program's own messages are plain ASCII.
-std::string narrow(const wchar_t* text) {
-    std::string out;
-    for (; text && *text; ++text) out += (*text < 128) ? static_cast<char>(*text) : '?';
-    return out;
-}
-
-void dumpView(std::ostringstream& out) {
+void dumpView(SSceneContext& context, std::ostringstream& out) {
     scene::ICameraSceneNode* camera =
-        engineDevice ? engineDevice->getSceneManager()->getActiveCamera() : nullptr;
+        context.sceneManager ? context.sceneManager->getActiveCamera() : nullptr;
     if (camera) {
         core::vector3df p = camera->getPosition();
         core::vector3df t = camera->getTarget();
@@ -66,7 +63,7 @@ void dumpView(std::ostringstream& out) {
     if (!messageList) return;
     for (int i = 0; i < messageList->lineCount(); ++i) {
         gui::IGUIStaticText* line = messageList->line(i);
-        std::string text = line ? narrow(line->getText()) : "";
+        std::string text = line ? narrowText(line->getText()) : "";
         if (!text.empty()) out << "message " << i << " " << text << "\n";
     }
 }
@@ -81,22 +78,21 @@ void installSceneDumpSignal() {
     sigaction(SIGUSR1, &action, nullptr);
 }
 
-std::string sceneDumpText() {
+std::string sceneDumpText(SSceneContext& context) {
     std::ostringstream out;
     {
-        NodeListLock lock;
-        cNodeManager manager;
-        int n = manager.nodeCount();
+        const std::vector<SNetNode> nodes = cNodeManager().copyAllNodes();
+        const int n = static_cast<int>(nodes.size());
         out << "nodes " << n << "\n";
         for (int i = 0; i < n; ++i) {
-            const SNetNode& node = manager.nodeAt(i);
+            const SNetNode& node = nodes[static_cast<std::size_t>(i)];
             const char* kind = node.isGateway                  ? "gateway"
                                : (i == 0 && node.isLocal == 1) ? "host"
                                : node.isLocal == 1             ? "local"
                                                                : "foreign";
             out << "node " << i << " " << node.address << " " << kind << " " << node.position.X
                 << " " << node.position.Y << " " << node.position.Z << " cube "
-                << (node.sceneNode ? 1 : 0) << " pick " << node.pickId << " age " << node.age
+                << (cubeOf(context, node) ? 1 : 0) << " pick " << node.pickId << " age " << node.age
                 << " resolve " << node.resolveState << " name " << node.hostName << "\n";
         }
     }
@@ -104,10 +100,10 @@ std::string sceneDumpText() {
     for (const STrafficBeam& b : beamList)
         out << "beam " << b.source << ":" << b.sourcePort << " " << b.destination << ":"
             << b.destinationPort << " " << b.service << " pick " << b.pickId << " drawn "
-            << (b.beam ? 1 : 0) << "\n";
+            << (beamOf(context, b) ? 1 : 0) << "\n";
     int cubes = 0, sprites = 0, links = 0;
-    if (engineDevice)
-        countScene(engineDevice->getSceneManager()->getRootSceneNode(), &cubes, &sprites, &links);
+    if (context.sceneManager)
+        countScene(context.sceneManager->getRootSceneNode(), &cubes, &sprites, &links);
     out << "scene cubes " << cubes << " sprites " << sprites << " gateway-links " << links << "\n";
     std::vector<std::string> waiting;
     listDirectory("intel", &waiting);
@@ -115,7 +111,7 @@ std::string sceneDumpText() {
     out << "intel written " << intelWriteCounters.written.load() << " read "
         << intelRecordsRead.load() << " lost " << intelWriteCounters.lost.load() << " handed "
         << handOff().waitingRecords() << "\n";
-    const u32 now = engineDevice ? engineDevice->getTimer()->getTime() : 0;
+    const u32 now = context.timer ? context.timer->getTime() : 0;
     const ImpactRates rates = recentImpactRates(now);
     out << "impacts drawn-per-second " << rates.drawnPerSecond << " of " << rates.totalPerSecond
         << " cap " << kImpactSpriteCap << "\n";
@@ -130,15 +126,16 @@ std::string sceneDumpText() {
             << " ifdropped " << kernel.interfaceDropped << "\n";
     out << "hud graph " << statsGraphShown << " help " << helpState << " pause " << pauseState
         << " logging " << loggingEnabled.load() << "\n";
-    dumpView(out);
+    out << "rate-samples " << rateSampleCount() << "\n";
+    dumpView(context, out);
     out << "frame " << g_framesServiced << "\n";
     return out.str();
 }
 
-void serviceSceneDump() {
+void serviceSceneDump(SSceneContext& context) {
     ++g_framesServiced;
     if (!g_dumpRequested.exchange(0)) return;
-    std::string text = sceneDumpText();
+    std::string text = sceneDumpText(context);
     // Written whole under another name first, so a reader never sees half a dump.
     std::FILE* f = std::fopen("scene-dump.txt.tmp", "w");
     if (!f) return;

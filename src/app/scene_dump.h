@@ -1,6 +1,8 @@
 #pragma once
 #include <string>
 
+#include "scene/scene_context.h"
+
 namespace tessel {
 
 // A plain-text picture of what the scene holds (nodes, beams, sprites, counters), written to
@@ -8,8 +10,8 @@ namespace tessel {
 // from outside; nothing in the program reads it.
 void installSceneDumpSignal();
 // Main loop, once per frame: writes the dump when one was asked for.
-void serviceSceneDump();
+void serviceSceneDump(SSceneContext& context);
 // The dump's text, now (main thread).
-std::string sceneDumpText();
+std::string sceneDumpText(SSceneContext& context);
 
 }  // namespace tessel

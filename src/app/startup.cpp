@@ -10,29 +10,31 @@
 #include <string>
 #include <thread>
 
-#include "app/config_choices.h"
-#include "app/event_log.h"
-#include "app/globals.h"
-#include "app/hud.h"
-#include "app/registry.h"
 #include "app/render_loop.h"
 #include "app/scene_dump.h"
-#include "app/splash.h"
 #include "capture/capture_session.h"
 #include "capture/net_interface.h"
+#include "core/event_log.h"
+#include "core/fatal_exit.h"
+#include "core/frame_limit.h"
+#include "core/process_flags.h"
 #include "core/text_number.h"
 #include "nodes/node_manager.h"
 #include "platform/directory.h"
 #include "platform/lcg_random.h"
 #include "platform/message_box.h"
 #include "platform/process.h"
-#include "platform/window_icon.h"
+#include "platform/registry.h"
 #include "platform/working_folder.h"
 #include "scene/scene_context.h"
 #include "scene/traffic_beams.h"
 #include "scene/world.h"
 #include "ui/camera_tour.h"
 #include "ui/event_receiver.h"
+#include "ui/fading_text_list.h"
+#include "ui/hud.h"
+#include "ui/splash.h"
+#include "ui/window_icon.h"
 
 namespace tessel {
 
@@ -123,12 +125,7 @@ int runTessel(int argc, char** argv) {
     if (!(noSplash && fullscreen)) showSplashFor(splashMilliseconds());
 
     std::string nic = registry->readValue("nic", "");
-    if (nic.empty()) {
-        showMessageBox("Please run tessel-config");
-        destroyEventLog();
-        delete registry;
-        return 0;
-    }
+    if (nic.empty()) endAfterFatal("Please run tessel-config", false);
 
     video::E_DRIVER_TYPE driverType = static_cast<video::E_DRIVER_TYPE>(
         driverTypeForSetting(atoiText(registry->readValue("videodriver", "0"))));
@@ -144,21 +141,11 @@ int runTessel(int argc, char** argv) {
     IrrlichtDevice* device = nullptr;
     if (size.Width > 0 && size.Height > 0)
         device = createDevice(driverType, size, 16, fullscreen, false, false, nullptr);
-    if (!device) {
-        showMessageBox("Unable to start video driver");
-        destroyEventLog();
-        delete registry;
-        return 1;
-    }
-    engineDevice = device;
+    if (!device) endAfterFatal("Unable to start video driver", false, 1);
 
     if (!device->getFileSystem()->addFileArchive("res.dat", true, true, io::EFAT_ZIP)) {
-        showMessageBox("Failed to open res.dat file... Fatal error.");
-        engineDevice = nullptr;
         device->drop();
-        destroyEventLog();
-        delete registry;
-        return 1;
+        endAfterFatal("Failed to open res.dat file... Fatal error.", false, 1);
     }
 
     device->setWindowCaption(L"Tessel");
@@ -171,23 +158,26 @@ int runTessel(int argc, char** argv) {
 
     SWorld world = buildWorld(device);
 
-    MyEventReceiver* receiver = new MyEventReceiver(world.terrain, world.camera, smgr, gui);
+    MyEventReceiver* receiver = new MyEventReceiver(device, world.terrain, world.camera, smgr, gui);
     device->setEventReceiver(receiver);
 
     driver->setTextureCreationFlag(video::ETCF_CREATE_MIP_MAPS, true);
     cNetInterface* netInterface = new cNetInterface();
     netInterface->discoverAdapter(nic);
+    cNodeManager().addAdapterNodes();  // this host and the gateway become nodes 0 and 1
     netInterface->startCapture(nic);
     driver->setTextureCreationFlag(video::ETCF_CREATE_MIP_MAPS, false);
 
     addSkyBox(smgr, driver);
     buildHud(device, *registry);
 
+    SSceneContext sceneContext;
     sceneContext.camera = world.camera;
     sceneContext.sceneManager = smgr;
     sceneContext.guiEnvironment = gui;
     sceneContext.videoDriver = driver;
     sceneContext.timer = device->getTimer();
+    sceneContext.collisionWorlds = world.collision.get();
 
     lcgSeed(static_cast<unsigned>(std::time(nullptr)));
 
@@ -196,7 +186,8 @@ int runTessel(int argc, char** argv) {
         if (manager.nodeCount() > 1 && manager.isGatewayAt(1)) createGatewayLink(sceneContext);
     }
 
-    if (fullscreen && world.camera) cameraTour.toggleTour(world.camera);
+    if (fullscreen && world.camera)
+        cameraTour.toggleTour(world.camera, device->getTimer()->getTime());
 
     if (world.camera) world.camera->setInputReceiverEnabled(false);
     enteredEnvironment = 0;
@@ -209,7 +200,7 @@ int runTessel(int argc, char** argv) {
 
     // The workers go first: nothing they hand over is applied any more.
     netInterface->stopCapture();
-    engineDevice = nullptr;
+    world.collision.reset();
     device->drop();
     delete receiver;
     delete registry;

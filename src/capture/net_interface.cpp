@@ -5,12 +5,12 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/globals.h"
-#include "capture/adapter_lists.h"
 #include "capture/capture_handles.h"
 #include "capture/capture_session.h"
+#include "core/adapter_addresses.h"
+#include "core/event_log.h"
+#include "core/fatal_exit.h"
 #include "core/hand_off.h"
-#include "nodes/node_manager.h"
 #include "platform/message_box.h"
 #include "platform/process.h"
 
@@ -19,11 +19,7 @@ namespace tessel {
 namespace {
 
 // F1, F5, F6: the capture library's own failures go to standard error, not to a message box.
-[[noreturn]] void endAfterLibraryFailure() {
-    std::fflush(stdout);
-    destroyEventLog();
-    endProcess(0);
-}
+[[noreturn]] void endAfterLibraryFailure() { endAfterFatal("", false); }
 
 std::string selfPath() {
     char path[4096];
@@ -35,30 +31,26 @@ std::string selfPath() {
 
 // Without CAP_NET_RAW the open fails on every adapter, so choosing another one in the
 // configuration tool cannot help: tell the user how to grant the right.
-void showPermissionHelp(const std::string& device) {
-    std::string text = "Tessel may not capture on " + device +
-                       ": this program lacks the right to capture packets.\n\n"
-                       "Grant it with\n"
-                       "    sudo setcap cap_net_raw,cap_net_admin=eip " +
-                       selfPath() +
-                       "\n"
-                       "    sudo setcap cap_net_raw,cap_net_admin=eip " +
-                       configToolPath() +
-                       "\n"
-                       "or run Tessel as root.";
-    showMessageBox(text);
+std::string permissionHelp(const std::string& device) {
+    return "Tessel may not capture on " + device +
+           ": this program lacks the right to capture packets.\n\n"
+           "Grant it with\n"
+           "    sudo setcap cap_net_raw,cap_net_admin=eip " +
+           selfPath() +
+           "\n"
+           "    sudo setcap cap_net_raw,cap_net_admin=eip " +
+           configToolPath() +
+           "\n"
+           "or run Tessel as root.";
 }
 
 [[noreturn]] void failOpen(pcap_if_t* devices, const char* deviceName, bool permissionDenied) {
     std::fprintf(stderr, "\nUnable to open the adapter. %s is not supported by WinPcap\n",
                  deviceName);
     std::fflush(stderr);
-    if (permissionDenied) {
-        showPermissionHelp(deviceName);
-        startConfigTool();
-    }
+    const std::string help = permissionDenied ? permissionHelp(deviceName) : std::string();
     pcap_freealldevs(devices);
-    endAfterLibraryFailure();
+    endAfterFatal(help, permissionDenied);
 }
 
 }  // namespace
@@ -97,10 +89,6 @@ void cNetInterface::discoverAdapter(std::string nic) {
     if (!netMasks.empty()) std::printf("netint: net mask %s\n", netMasks[0].c_str());
     if (!gatewayAddresses.empty()) std::printf("netint: gateway %s\n", gatewayAddresses[0].c_str());
     std::fflush(stdout);
-
-    cNodeManager manager;
-    manager.addLocalNode(localAddresses[0]);
-    if (!gatewayAddresses.empty()) manager.addGatewayNode(gatewayAddresses[0]);
 }
 
 void cNetInterface::startCapture(std::string nic) {

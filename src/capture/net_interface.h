@@ -14,8 +14,8 @@ class cCaptureSession;
 class cNetInterface {
   public:
     virtual ~cNetInterface();
-    // Fills localAddresses/netMasks/gatewayAddresses for `nic` and adds this host (node 0) and
-    // the default gateway (node 1).
+    // Fills localAddresses/netMasks/gatewayAddresses for `nic` (the caller then adds this host
+    // and the gateway to the node list).
     void discoverAdapter(std::string nic);
     // Opens the capture and statistics handles on `nic` and starts the capture session's threads.
     void startCapture(std::string nic);

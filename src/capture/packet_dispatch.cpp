@@ -6,9 +6,10 @@
 #include <cerrno>
 #include <chrono>
 
-#include "app/globals.h"
 #include "capture/intel_writer.h"
+#include "core/event_log.h"
 #include "core/hand_off.h"
+#include "core/process_flags.h"
 #include "platform/wake_signal.h"
 
 namespace tessel {

@@ -13,6 +13,7 @@ constexpr float kInitialRateMax = 10000.0f;
 std::mutex rateMutex;
 std::vector<std::int32_t> rateHistory;
 float rateMax = kInitialRateMax;
+std::uint64_t samplesAppended = 0;
 
 }  // namespace
 
@@ -23,6 +24,12 @@ void appendRateSample(std::int64_t bitsPerSecond) {
     // The low 32 bits, as the history holds signed 32-bit samples.
     rateHistory.push_back(static_cast<std::int32_t>(static_cast<std::uint32_t>(bitsPerSecond)));
     if (rateHistory.size() > kRateHistoryLength) rateHistory.erase(rateHistory.begin());
+    ++samplesAppended;
+}
+
+std::uint64_t rateSampleCount() {
+    std::lock_guard<std::mutex> lock(rateMutex);
+    return samplesAppended;
 }
 
 void readRateHistory(std::vector<std::int32_t>* samples, float* maxOut) {
@@ -35,6 +42,7 @@ void resetRateHistory() {
     std::lock_guard<std::mutex> lock(rateMutex);
     rateHistory.clear();
     rateMax = kInitialRateMax;
+    samplesAppended = 0;
 }
 
 }  // namespace tessel

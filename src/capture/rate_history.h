@@ -9,6 +9,8 @@ namespace tessel {
 // thread; one lock around both.
 void appendRateSample(std::int64_t bitsPerSecond);
 void readRateHistory(std::vector<std::int32_t>* samples, float* rateMax);
+// Samples appended since start (any thread).
+std::uint64_t rateSampleCount();
 void resetRateHistory();  // tests
 
 }  // namespace tessel

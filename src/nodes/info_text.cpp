@@ -1,17 +1,15 @@
 #include "nodes/info_text.h"
 
+#include "nodes/connection_list.h"
 #include "nodes/node_manager.h"
-#include "scene/connection_list.h"
 
 namespace tessel {
 
 std::string nodeInfoText(int pickId) {
     cNodeManager manager;
-    // One lock for the whole read: the resolver thread may store a host name meanwhile.
-    NodeListLock lock;
     const int index = manager.findNodeByPickId(pickId);
-    if (index < 0) return std::string();
-    const SNetNode& node = manager.nodeAt(index);
+    SNetNode node;
+    if (!manager.copyNodeAt(index, &node)) return std::string();
     if (index == 0) return "Tessel Host:\n\n\n" + node.address;
     if (node.isGateway == 1) return "Default Gateway:\n\n\n" + node.address;
     if (node.isLocal == 1) return "Local Node:\n\n\n" + node.address;
@@ -23,7 +21,6 @@ std::string beamInfoText(int pickId) {
     if (!found) return std::string();
     const STrafficBeam& beam = *found;
     cNodeManager manager;
-    NodeListLock lock;
     return "TCP (" + beam.service + "):\n\n" + manager.displayNameFor(beam.source) + " to " +
            manager.displayNameFor(beam.destination);
 }

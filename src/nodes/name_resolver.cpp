@@ -49,26 +49,20 @@ void resolvePendingNames() {
     // The size is read again on every step, so nodes added meanwhile are visited in this pass.
     for (int i = 0; i < manager.nodeCount(); ++i) {
         std::string address;
-        {
-            NodeListLock lock;
-            if (i >= manager.nodeCount()) break;
-            SNetNode& node = manager.nodeAt(i);
-            if (node.resolveState != 0 || node.isLocal == 1) continue;
+        manager.updateNode(i, [&address](SNetNode& node) {
+            if (node.resolveState != 0 || node.isLocal == 1) return;
             node.resolveState = 1;
             address = node.address;
-        }
+        });
+        if (address.empty()) continue;
         // Blocks until the name service answers; the list may change meanwhile.
         std::string name = currentLookup()(address);
         if (name.empty()) name = "(failed to resolve)";
-        {
-            NodeListLock lock;
-            // The node may have moved or gone while the look-up ran: find it by its key.
-            const int now = manager.findNodeByAddress(address);
-            if (now < 0) continue;
-            SNetNode& node = manager.nodeAt(now);
+        // The node may have moved or gone while the look-up ran: it is found by its key.
+        manager.updateNode(address, [&name](SNetNode& node) {
             node.hostName = name;
             node.resolveState = 2;
-        }
+        });
     }
     resolverBusy = 0;
 }

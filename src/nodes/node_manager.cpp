@@ -2,21 +2,24 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <mutex>
 #include <unordered_map>
 #include <vector>
 
-#include "capture/adapter_lists.h"
+#include "core/adapter_addresses.h"
 #include "core/text_number.h"
+#include "nodes/connection_list.h"
 #include "platform/lcg_random.h"
-#include "scene/connection_list.h"
-#include "scene/world.h"
 
 namespace tessel {
-using namespace irr;
 
 namespace {
 
-// The process's one node list; guarded by nodeListMutex().
+// The lock of the node list; every public operation takes it once, the helpers below expect it
+// held.
+std::mutex g_listLock;
+
+// The process's one node list.
 std::vector<SNetNode>& nodeList() {
     static std::vector<SNetNode> list;
     return list;
@@ -80,7 +83,7 @@ bool listFull() {
     return true;
 }
 
-int appendNode(const std::string& address, const core::vector3df& position, int isLocal,
+int appendNode(const std::string& address, const Vec3& position, int isLocal,
                unsigned char isGateway) {
     std::vector<SNetNode>& list = nodeList();
     SNetNode node;
@@ -100,13 +103,13 @@ void spreadNewNode() {
     std::vector<SNetNode>& list = nodeList();
     if (list.empty()) return;
     const int size = static_cast<int>(list.size());
-    core::vector3df& live = list.back().position;
+    Vec3& live = list.back().position;
     int moved;
     do {
         moved = 0;
-        const core::vector3df p = live;
+        const Vec3 p = live;
         for (int j = 0; j < size - 2; ++j) {
-            const core::vector3df& q = list[j].position;
+            const Vec3& q = list[j].position;
             if (q.X - 200 < p.X && p.X < q.X + 200) {
                 live.X += 200;
                 ++moved;
@@ -123,17 +126,9 @@ void spreadNewNode() {
     } while (moved > 0);
 }
 
-}  // namespace
-
-std::recursive_mutex& nodeListMutex() {
-    static std::recursive_mutex mutex;
-    return mutex;
-}
-
-int cNodeManager::addLocalNode(const std::string& address) {
-    NodeListLock lock;
+int addLocalLocked(const std::string& address) {
     if (listFull()) return -1;
-    core::vector3df position(500, 500, 500);  // this host: no draws
+    Vec3 position{500, 500, 500};  // this host: no draws
     if (!nodeList().empty()) {
         int draws[2];
         lcgSeedAndDraw(parseOctets(address).sum(), 2, draws);
@@ -144,34 +139,66 @@ int cNodeManager::addLocalNode(const std::string& address) {
     return appendNode(address, position, 1, 0);
 }
 
-int cNodeManager::addGatewayNode(const std::string& address) {
-    NodeListLock lock;
+int addGatewayLocked(const std::string& address) {
     if (listFull()) return -1;
-    return appendNode(address, core::vector3df(1000, 200, 1000), 1, 1);
+    return appendNode(address, Vec3{1000, 200, 1000}, 1, 1);
 }
 
-int cNodeManager::addForeignNode(const std::string& address) {
-    NodeListLock lock;
+int addForeignLocked(const std::string& address) {
     if (listFull()) return -1;
     const SOctets oct = parseOctets(address);
     int r = 0;
     lcgSeedAndDraw(oct.sum(), 1, &r);
-    core::vector3df position(gridCoordinate(std::int64_t(r) * oct.o[1] * 200, 10000, 1000),
-                             gridCoordinate(std::int64_t(r) * oct.o[2] * 200, 1200, 500),
-                             gridCoordinate(std::int64_t(r) * oct.o[3] * 200, 10000, 1000));
+    Vec3 position{gridCoordinate(std::int64_t(r) * oct.o[1] * 200, 10000, 1000),
+                  gridCoordinate(std::int64_t(r) * oct.o[2] * 200, 1200, 500),
+                  gridCoordinate(std::int64_t(r) * oct.o[3] * 200, 10000, 1000)};
     int index = appendNode(address, position, 0, 0);
     spreadNewNode();
     return index;
 }
 
+int findLocked(const std::string& address) {
+    auto it = addressIndex().find(address);
+    return it == addressIndex().end() ? -1 : it->second;
+}
+
+SNetNode* recordAt(int index) {
+    std::vector<SNetNode>& list = nodeList();
+    return index >= 0 && index < static_cast<int>(list.size()) ? &list[std::size_t(index)]
+                                                               : nullptr;
+}
+
+}  // namespace
+
+int cNodeManager::addLocalNode(const std::string& address) {
+    std::lock_guard<std::mutex> lock(g_listLock);
+    return addLocalLocked(address);
+}
+
+int cNodeManager::addGatewayNode(const std::string& address) {
+    std::lock_guard<std::mutex> lock(g_listLock);
+    return addGatewayLocked(address);
+}
+
+int cNodeManager::addForeignNode(const std::string& address) {
+    std::lock_guard<std::mutex> lock(g_listLock);
+    return addForeignLocked(address);
+}
+
 int cNodeManager::findOrAddNode(const std::string& address, int refresh) {
-    NodeListLock lock;
-    int index = findNodeByAddress(address);
+    std::lock_guard<std::mutex> lock(g_listLock);
+    int index = findLocked(address);
     if (index >= 0) {
-        if (refresh != 0) nodeList()[index].age = 3;
+        if (refresh != 0) nodeList()[std::size_t(index)].age = 3;
         return index;
     }
-    return isInLocalSubnet(address) ? addLocalNode(address) : addForeignNode(address);
+    return isInLocalSubnet(address) ? addLocalLocked(address) : addForeignLocked(address);
+}
+
+void cNodeManager::addAdapterNodes() {
+    if (localAddresses.empty()) return;
+    addLocalNode(localAddresses[0]);
+    if (!gatewayAddresses.empty()) addGatewayNode(gatewayAddresses[0]);
 }
 
 bool cNodeManager::isInLocalSubnet(const std::string& address) const {
@@ -187,97 +214,77 @@ bool cNodeManager::isInLocalSubnet(const std::string& address) const {
     return true;
 }
 
-SNetNode& cNodeManager::nodeAt(int index) {
-    NodeListLock lock;
-    std::vector<SNetNode>& list = nodeList();
-    if (index >= 0 && index < static_cast<int>(list.size())) return list[index];
-    // A stale handle must not write into a neighbour's memory; each thread gets its own scratch.
-    thread_local SNetNode scratch;
-    scratch = SNetNode();
-    return scratch;
+bool cNodeManager::copyNodeAt(int index, SNetNode* out) const {
+    std::lock_guard<std::mutex> lock(g_listLock);
+    const SNetNode* node = recordAt(index);
+    if (!out || !node) return false;
+    *out = *node;
+    return true;
 }
 
-bool cNodeManager::copyNodeAt(int index, SNetNode* out) const {
-    NodeListLock lock;
-    const std::vector<SNetNode>& list = nodeList();
-    if (!out || index < 0 || index >= static_cast<int>(list.size())) return false;
-    *out = list[index];
+std::vector<SNetNode> cNodeManager::copyAllNodes() const {
+    std::lock_guard<std::mutex> lock(g_listLock);
+    return nodeList();
+}
+
+bool cNodeManager::updateNode(int index, const std::function<void(SNetNode&)>& change) {
+    std::lock_guard<std::mutex> lock(g_listLock);
+    SNetNode* node = recordAt(index);
+    if (!node) return false;
+    change(*node);
+    return true;
+}
+
+bool cNodeManager::updateNode(const std::string& address,
+                              const std::function<void(SNetNode&)>& change) {
+    std::lock_guard<std::mutex> lock(g_listLock);
+    SNetNode* node = recordAt(findLocked(address));
+    if (!node) return false;
+    change(*node);
     return true;
 }
 
 std::string cNodeManager::displayNameFor(const std::string& address) const {
-    NodeListLock lock;
-    int index = findNodeByAddress(address);
-    if (index < 0) return std::string();
-    const SNetNode& node = nodeList()[index];
-    return node.hostName.empty() ? node.address : node.hostName;
+    std::lock_guard<std::mutex> lock(g_listLock);
+    const SNetNode* node = recordAt(findLocked(address));
+    if (!node) return std::string();
+    return node->hostName.empty() ? node->address : node->hostName;
 }
 
-namespace {
-// Every cube and beam collides with its own copy of the world, taken when it was made, and the
-// camera with worldSelector; a cube's box selector keeps a plain pointer to its cube. So before
-// a cube goes, its selector must leave every one of those worlds (every copy of it: a world
-// refilled without clearing holds it more than once), or the next collision query reads the
-// freed cube.
-void removeSelectorFromEveryWorld(scene::ISceneNode* node, scene::ITriangleSelector* selector) {
-    for (scene::ISceneNode* child : node->getChildren()) {
-        for (scene::ISceneNodeAnimator* animator : child->getAnimators()) {
-            if (animator->getType() != scene::ESNAT_COLLISION_RESPONSE) continue;
-            auto* world = dynamic_cast<scene::IMetaTriangleSelector*>(
-                static_cast<scene::ISceneNodeAnimatorCollisionResponse*>(animator)->getWorld());
-            if (world)
-                while (world->removeTriangleSelector(selector)) {
-                }
-        }
-        removeSelectorFromEveryWorld(child, selector);
-    }
-}
-}  // namespace
-
-void cNodeManager::pruneOneNode() {
-    NodeListLock lock;
+std::optional<SNetNode> cNodeManager::pruneOneNode() {
+    std::lock_guard<std::mutex> lock(g_listLock);
     std::vector<SNetNode>& list = nodeList();
     for (std::size_t i = 0; i < list.size(); ++i) {
-        SNetNode& node = list[i];
+        const SNetNode& node = list[i];
         if (!(node.age > 45 && node.isLocal != 1 && node.resolveState == 2 && node.isGateway != 1 &&
-              !isBeamEndpoint(node.address) && node.sceneNode != nullptr && i != 0))
+              !isBeamEndpoint(node.address) && node.needsSceneNode == 0 && i != 0))
             continue;
-        scene::ISceneNode* cube = node.sceneNode;
-        scene::ISceneManager* sceneManager = cube->getSceneManager();
-        if (scene::ITriangleSelector* selector = cube->getTriangleSelector()) {
-            if (worldSelector)
-                while (worldSelector->removeTriangleSelector(selector)) {
-                }
-            if (sceneManager)
-                removeSelectorFromEveryWorld(sceneManager->getRootSceneNode(), selector);
-        }
-        cube->remove();
-        if (sceneManager && worldSelector) fillWorldSelector(sceneManager, worldSelector);
+        SNetNode gone = node;
         list.erase(list.begin() + static_cast<std::ptrdiff_t>(i));
         rebuildAddressIndex();
-        return;
+        return gone;
     }
+    return std::nullopt;
 }
 
 int cNodeManager::nodeCount() const {
-    NodeListLock lock;
+    std::lock_guard<std::mutex> lock(g_listLock);
     return static_cast<int>(nodeList().size());
 }
 
 bool cNodeManager::isGatewayAt(int index) const {
-    NodeListLock lock;
-    const std::vector<SNetNode>& list = nodeList();
-    return index >= 0 && index < static_cast<int>(list.size()) && list[index].isGateway == 1;
+    std::lock_guard<std::mutex> lock(g_listLock);
+    const SNetNode* node = recordAt(index);
+    return node && node->isGateway == 1;
 }
 
 int cNodeManager::findNodeByAddress(const std::string& address) const {
-    NodeListLock lock;
-    auto it = addressIndex().find(address);
-    return it == addressIndex().end() ? -1 : it->second;
+    std::lock_guard<std::mutex> lock(g_listLock);
+    return findLocked(address);
 }
 
 int cNodeManager::findNodeByPickId(int pickId) const {
-    NodeListLock lock;
+    std::lock_guard<std::mutex> lock(g_listLock);
     const std::vector<SNetNode>& list = nodeList();
     for (std::size_t i = 0; i < list.size(); ++i) {
         if (list[i].pickId == pickId) return static_cast<int>(i);
@@ -286,7 +293,7 @@ int cNodeManager::findNodeByPickId(int pickId) const {
 }
 
 void cNodeManager::clearAllNodes() {
-    NodeListLock lock;
+    std::lock_guard<std::mutex> lock(g_listLock);
     nodeList().clear();
     addressIndex().clear();
 }

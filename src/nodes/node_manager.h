@@ -1,22 +1,24 @@
 #pragma once
-#include <irrlicht.h>
-
-#include <mutex>
+#include <functional>
+#include <optional>
 #include <string>
+#include <vector>
+
+#include "core/vec3.h"
 
 namespace tessel {
 
-// One network host seen by the system. Fields in the order every reader expects.
+// One network host seen by the system. Its cube belongs to the scene, which finds it by the
+// address (the cube's name).
 struct SNetNode {
-    irr::scene::ISceneNode* sceneNode = nullptr;  // the turning cube; owned by the scene graph
-    irr::core::vector3df position;
-    int isLocal = 0;       // 1: this host, the gateway, any host of the local subnet
-    std::string address;   // dotted IPv4 text, the key (compared as exact text)
-    std::string hostName;  // empty until resolved; may be "(failed to resolve)"
-    int age = 0;           // scene passes since added or refreshed
-    int needsSceneNode = 1;
-    int pickId = 0;        // index + 1000 when added; cube identifier once the cube exists
-    int resolveState = 0;  // 0 not looked up, 1 under way, 2 finished
+    Vec3 position;
+    int isLocal = 0;         // 1: this host, the gateway, any host of the local subnet
+    std::string address;     // dotted IPv4 text, the key (compared as exact text)
+    std::string hostName;    // empty until resolved; may be "(failed to resolve)"
+    int age = 0;             // scene passes since added or refreshed
+    int needsSceneNode = 1;  // 0 once the scene has made the cube
+    int pickId = 0;          // index + 1000 when added; cube identifier once the cube exists
+    int resolveState = 0;    // 0 not looked up, 1 under way, 2 finished
     unsigned char isGateway = 0;
 };
 
@@ -25,24 +27,10 @@ constexpr int kNodeListLimit = 999;
 // Picking mask carried by every node cube identifier.
 constexpr int kNodePickBit = 0x01000000;
 
-// The one lock of the node list. Every cNodeManager operation takes it itself; code in other
-// files takes a NodeListLock around any multi-step read or write (and around every use of the
-// reference nodeAt returns). Recursive, so a holder may call cNodeManager operations freely.
-// Never hold it across a blocking call (name look-ups, file or network I/O).
-std::recursive_mutex& nodeListMutex();
-
-class NodeListLock {
-  public:
-    NodeListLock() : guard_(nodeListMutex()) {}
-    NodeListLock(const NodeListLock&) = delete;
-    NodeListLock& operator=(const NodeListLock&) = delete;
-
-  private:
-    std::lock_guard<std::recursive_mutex> guard_;
-};
-
-// Operations on the shared node list. Keeps no state: make one on the spot wherever needed.
-// Any thread may call these; pruneOneNode touches the scene and is main thread only.
+// Operations on the process's one node list. Keeps no state: make one on the spot wherever
+// needed. The list is shared by the main thread and the resolver thread and guarded by one
+// plain lock that every operation takes once: reads copy out, writes to a record go through
+// updateNode. The main thread is the only one that adds or removes records.
 class cNodeManager {
   public:
     virtual ~cNodeManager() = default;
@@ -54,20 +42,26 @@ class cNodeManager {
     // Index of the node with exactly this address, adding a local or foreign node when there is
     // none. With refresh != 0 a node that was found gets age 3.
     int findOrAddNode(const std::string& address, int refresh);
+    // This host (node 0) and the default gateway (node 1) of the adapter discovery found.
+    void addAdapterNodes();
 
     bool isInLocalSubnet(const std::string& address) const;
 
-    // The record at `index`, for reading and writing. Valid only while the caller holds a
-    // NodeListLock; an index outside the list yields a scratch record that belongs to no node.
-    SNetNode& nodeAt(int index);
-    // Copy of the record at `index`; false (and *out untouched) when the index is outside.
+    // Copies of records: false (and *out untouched) when the index is outside the list.
     bool copyNodeAt(int index, SNetNode* out) const;
+    std::vector<SNetNode> copyAllNodes() const;
+    // The one write to a record: `change` runs under the list's lock on the record at `index`
+    // (or with exactly this address); false when there is none. `change` must not call back
+    // into cNodeManager.
+    bool updateNode(int index, const std::function<void(SNetNode&)>& change);
+    bool updateNode(const std::string& address, const std::function<void(SNetNode&)>& change);
 
     // Empty when the address is unknown, the address itself while no host name is known.
     std::string displayNameFor(const std::string& address) const;
 
-    // Removes at most one stale foreign node with its cube. Main thread only.
-    void pruneOneNode();
+    // Removes at most one stale foreign node and gives its record, so that the scene can take
+    // its cube away. Main thread only.
+    std::optional<SNetNode> pruneOneNode();
 
     int nodeCount() const;
     bool isGatewayAt(int index) const;

@@ -1,9 +1,7 @@
 #include "scene/node_objects.h"
 
-#include "nodes/node_manager.h"
+#include "scene/collision_worlds.h"
 #include "scene/irr_ptr.h"
-#include "scene/static_collision.h"
-#include "scene/world.h"
 
 namespace tessel {
 using namespace irr;
@@ -30,11 +28,12 @@ void createNodeObjects(SSceneContext& context) {
     video::IVideoDriver* driver = context.videoDriver;
     if (!smgr || !driver) return;
     cNodeManager manager;
-    // Held for the whole pass: the resolver thread may not see records move under it. It never
-    // holds this lock across a look-up, so the wait is at most one pass.
-    NodeListLock lock;
-    for (int i = 0; i < manager.nodeCount(); ++i) {
-        SNetNode& node = manager.nodeAt(i);
+    // Only the main thread adds or removes nodes, so the indices of this copy stay true for the
+    // pass; the resolver thread may meanwhile store names, which the updates below leave alone.
+    const std::vector<SNetNode> nodes = manager.copyAllNodes();
+    for (int i = 0; i < static_cast<int>(nodes.size()); ++i) {
+        const SNetNode& node = nodes[static_cast<std::size_t>(i)];
+        int pickId = 0;
         if (node.needsSceneNode == 1) {
             const SCubeKind kind = kindOf(node, i);
             video::ITexture* texture = driver->getTexture(kind.texture);
@@ -44,10 +43,10 @@ void createNodeObjects(SSceneContext& context) {
                 smgr->addCubeSceneNode(kind.edge, nullptr, -1, core::vector3df(0, 0, 0),
                                        core::vector3df(0, 0, 0), core::vector3df(1, 1, 1));
             if (cube) {
-                node.sceneNode = cube;
+                cube->setName(node.address.c_str());
                 cube->setID((i + 1000) | kNodePickBit);
-                node.pickId = cube->getID();
-                cube->setPosition(node.position);
+                pickId = cube->getID();
+                cube->setPosition(toVector(node.position));
                 for (u32 m = 0; m < cube->getMaterialCount(); ++m)
                     cube->getMaterial(m).setTexture(0, texture);
                 cube->setMaterialFlag(video::EMF_LIGHTING, false);
@@ -57,22 +56,33 @@ void createNodeObjects(SSceneContext& context) {
                 IrrPtr<scene::ISceneNodeAnimator> rotation(
                     smgr->createRotationAnimator(core::vector3df(0, 0.3f, 0)));
                 if (rotation) cube->addAnimator(rotation.get());
-
-                createTriangleSelectors(smgr, smgr->getFileSystem());
-                IrrPtr<scene::IMetaTriangleSelector> meta(smgr->createMetaTriangleSelector());
-                fillWorldSelector(smgr, meta.get());
-                // Cubes stand still: the wrapper queries the world only if one is moved.
-                IrrPtr<scene::ISceneNodeAnimatorCollisionResponse> collision(
-                    createStaticCollisionResponse(smgr, meta.get(), cube, core::vector3df(3, 3, 3),
-                                                  core::vector3df(0, 0, 0),
-                                                  core::vector3df(0, 6, 0), 0.0005f));
-                if (collision) cube->addAnimator(collision.get());
-                node.needsSceneNode = 0;
+                if (context.collisionWorlds) context.collisionWorlds->giveStaticResponse(cube);
             }
             // No cube: the node stays pending and is tried again next pass.
         }
-        node.age += 1;
+        manager.updateNode(i, [pickId](SNetNode& n) {
+            if (pickId != 0) {
+                n.needsSceneNode = 0;
+                n.pickId = pickId;
+            }
+            n.age += 1;
+        });
     }
+}
+
+scene::ISceneNode* cubeOf(SSceneContext& context, const SNetNode& node) {
+    if (!context.sceneManager || node.address.empty()) return nullptr;
+    scene::ISceneNode* found = context.sceneManager->getSceneNodeFromName(node.address.c_str());
+    return found && found->getType() == scene::ESNT_CUBE ? found : nullptr;
+}
+
+void removeNodeCube(SSceneContext& context, const SNetNode& node) {
+    scene::ISceneNode* cube = cubeOf(context, node);
+    if (!cube) return;
+    if (context.collisionWorlds)
+        context.collisionWorlds->removeFromScene(cube);
+    else
+        cube->remove();
 }
 
 }  // namespace tessel

@@ -118,11 +118,9 @@ ImpactPass addParticleImpacts(SSceneContext& context, const std::vector<IntelAno
     };
     std::vector<Group> groups;
     std::unordered_map<unsigned long long, std::size_t> groupOf;
-    std::vector<core::vector3df> positions;
-    bool viaGateway = false;
+    std::vector<SNetNode> nodes;
     {
         cNodeManager manager;
-        NodeListLock lock;  // the indices below stay valid until the positions are read
         // Each address is looked up once per pass, in the order the records name them, which
         // adds new nodes exactly as a look-up per record would (a repeat only refreshes again).
         std::unordered_map<std::string, int> indexOf;
@@ -149,12 +147,10 @@ ImpactPass addParticleImpacts(SSceneContext& context, const std::vector<IntelAno
             g.largestSize = g.count == 0 ? r.size : std::max(g.largestSize, r.size);
             ++g.count;
         }
-        const int nodes = manager.nodeCount();
-        positions.resize(static_cast<std::size_t>(nodes));
-        for (int i = 0; i < nodes; ++i)
-            positions[static_cast<std::size_t>(i)] = manager.nodeAt(i).position;
-        viaGateway = nodes > 1 && manager.isGatewayAt(1);
+        // Only the main thread adds or removes nodes: the indices above hold for this copy.
+        nodes = manager.copyAllNodes();
     }
+    const bool viaGateway = nodes.size() > 1 && nodes[1].isGateway == 1;
 
     CImpactSprites* sprites = impactSpritesOf(smgr);
     // Start time "now" of the virtual timer: a later one would underflow in the flight.
@@ -166,10 +162,10 @@ ImpactPass addParticleImpacts(SSceneContext& context, const std::vector<IntelAno
         }
         core::vector3df points[3];
         int n = 0;
-        points[n++] = positions[static_cast<std::size_t>(g.from)];
+        points[n++] = toVector(nodes[static_cast<std::size_t>(g.from)].position);
         if (viaGateway)
             points[n++] = core::vector3df(kGatewayWaypointX, kGatewayWaypointY, kGatewayWaypointZ);
-        points[n++] = positions[static_cast<std::size_t>(g.to)];
+        points[n++] = toVector(nodes[static_cast<std::size_t>(g.to)].position);
         const f32 side = static_cast<f32>(g.largestSize / 100.0);
         sprites->addSprite(points, n, now, side, impactTexture(driver, g.protocol, g.count));
         ++pass.sprites;

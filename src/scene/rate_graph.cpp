@@ -1,7 +1,5 @@
 #include "scene/rate_graph.h"
 
-#include "capture/rate_history.h"
-
 namespace tessel {
 using namespace irr;
 
@@ -21,11 +19,9 @@ std::vector<core::line2di> rateGraphLines(const std::vector<std::int32_t>& sampl
     return lines;
 }
 
-void drawRateGraph(video::IVideoDriver* driver, int width, int height) {
+void drawRateGraph(video::IVideoDriver* driver, int width, int height,
+                   const std::vector<std::int32_t>& samples, float rateMax) {
     if (!driver) return;
-    std::vector<std::int32_t> samples;
-    float rateMax = 0;
-    readRateHistory(&samples, &rateMax);
     const video::SColor red(0xFFFF0000);
     for (const core::line2di& line : rateGraphLines(samples, rateMax, width, height))
         driver->draw2DLine(line.start, line.end, red);

@@ -1,7 +1,11 @@
 #pragma once
 #include <irrlicht.h>
 
+#include "core/vec3.h"
+
 namespace tessel {
+
+class cCollisionWorlds;
 
 // Non-owning references to the engine objects the per-frame jobs need; filled once at start-up,
 // main thread only.
@@ -11,8 +15,10 @@ struct SSceneContext {
     irr::gui::IGUIEnvironment* guiEnvironment = nullptr;
     irr::video::IVideoDriver* videoDriver = nullptr;
     irr::ITimer* timer = nullptr;  // the device's virtual clock (sprite flights start "now")
+    cCollisionWorlds* collisionWorlds = nullptr;  // owned by the world (SWorld)
 };
 
-extern SSceneContext sceneContext;
+// Engine position of a node-list position.
+inline irr::core::vector3df toVector(const Vec3& v) { return irr::core::vector3df(v.X, v.Y, v.Z); }
 
 }  // namespace tessel

@@ -1,10 +1,9 @@
 #include "scene/traffic_beams.h"
 
-#include "capture/service_names.h"
+#include "nodes/connection_list.h"
 #include "nodes/node_manager.h"
-#include "scene/connection_list.h"
-#include "scene/static_collision.h"
-#include "scene/world.h"
+#include "nodes/service_names.h"
+#include "scene/collision_worlds.h"
 
 namespace tessel {
 
@@ -52,32 +51,19 @@ namespace {
 // Builds a beam as a child of the scene root with the common set-up: texture, lighting off,
 // identifier, and a collision response over the current collision world. The scene graph owns
 // the result. Null without a scene.
-CSampleSceneNode* makeBeam(SSceneContext& context, const core::vector3df& first,
-                           const core::vector3df& second, s32 id) {
+CSampleSceneNode* makeBeam(SSceneContext& context, const Vec3& first, const Vec3& second, s32 id) {
     scene::ISceneManager* smgr = context.sceneManager;
     video::IVideoDriver* driver = context.videoDriver;
     if (!smgr || !driver) return nullptr;
     CSampleSceneNode* beam =
-        new CSampleSceneNode(smgr->getRootSceneNode(), smgr, -1, first, second);
+        new CSampleSceneNode(smgr->getRootSceneNode(), smgr, -1, toVector(first), toVector(second));
     video::ITexture* texture = driver->getTexture("Media/laserbeam.bmp");
     for (u32 i = 0; i < beam->getMaterialCount(); ++i) {
         beam->getMaterial(i).setTexture(0, texture);
         beam->getMaterial(i).Lighting = false;
     }
     beam->setID(id);
-
-    createTriangleSelectors(smgr, smgr->getFileSystem());
-    scene::IMetaTriangleSelector* meta = smgr->createMetaTriangleSelector();
-    fillWorldSelector(smgr, meta);
-    // Beams stand still: the wrapper queries the world only if one is moved.
-    scene::ISceneNodeAnimator* collision =
-        createStaticCollisionResponse(smgr, meta, beam, core::vector3df(3, 3, 3),
-                                      core::vector3df(0, 0, 0), core::vector3df(0, 6, 0), 0.0005f);
-    if (collision) {
-        beam->addAnimator(collision);
-        collision->drop();
-    }
-    meta->drop();
+    if (context.collisionWorlds) context.collisionWorlds->giveStaticResponse(beam);
     beam->drop();  // the root grabbed it in the constructor
     return beam;
 }
@@ -85,15 +71,10 @@ CSampleSceneNode* makeBeam(SSceneContext& context, const core::vector3df& first,
 }  // namespace
 
 void createGatewayLink(SSceneContext& context) {
-    core::vector3df gateway, self;
-    {
-        NodeListLock lock;
-        cNodeManager manager;
-        if (manager.nodeCount() < 2) return;
-        gateway = manager.nodeAt(1).position;
-        self = manager.nodeAt(0).position;
-    }
-    makeBeam(context, gateway, self, 0);  // identifier 0: the link cannot be picked
+    cNodeManager manager;
+    SNetNode gateway, self;
+    if (!manager.copyNodeAt(1, &gateway) || !manager.copyNodeAt(0, &self)) return;
+    makeBeam(context, gateway.position, self.position, 0);  // identifier 0: cannot be picked
 }
 
 void startTrafficBeam(SSceneContext& context, const std::string& source,
@@ -111,42 +92,41 @@ void startTrafficBeam(SSceneContext& context, const std::string& source,
         return;
     }
 
-    bool drawn = false;
-    core::vector3df first, second;
-    {
-        NodeListLock lock;
-        cNodeManager manager;
-        int from = manager.findOrAddNode(source, 0);
-        int to = manager.findOrAddNode(destination, 0);
-        if (from >= 0 && to >= 0 && manager.nodeCount() >= 2) {
-            // Every connection is drawn from the gateway when there is one.
-            first =
-                manager.isGatewayAt(1) ? manager.nodeAt(1).position : manager.nodeAt(from).position;
-            second = manager.nodeAt(to).position;
-            drawn = true;
+    cNodeManager manager;
+    const int from = manager.findOrAddNode(source, 0);
+    const int to = manager.findOrAddNode(destination, 0);
+    SNetNode start, end;
+    // Every connection is drawn from the gateway when there is one.
+    const int first = manager.isGatewayAt(1) ? 1 : from;
+    if (from >= 0 && to >= 0 && manager.nodeCount() >= 2 && manager.copyNodeAt(first, &start) &&
+        manager.copyNodeAt(to, &end)) {
+        const int id = nextBeamPickId();
+        if (CSampleSceneNode* beam = makeBeam(context, start.position, end.position, id)) {
+            beam->setName(cConnectionList::keyOf(record).c_str());
+            record.pickId = id;
         }
-    }
-    if (drawn) {
-        int id = nextBeamPickId();
-        record.beam = makeBeam(context, first, second, id);
-        if (record.beam) record.pickId = id;
     }
     record.service = lookupServiceName(destinationPort);
     beamList.append(record);
 }
 
-void endConnection(const std::string& source, const std::string& destination, int sourcePort,
-                   int destinationPort) {
+scene::ISceneNode* beamOf(SSceneContext& context, const STrafficBeam& record) {
+    if (!context.sceneManager || record.pickId == 0) return nullptr;
+    return context.sceneManager->getSceneNodeFromName(cConnectionList::keyOf(record).c_str());
+}
+
+void endConnection(SSceneContext& context, const std::string& source,
+                   const std::string& destination, int sourcePort, int destinationPort) {
     // A record that never got a beam goes too: otherwise it would stay for the rest of the run.
     STrafficBeam removed;
     if (!beamList.removeDirected(source, destination, sourcePort, destinationPort, &removed))
         return;
-    if (!removed.beam) return;
-    scene::ISceneManager* smgr = removed.beam->getSceneManager();
-    scene::ITriangleSelector* selector = removed.beam->getTriangleSelector();
-    if (selector && worldSelector) worldSelector->removeTriangleSelector(selector);
-    removed.beam->remove();
-    if (worldSelector && smgr) fillWorldSelector(smgr, worldSelector);
+    scene::ISceneNode* beam = beamOf(context, removed);
+    if (!beam) return;
+    if (context.collisionWorlds)
+        context.collisionWorlds->removeFromScene(beam);
+    else
+        beam->remove();
 }
 
 void applyBeamEvents(SSceneContext& context, const std::vector<BeamEvent>& events) {
@@ -154,7 +134,7 @@ void applyBeamEvents(SSceneContext& context, const std::vector<BeamEvent>& event
         if (e.start)
             startTrafficBeam(context, e.source, e.destination, e.sourcePort, e.destinationPort);
         else
-            endConnection(e.source, e.destination, e.sourcePort, e.destinationPort);
+            endConnection(context, e.source, e.destination, e.sourcePort, e.destinationPort);
     }
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/hand_off.h"
+#include "nodes/connection_list.h"
 #include "scene/scene_context.h"
 
 namespace tessel {
@@ -44,8 +45,10 @@ void createGatewayLink(SSceneContext& context);  // once, before the loop
 void startTrafficBeam(SSceneContext& context, const std::string& source,
                       const std::string& destination, int sourcePort, int destinationPort);
 // Removes the connection recorded in exactly this direction, with its beam when it has one.
-void endConnection(const std::string& source, const std::string& destination, int sourcePort,
-                   int destinationPort);
+void endConnection(SSceneContext& context, const std::string& source,
+                   const std::string& destination, int sourcePort, int destinationPort);
+// The beam of a listed connection (named by the connection's key), or null.
+irr::scene::ISceneNode* beamOf(SSceneContext& context, const STrafficBeam& record);
 // The events the capture thread handed over, in order.
 void applyBeamEvents(SSceneContext& context, const std::vector<BeamEvent>& events);
 

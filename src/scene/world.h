@@ -1,30 +1,29 @@
 #pragma once
 #include <irrlicht.h>
 
+#include <memory>
+
+#include "scene/collision_worlds.h"
+
 namespace tessel {
 
-// The fixed world: FPS camera (id 1), flat terrain (id 1), sky box (id 2) and the collision world
-// of the camera. Main thread only.
+// The fixed world: FPS camera (id 1), flat terrain (id 1), sky box (id 2) and the collision
+// worlds, the camera's among them. Main thread only.
 struct SWorld {
     irr::scene::ICameraSceneNode* camera = nullptr;
     irr::scene::ITerrainSceneNode* terrain = nullptr;  // null when the heightmap is missing
+    std::unique_ptr<cCollisionWorlds> collision;
 };
 
-// The camera's collision world; refilled every frame. Owned by the camera's collision animator.
-extern irr::scene::IMetaTriangleSelector* worldSelector;
+// The views of the world: where the camera starts (and the tour ends), the point every fixed
+// view and the tour look at, and how far the cameras see.
+inline const irr::core::vector3df kHomePosition(0.0f, 2500.0f, 0.0f);
+inline const irr::core::vector3df kViewTarget(5000.0f, -3250.0f, 5000.0f);
+constexpr irr::f32 kViewFar = 20000.0f;
 
 // Camera, terrain, triangle selectors, collision world and camera collision.
 SWorld buildWorld(irr::IrrlichtDevice* device);
 // The black sky box; called after mip-map creation has been switched off again.
 void addSkyBox(irr::scene::ISceneManager* sceneManager, irr::video::IVideoDriver* driver);
-
-// Gives every node of a known type (octree, mesh, animated mesh, terrain, cube) a triangle
-// selector, walking the whole scene depth first.
-void createTriangleSelectors(irr::scene::ISceneManager* sceneManager, irr::io::IFileSystem* fs);
-// Adds every node's triangle selector to `meta`, same walk.
-void fillWorldSelector(irr::scene::ISceneManager* sceneManager,
-                       irr::scene::IMetaTriangleSelector* meta);
-// Each frame after endScene: empty worldSelector and fill it again.
-void refreshWorldSelector(irr::scene::ISceneManager* sceneManager);
 
 }  // namespace tessel

@@ -1,6 +1,8 @@
 #include "ui/camera_tour.h"
 
-#include "app/globals.h"
+#include "core/process_flags.h"
+#include "scene/world.h"
+#include "ui/fading_text_list.h"
 
 namespace tessel {
 
@@ -8,15 +10,9 @@ using namespace irr;
 
 cCameraTour cameraTour;
 
-namespace {
+namespace {}  // namespace
 
-const core::vector3df kLookAt(5000.0f, -3250.0f, 5000.0f);
-const core::vector3df kHomePosition(0.0f, 2500.0f, 0.0f);
-const f32 kFarValue = 20000.0f;
-
-}  // namespace
-
-void cCameraTour::toggleTour(scene::ICameraSceneNode* camera) {
+void cCameraTour::toggleTour(scene::ICameraSceneNode* camera, u32 nowMs) {
     if (!camera) return;
     scene::ISceneManager* smgr = camera->getSceneManager();
     if (!active) {
@@ -26,8 +22,8 @@ void cCameraTour::toggleTour(scene::ICameraSceneNode* camera) {
         userCamera = camera;
         // Id 0, not -1: an id of -1 has every bit set and would make the tour camera (whose box is
         // its view frustum) the answer to every node and beam pick.
-        tourCamera = smgr->addCameraSceneNode(0, start, kLookAt, 0, true);
-        tourCamera->setFarValue(kFarValue);
+        tourCamera = smgr->addCameraSceneNode(0, start, kViewTarget, 0, true);
+        tourCamera->setFarValue(kViewFar);
 
         core::array<core::vector3df> points;
         points.push_back(start);
@@ -37,8 +33,8 @@ void cCameraTour::toggleTour(scene::ICameraSceneNode* camera) {
         points.push_back(core::vector3df(10000.0f, 2500.0f, 10000.0f));
         points.push_back(core::vector3df(0.0f, 2500.0f, 10000.0f));
         // The start time must not lie in the future (the animator subtracts it unsigned).
-        const s32 now = engineDevice ? static_cast<s32>(engineDevice->getTimer()->getTime()) : 0;
-        splineAnimator = smgr->createFollowSplineAnimator(now, points, 0.2f, 0.5f, true, false);
+        splineAnimator = smgr->createFollowSplineAnimator(static_cast<s32>(nowMs), points, 0.2f,
+                                                          0.5f, true, false);
         tourCamera->addAnimator(splineAnimator);  // the tour keeps its own reference
         enteredEnvironment = 0;
         return;
@@ -54,8 +50,8 @@ void cCameraTour::toggleTour(scene::ICameraSceneNode* camera) {
     if (tourCamera) smgr->addToDeletionQueue(tourCamera);
     tourCamera = nullptr;
     camera->setPosition(kHomePosition);
-    camera->setTarget(kLookAt);
-    camera->setFarValue(kFarValue);
+    camera->setTarget(kViewTarget);
+    camera->setFarValue(kViewFar);
     camera->setInputReceiverEnabled(true);
     active = 0;
     enteredEnvironment = 1;

@@ -7,7 +7,8 @@ namespace tessel {
 class cCameraTour {
   public:
     virtual ~cCameraTour() = default;
-    void toggleTour(irr::scene::ICameraSceneNode* camera);
+    // `nowMs` is the device timer's time: the flight starts then.
+    void toggleTour(irr::scene::ICameraSceneNode* camera, irr::u32 nowMs);
 
     int active = 0;
     irr::scene::ISceneNodeAnimator* splineAnimator = nullptr;

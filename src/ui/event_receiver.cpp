@@ -2,12 +2,17 @@
 
 #include <ctime>
 
-#include "app/event_log.h"
-#include "app/globals.h"
+#include "core/event_log.h"
+#include "core/fatal_exit.h"
+#include "core/process_flags.h"
+#include "nodes/node_manager.h"
 #include "platform/local_time.h"
 #include "platform/process.h"
+#include "scene/world.h"
 #include "ui/camera_tour.h"
+#include "ui/fading_text_list.h"
 #include "ui/frame_requests.h"
+#include "ui/toolbar.h"
 
 namespace tessel {
 
@@ -15,43 +20,19 @@ using namespace irr;
 
 namespace {
 
-const s32 kNodePickMask = 0x1000000;
-const core::vector3df kViewTarget(5000.0f, -3250.0f, 5000.0f);
-
 // The GUI images that the toggles add and remove again. Main thread.
 gui::IGUIImage* statsGridImage = nullptr;
 gui::IGUIImage* helpImage = nullptr;
 
-enum ToolbarCommand {
-    TB_NONE = -1,
-    TB_EXIT,
-    TB_TOUR,
-    TB_GRAPH,
-    TB_LOG,
-    TB_SCREENSHOT,
-    TB_CONFIG,
-    TB_HELP
-};
-
-// Buttons sit at x = 20 + 37k, 32 wide; a hit needs the cursor strictly inside the frame.
-int toolbarButtonAt(const core::position2d<s32>& p) {
-    if (!(p.Y > windowHeight - 52 && p.Y < windowHeight - 20)) return TB_NONE;
-    for (int k = 0; k < 7; ++k) {
-        const s32 left = 21 + 37 * k;
-        if (p.X >= left && p.X <= left + 30) return k;
-    }
-    return TB_NONE;
+gui::IGUIImage* addOverlay(IrrlichtDevice* device, const char* texture, s32 x, s32 y) {
+    video::ITexture* t = device->getVideoDriver()->getTexture(texture);
+    return device->getGUIEnvironment()->addImage(t, core::position2d<s32>(x, y), true, 0, -1);
 }
 
-gui::IGUIImage* addOverlay(const char* texture, s32 x, s32 y) {
-    if (!engineDevice) return nullptr;
-    video::ITexture* t = engineDevice->getVideoDriver()->getTexture(texture);
-    return engineDevice->getGUIEnvironment()->addImage(t, core::position2d<s32>(x, y), true, 0, -1);
-}
-
-void toggleStatsGraph() {
+void toggleStatsGraph(IrrlichtDevice* device) {
     if (statsGraphShown == 0) {
-        statsGridImage = addOverlay("Media/statsgrid.png", windowWidth - 266, windowHeight - 138);
+        statsGridImage =
+            addOverlay(device, "Media/statsgrid.png", windowWidth - 266, windowHeight - 138);
         statsGraphShown = 1;
     } else {
         if (statsGridImage) statsGridImage->remove();
@@ -70,10 +51,11 @@ void toggleLogging() {
     }
 }
 
-void toggleHelp() {
+void toggleHelp(IrrlichtDevice* device) {
     helpState += 1;
     if (helpState == 2) {
-        helpImage = addOverlay("Media/help.png", windowWidth / 2 - 256, windowHeight / 2 - 256);
+        helpImage =
+            addOverlay(device, "Media/help.png", windowWidth / 2 - 256, windowHeight / 2 - 256);
         helpState = 3;
     } else if (helpState > 2) {
         if (helpImage) helpImage->remove();
@@ -99,21 +81,14 @@ void takeScreenshot(std::time_t now) {
     requestScreenshot(formatLocalTimeC("screenshot-%Y%m%d%H%M%S.jpg", now, 64));
 }
 
-[[noreturn]] void runConfigTool() {
-    startConfigTool();
-    destroyEventLog();
-    endProcess(0);
-}
-
-void closeEngine() {
-    if (engineDevice) engineDevice->closeDevice();
-}
+[[noreturn]] void runConfigTool() { endAfterFatal("", true); }
 
 }  // namespace
 
-MyEventReceiver::MyEventReceiver(scene::ISceneNode* t, scene::ICameraSceneNode* c,
-                                 scene::ISceneManager* s, gui::IGUIEnvironment* g)
-    : terrain(t), camera(c), sceneManager(s), guiEnvironment(g) {}
+MyEventReceiver::MyEventReceiver(IrrlichtDevice* d, scene::ISceneNode* t,
+                                 scene::ICameraSceneNode* c, scene::ISceneManager* s,
+                                 gui::IGUIEnvironment* g)
+    : device(d), terrain(t), camera(c), sceneManager(s), guiEnvironment(g) {}
 
 MyEventReceiver::~MyEventReceiver() = default;
 
@@ -136,21 +111,21 @@ void MyEventReceiver::setView(const core::vector3df& position) {
     if (!camera) return;
     camera->setPosition(position);
     camera->setTarget(kViewTarget);
-    camera->setFarValue(20000.0f);
+    camera->setFarValue(kViewFar);
 }
 
 bool MyEventReceiver::onLeftButton() {
-    if (!engineDevice) return false;
-    const u32 now = engineDevice->getTimer()->getTime();
+    if (!device) return false;
+    const u32 now = device->getTimer()->getTime();
     if (now == lastClickTime) return false;
-    const core::position2d<s32> cursor = engineDevice->getCursorControl()->getPosition();
+    const core::position2d<s32> cursor = device->getCursorControl()->getPosition();
 
     // The double-click test comes first, so a quick second click on the toolbar runs nothing.
     if (lastClickTime != 0 && now <= lastClickTime + 200u) {
-        scene::ISceneManager* smgr = engineDevice->getSceneManager();
+        scene::ISceneManager* smgr = device->getSceneManager();
         scene::ISceneNode* hit =
             smgr->getSceneCollisionManager()->getSceneNodeFromScreenCoordinatesBB(cursor,
-                                                                                  kNodePickMask);
+                                                                                  kNodePickBit);
         scene::ICameraSceneNode* active = smgr->getActiveCamera();
         if (hit && camera && active) {
             const core::vector3df midpoint =
@@ -164,7 +139,7 @@ bool MyEventReceiver::onLeftButton() {
         return false;
     }
 
-    const int button = toolbarButtonAt(cursor);
+    const int button = toolbarButtonAt(cursor, windowHeight);
     if (button != TB_NONE) {
         runToolbarCommand(button);
         return true;
@@ -184,13 +159,13 @@ bool MyEventReceiver::onLeftButton() {
 void MyEventReceiver::runToolbarCommand(int button) {
     switch (button) {
         case TB_EXIT:
-            closeEngine();
+            if (device) device->closeDevice();
             break;
         case TB_TOUR:
-            cameraTour.toggleTour(camera);
+            cameraTour.toggleTour(camera, device ? device->getTimer()->getTime() : 0);
             break;
         case TB_GRAPH:
-            toggleStatsGraph();
+            if (device) toggleStatsGraph(device);
             break;
         case TB_LOG:
             toggleLogging();
@@ -201,7 +176,7 @@ void MyEventReceiver::runToolbarCommand(int button) {
         case TB_CONFIG:
             runConfigTool();
         case TB_HELP:
-            toggleHelp();
+            if (device) toggleHelp(device);
             break;
         default:
             break;
@@ -211,7 +186,7 @@ void MyEventReceiver::runToolbarCommand(int button) {
 bool MyEventReceiver::onKeyReleased(EKEY_CODE key) {
     switch (key) {
         case KEY_ESCAPE:
-            closeEngine();
+            if (device) device->closeDevice();
             return true;
         case KEY_SPACE:
             return true;
@@ -237,14 +212,14 @@ bool MyEventReceiver::onKeyReleased(EKEY_CODE key) {
             moveCameraAlongView(10.0f);
             return true;
         case KEY_KEY_D:
-            cameraTour.toggleTour(camera);
+            cameraTour.toggleTour(camera, device ? device->getTimer()->getTime() : 0);
             return true;
         case KEY_KEY_F:
             logLine("FLAG!");
             postMessage("Flag!");
             return true;
         case KEY_KEY_G:
-            toggleStatsGraph();
+            if (device) toggleStatsGraph(device);
             return true;
         case KEY_KEY_I:
             runConfigTool();
@@ -271,7 +246,7 @@ bool MyEventReceiver::onKeyReleased(EKEY_CODE key) {
             postMessage("Wiped Log");
             return true;
         case KEY_F1:
-            toggleHelp();
+            if (device) toggleHelp(device);
             return true;
         default:
             return false;

@@ -6,11 +6,12 @@
 namespace tessel {
 
 // The device's event receiver: clicks, toolbar hits, keys, wheel, engine log text.
-// Runs on the main thread inside the device's run(). Reaches the device through engineDevice.
+// Runs on the main thread inside the device's run().
 class MyEventReceiver : public irr::IEventReceiver {
   public:
-    MyEventReceiver(irr::scene::ISceneNode* terrain, irr::scene::ICameraSceneNode* camera,
-                    irr::scene::ISceneManager* sceneManager, irr::gui::IGUIEnvironment* gui);
+    MyEventReceiver(irr::IrrlichtDevice* device, irr::scene::ISceneNode* terrain,
+                    irr::scene::ICameraSceneNode* camera, irr::scene::ISceneManager* sceneManager,
+                    irr::gui::IGUIEnvironment* gui);
     ~MyEventReceiver() override;
     bool OnEvent(const irr::SEvent& event) override;
 
@@ -21,6 +22,7 @@ class MyEventReceiver : public irr::IEventReceiver {
     void runToolbarCommand(int button);
     bool onKeyReleased(irr::EKEY_CODE key);
 
+    irr::IrrlichtDevice* device;
     irr::scene::ISceneNode* terrain;
     irr::scene::ICameraSceneNode* camera;
     irr::scene::ISceneManager* sceneManager;

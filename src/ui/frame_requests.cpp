@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/globals.h"
+#include "ui/fading_text_list.h"
 
 namespace tessel {
 

@@ -3,9 +3,9 @@
 
 #include <climits>
 
-#include "app/registry.h"
 #include "app/startup.h"
 #include "core/text_number.h"
+#include "platform/registry.h"
 #include "support/test_support.h"
 
 namespace tessel {

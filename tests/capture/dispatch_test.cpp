@@ -6,9 +6,9 @@
 
 #include <vector>
 
-#include "app/event_log.h"
-#include "app/globals.h"
 #include "capture/intel_reader.h"
+#include "core/event_log.h"
+#include "core/process_flags.h"
 #include "support/capture_frames.h"
 #include "support/capture_sink.h"
 #include "support/test_support.h"

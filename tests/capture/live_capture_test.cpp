@@ -13,16 +13,15 @@
 #include <set>
 #include <thread>
 
-#include "app/globals.h"
-#include "capture/adapter_lists.h"
 #include "capture/capture_handles.h"
 #include "capture/capture_session.h"
 #include "capture/net_interface.h"
 #include "capture/stats_loop.h"
+#include "core/adapter_addresses.h"
 #include "core/hand_off.h"
+#include "nodes/connection_list.h"
 #include "nodes/node_manager.h"
 #include "platform/wake_signal.h"
-#include "scene/connection_list.h"
 #include "scene/traffic_beams.h"
 #include "support/test_support.h"
 
@@ -108,7 +107,7 @@ TEST(LiveCapture, LoopbackConnectionMakesAndRemovesABeam) {
     EXPECT_EQ(beamList.at(0).destination, "127.0.0.2");
     EXPECT_EQ(beamList.at(0).sourcePort, clientPort);
     EXPECT_EQ(beamList.at(0).destinationPort, serverPort);
-    EXPECT_NE(beamList.at(0).beam, nullptr);
+    EXPECT_NE(beamOf(context, beamList.at(0)), nullptr);
 
     char buf[16];
     ASSERT_EQ(recv(accepted, buf, 12, MSG_WAITALL), 12);  // unread data would mean RST
@@ -245,6 +244,7 @@ TEST(NetnsChild, Discover) {
                                                                         : "tvb";
     net.discoverAdapter(nic);
     cNodeManager manager;
+    manager.addAdapterNodes();  // as start-up does right after discovery
     SNetNode n;
     ASSERT_TRUE(manager.copyNodeAt(0, &n));
     EXPECT_EQ(n.address, "10.77.0.2");

@@ -2,18 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include "nodes/connection_list.h"
 #include "nodes/node_manager.h"
-#include "scene/connection_list.h"
 
 using namespace tessel;
 
 namespace {
 
 void setNode(int index, int pickId, const std::string& hostName = std::string()) {
-    cNodeManager manager;
-    NodeListLock lock;
-    manager.nodeAt(index).pickId = pickId;
-    manager.nodeAt(index).hostName = hostName;
+    cNodeManager().updateNode(index, [&](SNetNode& n) {
+        n.pickId = pickId;
+        n.hostName = hostName;
+    });
 }
 
 TEST(InfoText, NodeTextsByKindAndBeamTextsByEnds) {

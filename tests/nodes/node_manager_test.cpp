@@ -16,7 +16,7 @@ using irr::core::vector3df;
 vector3df positionOf(int index) {
     SNetNode copy;
     EXPECT_TRUE(cNodeManager().copyNodeAt(index, &copy)) << index;
-    return copy.position;
+    return vector3df(copy.position.X, copy.position.Y, copy.position.Z);
 }
 
 TEST(NodeManagerTest, PlacementByKindAndSpreading) {
@@ -115,11 +115,8 @@ TEST(NodeManagerTest, LimitKeysRefreshAndOddInput) {
     const int a = manager.findOrAddNode("10.0.0.1", 0);
     const int b = manager.findOrAddNode("010.0.0.1", 0);  // exact text: another node
     EXPECT_NE(a, b);
-    {
-        NodeListLock lock;
-        manager.nodeAt(a).age = 2;
-        manager.nodeAt(99).age = 77;  // a stale handle reaches no record
-    }
+    EXPECT_TRUE(manager.updateNode(a, [](SNetNode& n) { n.age = 2; }));
+    EXPECT_FALSE(manager.updateNode(99, [](SNetNode& n) { n.age = 77; }));  // reaches no record
     EXPECT_EQ(manager.findOrAddNode("10.0.0.1", 1), a);
     SNetNode copy;
     manager.copyNodeAt(a, &copy);

@@ -2,11 +2,10 @@
 
 #include <functional>
 
+#include "nodes/connection_list.h"
 #include "nodes/node_manager.h"
-#include "scene/connection_list.h"
-#include "scene/irr_ptr.h"
+#include "scene/collision_worlds.h"
 #include "scene/node_objects.h"
-#include "scene/world.h"
 #include "support/worldnodes_support.h"
 
 namespace tessel {
@@ -14,25 +13,20 @@ namespace {
 using namespace irr;
 
 TEST(PruneTest, SevenConditionsAndOneRemovalPerCall) {
-    test::WorldFixtureDevice fixture(false);
-    scene::ISceneManager* smgr = fixture.scene();
-    IrrPtr<scene::IMetaTriangleSelector> meta(smgr->createMetaTriangleSelector());
-    worldSelector = meta.get();
+    test::resetNodeWorld();
     cNodeManager manager;
     // Old, looked up, with a cube: every condition met.
     auto addStale = [&](const char* address) {
         const int index = manager.addForeignNode(address);
-        NodeListLock lock;
-        SNetNode& node = manager.nodeAt(index);
-        node.age = 46;
-        node.resolveState = 2;
-        node.sceneNode = smgr->addCubeSceneNode(250.0f);
-        createTriangleSelectors(smgr, fixture.device()->getFileSystem());
-        refreshWorldSelector(smgr);
+        manager.updateNode(index, [](SNetNode& n) {
+            n.age = 46;
+            n.resolveState = 2;
+            n.needsSceneNode = 0;
+        });
         return index;
     };
     addStale("7.7.7.7");  // index 0 is never removed, whatever it is
-    manager.pruneOneNode();
+    EXPECT_FALSE(manager.pruneOneNode());
     EXPECT_EQ(manager.nodeCount(), 1);
 
     STrafficBeam other;
@@ -43,7 +37,7 @@ TEST(PruneTest, SevenConditionsAndOneRemovalPerCall) {
         [](SNetNode& n) { n.isLocal = 1; },
         [](SNetNode& n) { n.resolveState = 1; },
         [](SNetNode& n) { n.isGateway = 1; },
-        [](SNetNode& n) { n.sceneNode = nullptr; },
+        [](SNetNode& n) { n.needsSceneNode = 1; },  // no cube yet
         [&](SNetNode& n) {
             STrafficBeam first = other;
             first.source = n.address;  // the first record
@@ -61,34 +55,31 @@ TEST(PruneTest, SevenConditionsAndOneRemovalPerCall) {
         const int index = addStale("8.8.4.4");
         SNetNode saved;
         manager.copyNodeAt(index, &saved);
-        breakIt(manager.nodeAt(index));
-        manager.pruneOneNode();
+        manager.updateNode(index, breakIt);
+        EXPECT_FALSE(manager.pruneOneNode());
         EXPECT_EQ(manager.findNodeByAddress("8.8.4.4"), index);
         beamList.clear();
-        manager.nodeAt(index) = saved;  // mended, it goes
-        manager.pruneOneNode();
+        manager.updateNode(index, [&saved](SNetNode& n) { n = saved; });  // mended, it goes
+        std::optional<SNetNode> gone = manager.pruneOneNode();
+        ASSERT_TRUE(gone);
+        EXPECT_EQ(gone->address, "8.8.4.4");
         EXPECT_EQ(manager.findNodeByAddress("8.8.4.4"), -1);
     }
 
-    const int a = addStale("8.8.4.4");
+    addStale("8.8.4.4");
     const int b = addStale("9.9.9.9");
-    SNetNode nodeA, nodeB;
-    manager.copyNodeAt(a, &nodeA);
+    SNetNode nodeB;
     manager.copyNodeAt(b, &nodeB);
-    scene::ITriangleSelector* selectorA = nodeA.sceneNode->getTriangleSelector();
-    ASSERT_TRUE(test::metaHolds(worldSelector, selectorA));
-    manager.pruneOneNode();
-    EXPECT_EQ(manager.nodeCount(), 2);  // one per call
-    EXPECT_EQ(manager.findNodeByAddress("9.9.9.9"), 1);
-    EXPECT_FALSE(test::sceneHolds(smgr, nodeA.sceneNode));
-    EXPECT_FALSE(test::metaHolds(worldSelector, selectorA));
-    EXPECT_TRUE(test::metaHolds(worldSelector, nodeB.sceneNode->getTriangleSelector()));
+    EXPECT_EQ(manager.pruneOneNode()->address, "8.8.4.4");
+    EXPECT_EQ(manager.nodeCount(), 2);                   // one per call
+    EXPECT_EQ(manager.findNodeByAddress("9.9.9.9"), 1);  // moved up, found by its address
 
     // A later add can repeat a listed node's pick identifier; look-ups take the first.
     ASSERT_EQ(manager.addForeignNode("6.6.6.6"), 2);
     EXPECT_EQ(manager.findNodeByPickId(nodeB.pickId), 1);
-    EXPECT_EQ(manager.nodeAt(2).pickId, nodeB.pickId);
-    worldSelector = nullptr;
+    SNetNode added;
+    manager.copyNodeAt(2, &added);
+    EXPECT_EQ(added.pickId, nodeB.pickId);
 }
 
 // Every cube keeps the collision world it was made with; a pruned cube's box selector (which
@@ -96,34 +87,42 @@ TEST(PruneTest, SevenConditionsAndOneRemovalPerCall) {
 TEST(PruneTest, RemovedCubeLeavesEveryCollisionWorld) {
     test::WorldFixtureDevice fixture(true);
     scene::ISceneManager* smgr = fixture.scene();
-    IrrPtr<scene::IMetaTriangleSelector> meta(smgr->createMetaTriangleSelector());
-    worldSelector = meta.get();
+    cCollisionWorlds worlds(smgr);
     test::setLocalSubnet("10.0.0.1", "255.255.255.0");
     cNodeManager manager;
     manager.addLocalNode("10.0.0.1");
     const int stale = manager.addForeignNode("8.8.4.4");
     manager.addForeignNode("9.9.9.9");  // its cube's world is made after the stale cube exists
-    SSceneContext context{nullptr, smgr, fixture.device()->getGUIEnvironment(),
-                          fixture.device()->getVideoDriver()};
+    SSceneContext context;
+    context.sceneManager = smgr;
+    context.videoDriver = fixture.device()->getVideoDriver();
+    context.collisionWorlds = &worlds;
     createNodeObjects(context);
-    scene::ITriangleSelector* removed = nullptr;
-    {
-        NodeListLock lock;
-        SNetNode& node = manager.nodeAt(stale);
-        node.age = 46;
-        node.resolveState = 2;
-        removed = node.sceneNode->getTriangleSelector();
-    }
+    worlds.refreshWorldSelector();
+    manager.updateNode(stale, [](SNetNode& n) {
+        n.age = 46;
+        n.resolveState = 2;
+    });
+    SNetNode node;
+    manager.copyNodeAt(stale, &node);
+    scene::ISceneNode* cube = cubeOf(context, node);
+    ASSERT_NE(cube, nullptr);
+    scene::ITriangleSelector* removed = cube->getTriangleSelector();
     ASSERT_NE(removed, nullptr);
-    removed->grab();  // kept alive only to compare against
-    manager.pruneOneNode();
+    removed->grab();                              // kept alive only to compare against
+    EXPECT_EQ(worlds.worldsHolding(removed), 3);  // the camera's and the two later cubes'
+    std::optional<SNetNode> gone = manager.pruneOneNode();
+    ASSERT_TRUE(gone);
+    removeNodeCube(context, *gone);
     ASSERT_EQ(manager.findNodeByAddress("8.8.4.4"), -1);
-    int worlds = 0;
+    EXPECT_FALSE(test::sceneHolds(smgr, cube));
+    // Every collision response in the scene, found by walking it.
+    int responses = 0;
     std::function<void(scene::ISceneNode*)> walk = [&](scene::ISceneNode* n) {
         for (scene::ISceneNode* child : n->getChildren()) {
             for (scene::ISceneNodeAnimator* a : child->getAnimators()) {
                 if (a->getType() != scene::ESNAT_COLLISION_RESPONSE) continue;
-                ++worlds;
+                ++responses;
                 scene::ITriangleSelector* world =
                     static_cast<scene::ISceneNodeAnimatorCollisionResponse*>(a)->getWorld();
                 EXPECT_FALSE(test::metaHolds(world, removed));
@@ -132,10 +131,9 @@ TEST(PruneTest, RemovedCubeLeavesEveryCollisionWorld) {
         }
     };
     walk(smgr->getRootSceneNode());
-    EXPECT_GE(worlds, 2);
-    EXPECT_FALSE(test::metaHolds(worldSelector, removed));
+    EXPECT_GE(responses, 2);
+    EXPECT_EQ(worlds.worldsHolding(removed), 0);
     removed->drop();
-    worldSelector = nullptr;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "nodes/node_manager.h"
+#include "scene/collision_worlds.h"
 #include "support/test_support.h"
 #include "support/worldnodes_support.h"
 
@@ -13,10 +14,11 @@ namespace tessel {
 namespace {
 using namespace irr;
 
-SSceneContext contextOf(IrrlichtDevice* device) {
+SSceneContext contextOf(IrrlichtDevice* device, cCollisionWorlds* worlds = nullptr) {
     SSceneContext context;
     context.sceneManager = device->getSceneManager();
     context.videoDriver = device->getVideoDriver();
+    context.collisionWorlds = worlds;
     return context;
 }
 
@@ -28,7 +30,8 @@ SNetNode nodeCopy(int index) {
 
 TEST(NodeObjectsTest, CubesByKindWithIdentifiersAndAges) {
     test::WorldFixtureDevice fixture;
-    SSceneContext context = contextOf(fixture.device());
+    cCollisionWorlds worlds(fixture.scene());
+    SSceneContext context = contextOf(fixture.device(), &worlds);
     cNodeManager manager;
     test::setLocalSubnet("192.168.1.10", "255.255.255.0");
     manager.addLocalNode("192.168.1.10");
@@ -47,19 +50,20 @@ TEST(NodeObjectsTest, CubesByKindWithIdentifiersAndAges) {
                     {250, "wallb.bmp"}};
     for (int i = 0; i < 4; ++i) {
         SNetNode node = nodeCopy(i);
-        ASSERT_NE(node.sceneNode, nullptr) << i;
-        EXPECT_EQ(node.sceneNode->getBoundingBox().getExtent(), core::vector3df(expected[i].edge));
-        video::ITexture* texture = node.sceneNode->getMaterial(0).getTexture(0);
+        scene::ISceneNode* cube = cubeOf(context, node);
+        ASSERT_NE(cube, nullptr) << i;
+        EXPECT_EQ(cube->getBoundingBox().getExtent(), core::vector3df(expected[i].edge));
+        video::ITexture* texture = cube->getMaterial(0).getTexture(0);
         ASSERT_NE(texture, nullptr);
         EXPECT_NE(std::string(texture->getName().getPath().c_str()).find(expected[i].texture),
                   std::string::npos);
         EXPECT_EQ(node.pickId, (i + 1000) | 0x01000000);
-        EXPECT_EQ(node.sceneNode->getID(), node.pickId);
-        EXPECT_EQ(node.sceneNode->getPosition(), node.position);
+        EXPECT_EQ(cube->getID(), node.pickId);
+        EXPECT_EQ(cube->getPosition(), toVector(node.position));
         EXPECT_EQ(node.needsSceneNode, 0);
         EXPECT_EQ(node.age, 2);
-        EXPECT_EQ(node.sceneNode->getAnimators().size(), 2u);  // rotation, collision
-        EXPECT_NE(node.sceneNode->getTriangleSelector(), nullptr);
+        EXPECT_EQ(cube->getAnimators().size(), 2u);  // rotation, collision
+        EXPECT_NE(cube->getTriangleSelector(), nullptr);
     }
     EXPECT_EQ(fixture.scene()->getRootSceneNode()->getChildren().size(), 4u);
 }
@@ -86,13 +90,13 @@ TEST(NodeObjectsTest, MissingTextureEndsThePassUntilItAppears) {
         createNodeObjects(context);
         EXPECT_EQ(nodeCopy(0).age, pass);
         EXPECT_EQ(nodeCopy(1).needsSceneNode, 1);  // the gateway stays pending
-        EXPECT_EQ(nodeCopy(1).sceneNode, nullptr);
+        EXPECT_EQ(cubeOf(context, nodeCopy(1)), nullptr);
         EXPECT_EQ(nodeCopy(1).age + nodeCopy(2).age, 0);  // it and every later node unaged
-        EXPECT_EQ(nodeCopy(2).sceneNode, nullptr);
+        EXPECT_EQ(cubeOf(context, nodeCopy(2)), nullptr);
     }
     writeTexture("gateway.bmp");
     createNodeObjects(context);
-    EXPECT_NE(nodeCopy(2).sceneNode, nullptr);
+    EXPECT_NE(cubeOf(context, nodeCopy(2)), nullptr);
     EXPECT_EQ(nodeCopy(2).age, 1);
 }
 

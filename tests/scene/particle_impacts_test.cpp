@@ -2,8 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/globals.h"
-#include "capture/adapter_lists.h"
+#include "core/adapter_addresses.h"
 #include "nodes/node_manager.h"
 #include "scene/impact_sprites.h"
 #include "support/test_support.h"
@@ -18,7 +17,6 @@ class ImpactTest : public ::testing::Test {
     void SetUp() override {
         device = test::createNullDevice();
         ASSERT_NE(device, nullptr);
-        engineDevice = device;
         context.sceneManager = device->getSceneManager();
         context.videoDriver = device->getVideoDriver();
         context.timer = device->getTimer();
@@ -32,7 +30,6 @@ class ImpactTest : public ::testing::Test {
     }
     void TearDown() override {
         manager.clearAllNodes();
-        engineDevice = nullptr;
         if (device) device->drop();
     }
     irr::ITimer* timer() { return device->getTimer(); }
@@ -51,7 +48,7 @@ class ImpactTest : public ::testing::Test {
     vector3df positionOf(const std::string& address) {
         SNetNode n;
         EXPECT_TRUE(manager.copyNodeAt(manager.findNodeByAddress(address), &n));
-        return n.position;
+        return toVector(n.position);
     }
     std::string textureOf(std::size_t i) {
         irr::video::ITexture* t = sprites()->spriteTexture(i);
@@ -144,10 +141,7 @@ TEST_F(ImpactTest, OnePassMergesSharedFlightsAndCountsWhatIsOverTheCap) {
 TEST_F(ImpactTest, NothingForSameAddressesOrNoProtocolButNodesAreRefreshed) {
     addParticleImpact(context, "10.1.1.1", "10.1.1.1", 0, 0, 100, 1, 0, 0);
     EXPECT_EQ(manager.findNodeByAddress("10.1.1.1"), -1);
-    {
-        NodeListLock lock;
-        manager.nodeAt(0).age = 40;
-    }
+    manager.updateNode(0, [](SNetNode& n) { n.age = 40; });
     addParticleImpact(context, "192.168.0.5", "10.1.1.2", 0, 0, 100, 0, 0, 0);
     EXPECT_EQ(sprites()->liveCount(), 0u);
     EXPECT_GE(manager.findNodeByAddress("10.1.1.2"), 1);
@@ -184,10 +178,7 @@ TEST_F(ImpactTest, DirectFlightEndsAtDestinationAndIsDeletedAfterTwoSeconds) {
 
 TEST_F(ImpactTest, WithGatewayTheFlightPassesTheFixedGatewayPoint) {
     manager.addGatewayNode("192.168.0.1");
-    {
-        NodeListLock lock;
-        manager.nodeAt(1).position = vector3df(-1, -1, -1);  // the waypoint is fixed anyway
-    }
+    manager.updateNode(1, [](SNetNode& n) { n.position = Vec3{-1, -1, -1}; });  // fixed anyway
     addParticleImpact(context, "192.168.0.5", "8.8.8.8", 0, 0, 500, 1, 0, 0);
     frameAt(6000);
     EXPECT_TRUE(sprites()->spritePosition(0).equals(vector3df(1000, 200, 1000)));

@@ -2,10 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "app/globals.h"
-#include "capture/adapter_lists.h"
+#include "core/adapter_addresses.h"
+#include "nodes/connection_list.h"
 #include "nodes/node_manager.h"
-#include "scene/connection_list.h"
 #include "support/test_support.h"
 
 namespace tessel {
@@ -20,7 +19,6 @@ class BeamTest : public ::testing::Test {
         cwd = std::make_unique<test::ScopedCwd>(dir.path());
         device = test::createNullDevice();
         ASSERT_NE(device, nullptr);
-        engineDevice = device;
         context.sceneManager = device->getSceneManager();
         context.videoDriver = device->getVideoDriver();
         localAddresses = {"192.168.0.5"};
@@ -31,7 +29,6 @@ class BeamTest : public ::testing::Test {
     void TearDown() override {
         beamList.clear();
         manager.clearAllNodes();
-        engineDevice = nullptr;
         if (device) device->drop();
     }
     void withGateway() {
@@ -41,10 +38,10 @@ class BeamTest : public ::testing::Test {
     vector3df positionOf(const std::string& address) {
         SNetNode n;
         EXPECT_TRUE(manager.copyNodeAt(manager.findNodeByAddress(address), &n));
-        return n.position;
+        return toVector(n.position);
     }
     CSampleSceneNode* beamAt(std::size_t i) {
-        return static_cast<CSampleSceneNode*>(beamList.at(i).beam);
+        return static_cast<CSampleSceneNode*>(beamOf(context, beamList.at(i)));
     }
     SSceneContext context;
     irr::scene::ISceneManager* smgr() { return device->getSceneManager(); }
@@ -87,13 +84,14 @@ TEST_F(BeamTest, ConnectionsAreDrawnFromTheGatewayAndClosedOnlyByTheOpener) {
     const STrafficBeam& r = beamList.at(0);
     EXPECT_EQ(r.pickId, 1999 | 0x02000000);
     EXPECT_EQ(r.service, "http");
-    ASSERT_NE(r.beam, nullptr);
-    EXPECT_EQ(r.beam->getID(), r.pickId);
-    EXPECT_EQ(smgr()->getSceneNodeFromId(r.pickId), r.beam);
+    irr::scene::ISceneNode* beam = beamOf(context, r);
+    ASSERT_NE(beam, nullptr);
+    EXPECT_EQ(beam->getID(), r.pickId);
+    EXPECT_EQ(smgr()->getSceneNodeFromId(r.pickId), beam);
     // Both local, yet drawn from the gateway to the destination.
     EXPECT_EQ(beamAt(0)->vertex(0).Pos, positionOf("192.168.0.1") + vector3df(20, 0, 0));
     EXPECT_EQ(beamAt(0)->vertex(3).Pos, positionOf("192.168.0.9") + vector3df(20, 0, 0));
-    irr::video::ITexture* texture = r.beam->getMaterial(0).getTexture(0);
+    irr::video::ITexture* texture = beam->getMaterial(0).getTexture(0);
     ASSERT_NE(texture, nullptr);
     EXPECT_NE(std::string(texture->getName().getPath().c_str()).find("laserbeam"),
               std::string::npos);
@@ -103,11 +101,10 @@ TEST_F(BeamTest, ConnectionsAreDrawnFromTheGatewayAndClosedOnlyByTheOpener) {
     startTrafficBeam(context, "192.168.0.9", "192.168.0.5", 80, 1025);
     EXPECT_EQ(beamList.size(), 1u);
 
-    irr::scene::ISceneNode* beam = r.beam;
-    beam->grab();                                           // to see it leave the scene
-    endConnection("192.168.0.9", "192.168.0.5", 80, 1025);  // the responder's FIN
+    beam->grab();                                                    // to see it leave the scene
+    endConnection(context, "192.168.0.9", "192.168.0.5", 80, 1025);  // the responder's FIN
     EXPECT_EQ(beamList.size(), 1u);
-    endConnection("192.168.0.5", "192.168.0.9", 1025, 80);
+    endConnection(context, "192.168.0.5", "192.168.0.9", 1025, 80);
     EXPECT_TRUE(beamList.empty());
     EXPECT_EQ(beam->getParent(), nullptr);
     beam->drop();
@@ -122,7 +119,7 @@ TEST_F(BeamTest, WithoutGatewayFromSourceAndIdentifiersCanRepeat) {
     EXPECT_EQ(beamAt(1)->vertex(0).Pos, positionOf("192.168.0.7") + vector3df(20, 0, 0));
     EXPECT_EQ(beamAt(1)->vertex(3).Pos, positionOf("192.168.0.5") + vector3df(20, 0, 0));
     EXPECT_EQ(beamList.at(1).pickId, 2000 | 0x02000000);
-    endConnection("192.168.0.5", "8.8.8.8", 40000, 53);
+    endConnection(context, "192.168.0.5", "8.8.8.8", 40000, 53);
     startTrafficBeam(context, "192.168.0.5", "1.1.1.1", 40002, 443);
     ASSERT_EQ(beamList.size(), 2u);
     EXPECT_EQ(beamList.at(1).pickId, beamList.at(0).pickId);  // (1 + 1999) again
@@ -137,15 +134,15 @@ TEST_F(BeamTest, RecordsWithoutBeamBlockRepeatsAndGoWithTheirConnection) {
     ASSERT_EQ(manager.nodeCount(), kNodeListLimit);
     startTrafficBeam(context, "192.168.0.5", "77.77.77.77", 5000, 80);
     ASSERT_EQ(beamList.size(), 1u);
-    EXPECT_EQ(beamList.at(0).beam, nullptr);
+    EXPECT_EQ(beamOf(context, beamList.at(0)), nullptr);
     EXPECT_EQ(beamList.at(0).pickId, 0);
     startTrafficBeam(context, "77.77.77.77", "192.168.0.5", 80,
                      5000);  // still blocks a second record
     EXPECT_EQ(beamList.size(), 1u);
-    endConnection("77.77.77.77", "192.168.0.5", 80, 5000);  // not the opener
+    endConnection(context, "77.77.77.77", "192.168.0.5", 80, 5000);  // not the opener
     EXPECT_EQ(beamList.size(), 1u);
     // The opener's FIN ends it like any other: it would otherwise stay for the rest of the run.
-    endConnection("192.168.0.5", "77.77.77.77", 5000, 80);
+    endConnection(context, "192.168.0.5", "77.77.77.77", 5000, 80);
     EXPECT_TRUE(beamList.empty());
 }
 
@@ -163,7 +160,7 @@ TEST_F(BeamTest, AFullConnectionListRefusesAndCountsNewConnections) {
     EXPECT_EQ(beamList.refused(), 1u);
     EXPECT_EQ(manager.findNodeByAddress("10.0.0.3"), -1);  // refused before anything is made
     EXPECT_TRUE(beamList.isEndpoint("10.0.0.2"));
-    endConnection("10.0.0.1", "10.0.0.2", 7, 80);
+    endConnection(context, "10.0.0.1", "10.0.0.2", 7, 80);
     startTrafficBeam(context, "10.0.0.3", "10.0.0.4", 1, 2);
     EXPECT_TRUE(findConnection("10.0.0.4", "10.0.0.3", 2, 1));
 }

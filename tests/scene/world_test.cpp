@@ -16,6 +16,7 @@ TEST(WorldTest, BuildsCameraTerrainSkyAndCollisionWorld) {
     ASSERT_NE(world.camera, nullptr);
     EXPECT_EQ(world.camera->getTarget(), core::vector3df(5000, -3250, 5000));
     EXPECT_EQ(world.camera->getFarValue(), 20000.0f);
+    EXPECT_EQ(world.camera->getPosition(), core::vector3df(0, 2500, 0));
     ASSERT_EQ(world.camera->getAnimators().size(), 2u);  // FPS control, then collision
     auto* fps =
         static_cast<scene::ISceneNodeAnimatorCameraFPS*>(*world.camera->getAnimators().begin());
@@ -26,7 +27,8 @@ TEST(WorldTest, BuildsCameraTerrainSkyAndCollisionWorld) {
     EXPECT_EQ(world.terrain->getID(), 1);
     EXPECT_FALSE(world.terrain->getMaterial(0).Lighting);
     EXPECT_NE(world.terrain->getMaterial(0).getTexture(0), nullptr);
-    EXPECT_TRUE(test::metaHolds(worldSelector, world.terrain->getTriangleSelector()));
+    cCollisionWorlds& collision = *world.collision;
+    EXPECT_TRUE(test::metaHolds(collision.worldSelector(), world.terrain->getTriangleSelector()));
     addSkyBox(fixture.scene(), fixture.device()->getVideoDriver());
     scene::ISceneNode* sky = fixture.scene()->getSceneNodeFromType(scene::ESNT_SKY_BOX);
     ASSERT_NE(sky, nullptr);
@@ -34,24 +36,23 @@ TEST(WorldTest, BuildsCameraTerrainSkyAndCollisionWorld) {
 
     // Walks keep a selector only while a fresh one would hold the same triangles.
     scene::ISceneManager* smgr = fixture.scene();
-    io::IFileSystem* fs = fixture.device()->getFileSystem();
     scene::ITriangleSelector* terrainSelector = world.terrain->getTriangleSelector();
     scene::IMeshSceneNode* cube = smgr->addCubeSceneNode(250.0f);
-    createTriangleSelectors(smgr, fs);
+    collision.createTriangleSelectors();
     scene::ITriangleSelector* cubeSelector = cube->getTriangleSelector();
     EXPECT_EQ(world.terrain->getTriangleSelector(), terrainSelector);
     cube->setPosition(core::vector3df(4000, 500, 4000));  // a box selector follows its node
     world.terrain->setScale(core::vector3df(50, 100, 50));
-    createTriangleSelectors(smgr, fs);
+    collision.createTriangleSelectors();
     EXPECT_EQ(cube->getTriangleSelector(), cubeSelector);
     EXPECT_NE(world.terrain->getTriangleSelector(), terrainSelector);
     cube->setTriangleSelector(nullptr);  // not ours any more: made afresh
-    createTriangleSelectors(smgr, fs);
+    collision.createTriangleSelectors();
     EXPECT_NE(cube->getTriangleSelector(), nullptr);
-    refreshWorldSelector(smgr);
-    EXPECT_EQ(worldSelector->getSelectorCount(), 2u);
-    EXPECT_TRUE(test::metaHolds(worldSelector, cube->getTriangleSelector()));
-    EXPECT_TRUE(test::metaHolds(worldSelector, world.terrain->getTriangleSelector()));
+    collision.refreshWorldSelector();
+    EXPECT_EQ(collision.worldSelector()->getSelectorCount(), 2u);
+    EXPECT_TRUE(test::metaHolds(collision.worldSelector(), cube->getTriangleSelector()));
+    EXPECT_TRUE(test::metaHolds(collision.worldSelector(), world.terrain->getTriangleSelector()));
 }
 
 TEST(WorldTest, MissingHeightmapLeavesNoTerrain) {
@@ -59,18 +60,19 @@ TEST(WorldTest, MissingHeightmapLeavesNoTerrain) {
     SWorld world = buildWorld(fixture.device());
     EXPECT_NE(world.camera, nullptr);
     EXPECT_EQ(world.terrain, nullptr);
-    ASSERT_NE(worldSelector, nullptr);
-    EXPECT_EQ(worldSelector->getSelectorCount(), 0u);
+    ASSERT_NE(world.collision, nullptr);
+    EXPECT_EQ(world.collision->worldSelector()->getSelectorCount(), 0u);
 }
 
 // Pushes the camera by `step` once per frame, the engine clock driven by hand.
-core::vector3df pushCamera(IrrlichtDevice* device, core::vector3df step, u32* now) {
+core::vector3df pushCamera(IrrlichtDevice* device, cCollisionWorlds& collision,
+                           core::vector3df step, u32* now) {
     scene::ICameraSceneNode* camera = device->getSceneManager()->getActiveCamera();
     for (int frame = 0; frame < 20; ++frame) {
         device->getTimer()->setTime(*now += 20);
         camera->setPosition(camera->getPosition() + step);
         device->getSceneManager()->drawAll();
-        refreshWorldSelector(device->getSceneManager());  // end of frame, as the loop does
+        collision.refreshWorldSelector();  // end of frame, as the loop does
     }
     return camera->getPosition();
 }
@@ -84,17 +86,19 @@ TEST(WorldTest, CameraIsStoppedByANewCubeFromTheNextFrame) {
     SWorld world = buildWorld(device);
     world.camera->setPosition(core::vector3df(500, 500, 1500));  // level with this host's cube
     device->getSceneManager()->drawAll();
-    EXPECT_NEAR(pushCamera(device, core::vector3df(0, 0, -100), &now).Z, -500.0f, 1.0f);
+    EXPECT_NEAR(pushCamera(device, *world.collision, core::vector3df(0, 0, -100), &now).Z, -500.0f,
+                1.0f);
 
     cNodeManager().addLocalNode("192.168.1.10");
     SSceneContext context;
     context.sceneManager = device->getSceneManager();
     context.videoDriver = device->getVideoDriver();
+    context.collisionWorlds = world.collision.get();
     createNodeObjects(context);
-    refreshWorldSelector(device->getSceneManager());
+    world.collision->refreshWorldSelector();
     // The turning 300-unit cube spans about z 350..650: the camera is held at its near face,
     // sliding sideways along it at most.
-    const float z = pushCamera(device, core::vector3df(0, 0, 100), &now).Z;
+    const float z = pushCamera(device, *world.collision, core::vector3df(0, 0, 100), &now).Z;
     EXPECT_LT(z, 400.0f);
     EXPECT_GT(z, 250.0f);
 }

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "app/fading_text_list.h"
-#include "app/globals.h"
+#include "core/process_flags.h"
 #include "support/test_support.h"
+#include "ui/fading_text_list.h"
 
 namespace tessel::test {
 
@@ -15,7 +15,6 @@ UiFixture::UiFixture(bool mountMedia, bool withMessageList) {
     if (!device) return;
     smgr = device->getSceneManager();
     gui = device->getGUIEnvironment();
-    engineDevice = device;
     windowWidth = 1000;
     windowHeight = 600;
     device->getTimer()->stop();
@@ -27,7 +26,6 @@ UiFixture::UiFixture(bool mountMedia, bool withMessageList) {
 
 UiFixture::~UiFixture() {
     destroyMessageList();
-    engineDevice = nullptr;
     if (device) device->drop();
 }
 

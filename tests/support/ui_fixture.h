@@ -1,6 +1,6 @@
 #pragma once
 // Headless engine set-up shared by the HUD, input and tour tests: a NULL-driver device published
-// as engineDevice with its timer stopped (tests set the time), and optionally a message list on
+// with its timer stopped (tests set the time), and optionally a message list on
 // the built-in font so posts can be read back.
 #include <irrlicht.h>
 

@@ -1,9 +1,8 @@
 #include "support/worldnodes_support.h"
 
-#include "capture/adapter_lists.h"
+#include "core/adapter_addresses.h"
+#include "nodes/connection_list.h"
 #include "nodes/node_manager.h"
-#include "scene/connection_list.h"
-#include "scene/world.h"
 #include "support/test_support.h"
 
 namespace tessel::test {
@@ -16,7 +15,6 @@ WorldFixtureDevice::WorldFixtureDevice(bool mountMedia) {
 
 WorldFixtureDevice::~WorldFixtureDevice() {
     resetNodeWorld();
-    worldSelector = nullptr;  // owned by the camera's animator, which goes with the device
     if (device_) device_->drop();
 }
 

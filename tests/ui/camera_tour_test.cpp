@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/globals.h"
+#include "core/process_flags.h"
 #include "support/ui_fixture.h"
 
 using namespace irr;
@@ -21,7 +21,7 @@ TEST(CameraTour, FliesAFreshCameraFromTheUserAndBringsTheUserHome) {
     enteredEnvironment = 1;
     ui.setTime(5000);
 
-    cameraTour.toggleTour(user);
+    cameraTour.toggleTour(user, ui.device->getTimer()->getTime());
     EXPECT_EQ(enteredEnvironment, 0);
     EXPECT_EQ(ui.newestMessage(), "Demo Mode Started");
     scene::ICameraSceneNode* tour = ui.smgr->getActiveCamera();
@@ -42,7 +42,7 @@ TEST(CameraTour, FliesAFreshCameraFromTheUserAndBringsTheUserHome) {
 
     user->setPosition(core::vector3df(1, 2, 3));
     user->setInputReceiverEnabled(false);
-    cameraTour.toggleTour(user);
+    cameraTour.toggleTour(user, ui.device->getTimer()->getTime());
     EXPECT_EQ(cameraTour.active, 0);
     EXPECT_EQ(enteredEnvironment, 1);
     EXPECT_EQ(ui.newestMessage(), "Demo Mode Ended");
@@ -52,9 +52,9 @@ TEST(CameraTour, FliesAFreshCameraFromTheUserAndBringsTheUserHome) {
     EXPECT_TRUE(user->isInputReceiverEnabled());
 
     // Each start makes a new camera where the user stands; stopped ones leave the scene.
-    cameraTour.toggleTour(user);
+    cameraTour.toggleTour(user, ui.device->getTimer()->getTime());
     EXPECT_EQ(ui.smgr->getActiveCamera()->getPosition(), core::vector3df(0, 2500, 0));
-    cameraTour.toggleTour(user);
+    cameraTour.toggleTour(user, ui.device->getTimer()->getTime());
     ui.drawScene();
     EXPECT_EQ(ui.smgr->getRootSceneNode()->getChildren().size(), 1u);
 }

@@ -4,8 +4,8 @@
 
 #include <cstdlib>
 
-#include "app/event_log.h"
-#include "app/globals.h"
+#include "core/event_log.h"
+#include "core/process_flags.h"
 #include "support/test_support.h"
 #include "support/ui_fixture.h"
 #include "ui/frame_requests.h"
@@ -28,7 +28,7 @@ struct ReceiverTest : ::testing::Test {
         camera = ui.smgr->addCameraSceneNode(0, core::vector3df(0, 0, 0),
                                              core::vector3df(0, 0, 100), 1, true);
         camera->setInputReceiverEnabled(false);
-        receiver = new MyEventReceiver(nullptr, camera, ui.smgr, ui.gui);
+        receiver = new MyEventReceiver(ui.device, nullptr, camera, ui.smgr, ui.gui);
     }
     void TearDown() override { delete receiver; }
 
@@ -172,13 +172,11 @@ TEST_F(ReceiverTest, EngineLogTextAndFlagGoToTheEventLog) {
     TempDir dir;
     ScopedCwd cwd(dir.path());
     eventLog = new cLog();
-    engineDevice = nullptr;  // log text arrives before the device is published
     SEvent log;
     log.EventType = EET_LOG_TEXT_EVENT;
     log.LogEvent.Text = "engine says hello";
     log.LogEvent.Level = ELL_INFORMATION;
     EXPECT_FALSE(receiver->OnEvent(log));
-    engineDevice = ui.device;
     EXPECT_TRUE(release(KEY_KEY_F));
     EXPECT_EQ(ui.newestMessage(), "Flag!");
     destroyEventLog();  // buffered until closed

@@ -4,10 +4,9 @@
 
 #include <cstdlib>
 
-#include "app/fading_text_list.h"
-#include "app/globals.h"
 #include "support/test_support.h"
 #include "support/ui_fixture.h"
+#include "ui/fading_text_list.h"
 
 using namespace irr;
 using namespace tessel;

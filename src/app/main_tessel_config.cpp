@@ -1,3 +1,0 @@
-#include "app/config_tool.h"
-
-int main(int argc, char** argv) { return tessel::runConfigTool(argc, argv); }

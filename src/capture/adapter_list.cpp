@@ -1,0 +1,69 @@
+#include "capture/adapter_list.h"
+
+#include <pcap/pcap.h>
+
+#include <cstring>
+
+namespace tessel {
+
+namespace {
+
+bool isPseudoDevice(const std::string& name) {
+    static const char* const prefixes[] = {"dbus", "bluetooth", "nflog", "nfqueue", "usbmon"};
+    for (const char* p : prefixes)
+        if (name.compare(0, std::strlen(p), p) == 0) return true;
+    return false;
+}
+
+}  // namespace
+
+std::vector<InterfaceAddress> listCaptureAdapters(std::string* error) {
+    std::vector<InterfaceAddress> out;
+    char errbuf[PCAP_ERRBUF_SIZE] = {0};
+    pcap_if_t* devices = nullptr;
+    if (pcap_findalldevs(&devices, errbuf) != 0) {
+        if (error) *error = errbuf;
+        return out;
+    }
+    std::vector<InterfaceAddress> addresses = listInterfaceAddresses();
+    for (pcap_if_t* d = devices; d; d = d->next) {
+        std::string name = d->name ? d->name : "";
+        if (name.empty() || isPseudoDevice(name)) continue;
+        InterfaceAddress a;
+        a.name = name;
+        a.up = (d->flags & PCAP_IF_UP) != 0;
+        for (const InterfaceAddress& i : addresses) {
+            if (i.name != name) continue;
+            a.address = i.address;
+            a.netmask = i.netmask;
+            a.up = a.up || i.up;
+        }
+        out.push_back(a);
+    }
+    pcap_freealldevs(devices);
+    return out;
+}
+
+CaptureAccess probeCapture(const std::string& nic, std::string* errorText) {
+    char errbuf[PCAP_ERRBUF_SIZE] = {0};
+    pcap_t* handle = pcap_create(nic.c_str(), errbuf);
+    if (!handle) {
+        if (errorText) *errorText = errbuf;
+        return CaptureAccess::Unusable;
+    }
+    pcap_set_snaplen(handle, 65536);
+    pcap_set_promisc(handle, 1);
+    pcap_set_timeout(handle, 100);
+    const int rc = pcap_activate(handle);
+    CaptureAccess access = CaptureAccess::Allowed;
+    if (rc == PCAP_ERROR_PERM_DENIED || rc == PCAP_ERROR_PROMISC_PERM_DENIED) {
+        access = CaptureAccess::PermissionDenied;
+    } else if (rc < 0) {
+        access = CaptureAccess::Unusable;
+        if (errorText) *errorText = pcap_geterr(handle);
+    }
+    pcap_close(handle);
+    return access;
+}
+
+}  // namespace tessel

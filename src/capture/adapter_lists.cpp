@@ -1,9 +1,0 @@
-#include "capture/adapter_lists.h"
-
-namespace tessel {
-
-std::vector<std::string> localAddresses;
-std::vector<std::string> netMasks;
-std::vector<std::string> gatewayAddresses;
-
-}  // namespace tessel

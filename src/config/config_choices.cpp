@@ -1,0 +1,97 @@
+#include "config/config_choices.h"
+
+#include <cstring>
+
+#include "capture/adapter_list.h"
+#include "core/text_number.h"
+#include "platform/adapter_info.h"
+#include "platform/config_file.h"
+#include "platform/process.h"
+
+namespace tessel {
+
+namespace {
+
+std::string valueOr(const std::string& path, const char* name, const char* fallback) {
+    std::optional<std::string> v = readConfigValue(path, name);
+    return v ? *v : fallback;
+}
+
+bool validSize(const std::string& text) {
+    if (text.empty() || text.size() > 5) return false;
+    for (char c : text)
+        if (c < '0' || c > '9') return false;
+    int v = atoiText(text);
+    return v >= 64 && v <= 16384;
+}
+
+}  // namespace
+
+ConfigChoices loadConfigChoices(const std::string& path, std::vector<InterfaceAddress> adapters,
+                                const std::string& routeTable) {
+    ConfigChoices c;
+    c.adapters = std::move(adapters);
+    // Same readings as the program: only "1" means windowed, only "0" means opaque.
+    c.fullscreen = valueOr(path, "fullscreen", "1") != "1";
+    c.width = valueOr(path, "width", "1000");
+    c.height = valueOr(path, "height", "600");
+    int driver = atoiText(valueOr(path, "videodriver", "0"));
+    c.driver = (driver == 3 || driver == 4) ? driver : 2;
+    c.opaque = valueOr(path, "transparency", "1") == "0";
+    c.maxFps = frameLimitFrom(valueOr(path, "maxfps", "0"));
+
+    std::string nic = valueOr(path, "nic", "");
+    if (nic.empty()) nic = defaultRouteInterfaceIn(routeTable);
+    for (std::size_t i = 0; i < c.adapters.size(); ++i)
+        if (c.adapters[i].name == nic) c.selectedAdapter = static_cast<int>(i);
+    if (c.selectedAdapter < 0) {
+        // Nothing configured and no default route: the first adapter with an address.
+        for (std::size_t i = 0; i < c.adapters.size() && c.selectedAdapter < 0; ++i)
+            if (!c.adapters[i].address.empty() && c.adapters[i].name != "lo")
+                c.selectedAdapter = static_cast<int>(i);
+    }
+    return c;
+}
+
+bool choicesToValues(const ConfigChoices& c, std::map<std::string, std::string>* values,
+                     std::string* error) {
+    if (c.selectedAdapter < 0 || c.selectedAdapter >= static_cast<int>(c.adapters.size())) {
+        *error = "Choose the adapter to capture on.";
+        return false;
+    }
+    if (!c.fullscreen && (!validSize(c.width) || !validSize(c.height))) {
+        *error = "Width and height must be whole numbers from 64 to 16384.";
+        return false;
+    }
+    (*values)["firstrun"] = "1";
+    (*values)["nic"] = c.adapters[c.selectedAdapter].name;
+    (*values)["fullscreen"] = c.fullscreen ? "0" : "1";
+    if (validSize(c.width)) (*values)["width"] = c.width;
+    if (validSize(c.height)) (*values)["height"] = c.height;
+    (*values)["videodriver"] = std::to_string(c.driver);
+    (*values)["transparency"] = c.opaque ? "0" : "1";
+    (*values)["maxfps"] = std::to_string(c.maxFps);
+    return true;
+}
+
+std::string grantRightsCommand() {
+    std::string dir = programDirectory();
+    // setcap takes one file per capability text.
+    return "sudo setcap cap_net_raw,cap_net_admin=eip " + dir + "/tessel && " +
+           "sudo setcap cap_net_raw,cap_net_admin=eip " + dir + "/tessel-config";
+}
+
+std::string captureRightsProblem(const std::string& nic) {
+    std::string error;
+    switch (probeCapture(nic, &error)) {
+        case CaptureAccess::Allowed:
+            return std::string();
+        case CaptureAccess::PermissionDenied:
+            return "Tessel may not capture on " + nic +
+                   ". Run it as root, or grant the rights once:\n" + grantRightsCommand();
+        default:
+            return "Cannot capture on " + nic + ": " + error;
+    }
+}
+
+}  // namespace tessel

@@ -1,0 +1,40 @@
+#pragma once
+#include <map>
+#include <string>
+#include <vector>
+
+#include "core/frame_limit.h"
+#include "platform/adapter_info.h"
+
+namespace tessel {
+
+// What the settings window edits, read from and written back to the settings store. Kept apart
+// from the window so the rules can be checked without a display.
+struct ConfigChoices {
+    std::vector<InterfaceAddress> adapters;
+    int selectedAdapter = -1;  // index into adapters, -1 for none
+    bool fullscreen = false;
+    std::string width = "1000";
+    std::string height = "600";
+    int driver = 2;  // 2 OpenGL, 3 software, 4 Burning's Video
+    bool opaque = false;
+    int maxFps = 0;  // frames a second at most; 0: as fast as the driver allows
+};
+
+// Current settings from the store at `path`; the adapter preselected is the configured one, or on
+// a first run (no adapter configured) the adapter of the default route in `routeTable`.
+ConfigChoices loadConfigChoices(const std::string& path, std::vector<InterfaceAddress> adapters,
+                                const std::string& routeTable);
+
+// Every store value with firstrun=1, or false with a message for the user.
+bool choicesToValues(const ConfigChoices& choices, std::map<std::string, std::string>* values,
+                     std::string* error);
+
+// Empty when `nic` can be opened for capture; otherwise what stops it, with the command that
+// grants the rights when rights are missing.
+std::string captureRightsProblem(const std::string& nic);
+
+// The command that gives the programs beside this one the right to capture.
+std::string grantRightsCommand();
+
+}  // namespace tessel

@@ -1,0 +1,58 @@
+#pragma once
+#include <irrlicht.h>
+
+#include <map>
+#include <vector>
+
+namespace tessel {
+
+// Every collision world of one scene, and the one place that changes them. The camera collides
+// with worldSelector, which is emptied and filled again every frame; every cube and every beam
+// collides with its own copy of the world, taken when it was made. A cube's box selector keeps a
+// plain pointer to its cube, so before a cube goes its selector leaves every one of those
+// worlds. Main thread only; the worlds are engine objects, and so are the nodes named here.
+class cCollisionWorlds {
+  public:
+    explicit cCollisionWorlds(irr::scene::ISceneManager* sceneManager);
+    ~cCollisionWorlds();
+    cCollisionWorlds(const cCollisionWorlds&) = delete;
+    cCollisionWorlds& operator=(const cCollisionWorlds&) = delete;
+
+    // The camera's world, and its collision response (the engine's animator, as the camera
+    // moves).
+    irr::scene::IMetaTriangleSelector* worldSelector() const { return worldSelector_; }
+    void giveCameraResponse(irr::scene::ICameraSceneNode* camera);
+    // Gives every node of a known type (octree, mesh, animated mesh, terrain, cube) a triangle
+    // selector, walking the whole scene depth first.
+    void createTriangleSelectors();
+    // Adds every node's triangle selector to `meta`, same walk.
+    void fillWorldSelector(irr::scene::IMetaTriangleSelector* meta);
+    // Each frame after endScene: worldSelector emptied and filled again.
+    void refreshWorldSelector();
+    // A new cube or beam: the two walks, then a collision response over a new copy of the world
+    // (ellipsoid 3 x 3 x 3, no gravity, translation (0, 6, 0), sliding 0.0005), which is kept as
+    // one of the worlds.
+    void giveStaticResponse(irr::scene::ISceneNode* node);
+    // Takes `node` out of the scene: its selector leaves every world (each copy of it), its own
+    // world is let go, the node is removed, and worldSelector is filled again.
+    void removeFromScene(irr::scene::ISceneNode* node);
+
+    // How many worlds hold `selector` (tests).
+    int worldsHolding(irr::scene::ITriangleSelector* selector) const;
+
+  private:
+    struct SMadeSelector;
+    bool selectorStillFits(irr::scene::ISceneNode* node, bool terrain);
+    void rememberSelector(irr::scene::ISceneNode* node, irr::scene::ITriangleSelector* selector);
+    void forgetSelector(std::map<irr::scene::ISceneNode*, SMadeSelector>::iterator it);
+    void giveSelector(irr::scene::ISceneNode* node);
+
+    irr::scene::ISceneManager* sceneManager_;
+    irr::scene::IMetaTriangleSelector* worldSelector_;  // one reference held
+    // The copy of the world each cube and beam collides with; one reference held each.
+    std::map<irr::scene::ISceneNode*, irr::scene::IMetaTriangleSelector*> ownWorlds_;
+    std::map<irr::scene::ISceneNode*, SMadeSelector> madeSelectors_;
+    unsigned currentWalk_ = 0;
+};
+
+}  // namespace tessel

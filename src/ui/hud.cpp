@@ -1,0 +1,161 @@
+#include "ui/hud.h"
+
+#include "core/process_flags.h"
+#include "nodes/connection_list.h"
+#include "nodes/info_text.h"
+#include "nodes/node_manager.h"
+#include "platform/registry.h"
+#include "scene/particle_impacts.h"
+#include "ui/camera_tour.h"
+#include "ui/fading_text_list.h"
+#include "ui/toolbar.h"
+
+namespace tessel {
+
+using namespace irr;
+
+namespace {
+
+// In the order of ToolbarCommand; the engine identifiers are 101 to 107.
+struct ToolbarButton {
+    const char* icon;
+    const wchar_t* tooltip;
+};
+const ToolbarButton kToolbar[TB_COUNT] = {
+    {"Media/icon-exit.png", L"Exit Tessel"},
+    {"Media/icon-demo.png", L"Toggle Demo Mode"},
+    {"Media/icon-graph.png", L"Show Stats Graph"},
+    {"Media/icon-log.png", L"Toggle Logging"},
+    {"Media/icon-screenshot.png", L"Capture Screenshot"},
+    {"Media/icon-config.png", L"View Config"},
+    {"Media/icon-help.png", L"Help!"},
+};
+constexpr s32 kFirstButtonId = 101;
+
+const core::rect<s32> kHidden(-10, -10, -10, -10);
+
+// Engine-owned elements; main thread only.
+gui::IGUIInOutFader* startFader = nullptr;
+gui::IGUIStaticText* infoText = nullptr;
+gui::IGUIStaticText* infoBox = nullptr;
+gui::IGUIStaticText* impactLine = nullptr;
+int infoIdleFrames = 0;
+
+gui::IGUIStaticText* addPanelText(gui::IGUIEnvironment* gui) {
+    gui::IGUIStaticText* t = gui->addStaticText(L"", kHidden, false, true, 0, -1, true);
+    t->setOverrideColor(video::SColor(255, 225, 225, 225));
+    return t;
+}
+
+}  // namespace
+
+video::SColor guiTintFor(const std::string& transparency) {
+    return video::SColor(transparency == "0" ? 255 : 150, 105, 155, 106);
+}
+
+gui::IGUIInOutFader* hudFader() { return startFader; }
+gui::IGUIStaticText* hudInfoText() { return infoText; }
+gui::IGUIStaticText* hudInfoBox() { return infoBox; }
+gui::IGUIStaticText* hudImpactLine() { return impactLine; }
+
+std::string groupedNumber(long long value) {
+    std::string digits = std::to_string(value < 0 ? -value : value);
+    std::string out;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
+        out += digits[i];
+    }
+    return value < 0 ? "-" + out : out;
+}
+
+void updateImpactLine(u32 nowMs) {
+    if (!impactLine) return;
+    const ImpactRates rates = recentImpactRates(nowMs);
+    const bool capped = rates.drawnPerSecond < rates.totalPerSecond;
+    impactLine->setVisible(capped);
+    if (!capped) return;
+    const std::string text = "showing " + groupedNumber(rates.drawnPerSecond) + " of " +
+                             groupedNumber(rates.totalPerSecond) + " packets/s";
+    const std::wstring wide = toWideCut(text);
+    if (wide != impactLine->getText()) impactLine->setText(wide.c_str());
+}
+
+void buildHud(IrrlichtDevice* device, cRegistry& registry) {
+    video::IVideoDriver* driver = device->getVideoDriver();
+    gui::IGUIEnvironment* gui = device->getGUIEnvironment();
+    const s32 w = windowWidth, h = windowHeight;
+
+    startFader = gui->addInOutFader(0, 0, -1);
+    startFader->setColor(video::SColor(255, 0, 0, 0));
+
+    for (int k = 0; k < TB_COUNT; ++k) {
+        gui::IGUIButton* button =
+            gui->addButton(toolbarButtonRect(k, h), 0, kFirstButtonId + k, L"", 0);
+        button->setImage(driver->getTexture(kToolbar[k].icon));
+        button->setToolTipText(kToolbar[k].tooltip);
+    }
+
+    video::ITexture* logo = driver->getTexture("Media/tessel5logo.png");
+    gui->addImage(logo, core::position2d<s32>(10, 10), true, 0, -1, 0);
+
+    gui::IGUISkin* skin = gui->getSkin();
+    gui::IGUIFont* hudFont = gui->getFont("Media/fonthaettenschweiler.bmp");
+    if (hudFont) skin->setFont(hudFont);
+
+    infoText = addPanelText(gui);
+    infoBox = addPanelText(gui);
+    infoIdleFrames = 0;
+
+    messageList = new CFadingTextList(gui, hudFont, core::rect<s32>(w - 220, 10, w - 10, h - 100),
+                                      255, 10, true);
+    messageList->addMessage("For Help Press F1");
+    messageList->addMessage("Click to enter environment");
+
+    // Above the toolbar, hidden until the scene draws fewer packets than arrive.
+    impactLine = gui->addStaticText(L"", core::rect<s32>(20, h - 76, 420, h - 58), false, false, 0,
+                                    -1, false);
+    impactLine->setOverrideColor(video::SColor(255, 225, 225, 225));
+    impactLine->setVisible(false);
+
+    // Every colour role of this engine's skin, not only the ones the original engine had.
+    const video::SColor tint = guiTintFor(registry.readValue("transparency", "1"));
+    for (s32 i = 0; i < gui::EGDC_COUNT; ++i)
+        skin->setColor(static_cast<gui::EGUI_DEFAULT_COLOR>(i), tint);
+}
+
+void startHudFade() {
+    if (startFader) startFader->fadeIn(3500);
+}
+
+void updateInfoPanel(IrrlichtDevice* device) {
+    if (!infoText || !infoBox) return;
+    std::string text;
+    if (enteredEnvironment == 1 && !cameraTour.active) {
+        const core::position2d<s32> cursor = device->getCursorControl()->getPosition();
+        scene::ISceneCollisionManager* collision =
+            device->getSceneManager()->getSceneCollisionManager();
+        if (scene::ISceneNode* node =
+                collision->getSceneNodeFromScreenCoordinatesBB(cursor, kNodePickBit)) {
+            text = nodeInfoText(node->getID());
+        } else if (scene::ISceneNode* beam =
+                       collision->getSceneNodeFromScreenCoordinatesBB(cursor, kBeamPickBit)) {
+            text = beamInfoText(beam->getID());
+        }
+    }
+
+    if (!text.empty()) {
+        const s32 cx = windowWidth / 2, cy = windowHeight / 2;
+        infoBox->setRelativePosition(core::rect<s32>(cx + 10, cy + 23, cx + 220, cy + 85));
+        infoText->setRelativePosition(core::rect<s32>(cx + 12, cy + 25, cx + 218, cy + 83));
+        infoText->setText(toWideCut(text).c_str());
+        infoIdleFrames = 0;
+    } else if (infoIdleFrames > 30) {
+        infoBox->setRelativePosition(kHidden);
+        infoText->setRelativePosition(kHidden);
+        infoText->setText(L"");
+        infoIdleFrames = 0;
+    }
+    ++infoIdleFrames;
+}
+
+}  // namespace tessel

@@ -1,0 +1,88 @@
+// tessel-config without a window: flags set values, bad values change nothing.
+#include "config/config_tool.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/config_file.h"
+#include "support/test_support.h"
+
+namespace tessel {
+namespace {
+
+using test::ProcessResult;
+
+ProcessResult runTool(const std::string& conf, const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {test::runDir() + "/tessel-config"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return test::runProcess(argv, "", {{"TESSEL_CONFIG", conf}}, 10000);
+}
+
+TEST(ConfigTool, FlagsBecomeStoreValues) {
+    ConfigRequest r;
+    std::string error;
+    ASSERT_TRUE(parseConfigFlags({"--nic", "eth0", "--windowed", "--width", "1024", "--height",
+                                  "768", "--driver", "software", "--opaque", "--maxfps", "60"},
+                                 &r, &error))
+        << error;
+    std::map<std::string, std::string> expected = {
+        {"nic", "eth0"},      {"fullscreen", "1"},   {"width", "1024"}, {"height", "768"},
+        {"videodriver", "3"}, {"transparency", "0"}, {"firstrun", "1"}, {"maxfps", "60"}};
+    EXPECT_EQ(r.values, expected);
+
+    ConfigRequest f;
+    ASSERT_TRUE(
+        parseConfigFlags({"--fullscreen", "--translucent", "--driver", "burnings"}, &f, &error));
+    EXPECT_EQ(f.values["fullscreen"], "0");
+    EXPECT_EQ(f.values["transparency"], "1");
+    EXPECT_EQ(f.values["videodriver"], "4");
+
+    ConfigRequest nothing;
+    ASSERT_TRUE(parseConfigFlags({"respawn"}, &nothing, &error));
+    EXPECT_TRUE(nothing.respawn);
+    EXPECT_TRUE(nothing.values.empty());  // starting the tool alone writes nothing
+}
+
+TEST(ConfigTool, BadValuesAreRefusedWithStatusTwoAndChangeNothing) {
+    test::TempDir dir;
+    std::string conf = dir.file("Tessel.conf");
+    test::writeFile(conf, "[Software\\Ashgrove\\Tessel]\nnic=lo\nmine=kept\n");
+    const std::vector<std::vector<std::string>> bad = {
+        {"--width", "12abc"}, {"--width", "0"},
+        {"--height"},         {"--driver", "d3d9"},
+        {"--nic", ""},        {"--nic", "a=b"},
+        {"--bogus"},          {"--nic", "eth0", "--width", "-5"},
+        {"--maxfps", "-1"},   {"--maxfps", "1001"},
+        {"--maxfps", "060"}};
+    for (const auto& args : bad) {
+        ProcessResult r = runTool(conf, args);
+        EXPECT_EQ(r.status, 2) << args[0];
+        EXPECT_NE(r.err.find("tessel-config: "), std::string::npos) << r.err;
+        EXPECT_EQ(test::readFile(conf), "[Software\\Ashgrove\\Tessel]\nnic=lo\nmine=kept\n");
+    }
+}
+
+TEST(ConfigTool, WritesTheStoreKeepingUnknownLines) {
+    test::TempDir dir;
+    std::string conf = dir.file("Tessel.conf");
+    test::writeFile(conf, "; comment\n[Software\\Ashgrove\\Tessel]\nmine=kept\nnic=eth9\n");
+    ProcessResult r = runTool(conf, {"--nic", "lo", "--windowed", "--driver", "opengl"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(readConfigValue(conf, "nic"), std::optional<std::string>("lo"));
+    EXPECT_EQ(readConfigValue(conf, "fullscreen"), std::optional<std::string>("1"));
+    EXPECT_EQ(readConfigValue(conf, "videodriver"), std::optional<std::string>("2"));
+    EXPECT_EQ(readConfigValue(conf, "firstrun"), std::optional<std::string>("1"));
+    EXPECT_EQ(readConfigValue(conf, "mine"), std::optional<std::string>("kept"));
+    EXPECT_NE(test::readFile(conf).find("; comment\n"), std::string::npos);
+}
+
+TEST(ConfigTool, ListsThisMachinesAdapters) {
+    ProcessResult r = runTool("/nonexistent/never-written.conf", {"--list"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("lo "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("127.0.0.1/255.0.0.0"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("dbus"), std::string::npos);
+    EXPECT_FALSE(test::fileExists("/nonexistent/never-written.conf"));
+}
+
+}  // namespace
+}  // namespace tessel

@@ -1,0 +1,119 @@
+#include "ui/hud.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+
+#include "core/process_flags.h"
+#include "nodes/node_manager.h"
+#include "platform/registry.h"
+#include "support/test_support.h"
+#include "support/ui_fixture.h"
+#include "ui/camera_tour.h"
+#include "ui/fading_text_list.h"
+
+using namespace irr;
+using namespace tessel;
+using namespace tessel::test;
+
+namespace {
+
+// A HUD at the default 1000 x 600 from the real media, with a settings file of our own.
+std::unique_ptr<UiFixture> buildWith(const TempDir& dir, const std::string& settings) {
+    writeFile(dir.file("tessel.conf"), "[Software\\Ashgrove\\Tessel]\n" + settings);
+    setenv("TESSEL_CONFIG", dir.file("tessel.conf").c_str(), 1);
+    auto ui = std::make_unique<UiFixture>(true, false);
+    cRegistry registry;
+    buildHud(ui->device, registry);
+    return ui;
+}
+
+// Hidden means moved to (-10, -10, -10, -10); the engine keeps every element at least 1 x 1.
+bool hidden(gui::IGUIElement* e) {
+    const core::rect<s32> r = e->getRelativePosition();
+    return r.UpperLeftCorner == core::position2d<s32>(-10, -10) && r.getWidth() <= 1;
+}
+
+TEST(Hud, ElementsStandInOrderAndEveryColourRoleIsTinted) {
+    for (const char* transparency : {"0", "yes"}) {
+        TempDir dir;
+        auto ui = buildWith(dir, std::string("transparency=") + transparency + "\n");
+        const core::list<gui::IGUIElement*>& all = ui->gui->getRootGUIElement()->getChildren();
+        auto it = all.begin();
+        EXPECT_EQ((*it)->getType(), gui::EGUIET_IN_OUT_FADER);
+        ++it;
+        EXPECT_EQ((*it)->getRelativePosition(), core::rect<s32>(20, 548, 52, 580));
+        for (int k = 0; k < 7; ++k) ++it;
+        EXPECT_EQ((*it)->getType(), gui::EGUIET_IMAGE);  // logo, after the seven buttons
+        EXPECT_GT((*it)->getRelativePosition().getWidth(), 0);
+        EXPECT_EQ(*++it, hudInfoText());
+        EXPECT_EQ(*++it, hudInfoBox());
+        EXPECT_TRUE(hidden(hudInfoBox()));
+
+        ASSERT_NE(messageList, nullptr);
+        ASSERT_GT(messageList->lineCount(), 1);  // the HUD font loaded
+        EXPECT_EQ(*++it, messageList->line(0));
+        EXPECT_EQ(narrow(messageList->line(0)->getText()), "Click to enter environment");
+        EXPECT_EQ(narrow(messageList->line(1)->getText()), "For Help Press F1");
+        EXPECT_EQ(messageList->line(0)->getRelativePosition().UpperLeftCorner,
+                  core::position2d<s32>(780, 10));
+        EXPECT_EQ(messageList->line(0)->getOverrideFont(), ui->gui->getSkin()->getFont());
+
+        const u32 alpha = std::string(transparency) == "0" ? 255 : 150;
+        for (s32 i = 0; i < gui::EGDC_COUNT; ++i)
+            EXPECT_EQ(ui->gui->getSkin()->getColor(static_cast<gui::EGUI_DEFAULT_COLOR>(i)),
+                      video::SColor(alpha, 105, 155, 106));
+    }
+}
+
+TEST(Hud, InfoPanelShowsAtOnceAndLingers30FramesAfterTheLastHit) {
+    TempDir dir;
+    auto ui = buildWith(dir, "");
+    cNodeManager manager;
+    manager.clearAllNodes();
+    manager.addLocalNode("10.0.0.2");
+    manager.addForeignNode("203.0.113.9");
+    const int pickId = kNodePickBit | 1001;
+    manager.updateNode(1, [pickId](SNetNode& n) {
+        n.pickId = pickId;
+        n.hostName = "far.example";
+    });
+    ui->smgr->addCameraSceneNode(0, core::vector3df(0, 0, 0), core::vector3df(0, 0, 100), 0);
+    ui->smgr->addCubeSceneNode(50, 0, pickId, core::vector3df(0, 0, 1000));
+    ui->drawScene();
+    auto frames = [&](int n) {
+        for (int i = 0; i < n; ++i) updateInfoPanel(ui->device);
+    };
+
+    ui->setCursor(500, 300);
+    enteredEnvironment = 0;  // not entered: nothing shows
+    frames(1);
+    EXPECT_TRUE(hidden(hudInfoText()));
+    enteredEnvironment = 1;
+    frames(1);
+    EXPECT_EQ(hudInfoBox()->getRelativePosition(), core::rect<s32>(510, 323, 720, 385));
+    EXPECT_EQ(hudInfoText()->getRelativePosition(), core::rect<s32>(512, 325, 718, 383));
+    EXPECT_EQ(narrow(hudInfoText()->getText()), "Foreign Node:\n\nfar.example\n203.0.113.9");
+
+    ui->setCursor(5, 5);
+    frames(30);
+    EXPECT_FALSE(hidden(hudInfoText()));
+    ui->setCursor(500, 300);  // back within the 30 frames: the count starts again
+    frames(1);
+    ui->setCursor(5, 5);
+    frames(30);
+    EXPECT_FALSE(hidden(hudInfoText()));
+    frames(1);  // the 31st frame without a hit
+    EXPECT_TRUE(hidden(hudInfoText()));
+    EXPECT_TRUE(hidden(hudInfoBox()));
+    EXPECT_EQ(narrow(hudInfoText()->getText()), "");
+
+    ui->setCursor(500, 300);
+    cameraTour.active = 1;
+    frames(1);
+    EXPECT_TRUE(hidden(hudInfoText()));
+    cameraTour.active = 0;
+}
+
+}  // namespace
