@@ -129,6 +129,7 @@ std::string sceneDumpText(SSceneContext& context) {
     out << "rate-samples " << rateSampleCount() << "\n";
     dumpView(context, out);
     out << "frame " << g_framesServiced << "\n";
+    out << "clock " << now << "\n";
     return out.str();
 }
 

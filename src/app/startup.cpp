@@ -17,6 +17,7 @@
 #include "core/event_log.h"
 #include "core/fatal_exit.h"
 #include "core/frame_limit.h"
+#include "core/irr_ptr.h"
 #include "core/process_flags.h"
 #include "core/text_number.h"
 #include "nodes/node_manager.h"
@@ -75,10 +76,9 @@ void showSplashFor(int milliseconds) {
 }
 
 void setIcon(IrrlichtDevice* device) {
-    video::IImage* icon = device->getVideoDriver()->createImageFromFile("Media/tessel-icon.png");
-    if (!icon) return;
-    setWindowIcon(device, icon, L"Tessel");
-    icon->drop();
+    IrrPtr<video::IImage> icon(
+        device->getVideoDriver()->createImageFromFile("Media/tessel-icon.png"));
+    if (icon) setWindowIcon(device, icon.get(), L"Tessel");
 }
 
 }  // namespace
@@ -138,13 +138,14 @@ int runTessel(int argc, char** argv) {
     // A size the engine cannot make a window of is refused here rather than inside X.
     core::dimension2d<u32> size(windowWidth > 0 ? windowWidth : 0,
                                 windowHeight > 0 ? windowHeight : 0);
-    IrrlichtDevice* device = nullptr;
+    IrrPtr<IrrlichtDevice> engine;
     if (size.Width > 0 && size.Height > 0)
-        device = createDevice(driverType, size, 16, fullscreen, false, false, nullptr);
-    if (!device) endAfterFatal("Unable to start video driver", false, 1);
+        engine.reset(createDevice(driverType, size, 16, fullscreen, false, false, nullptr));
+    if (!engine) endAfterFatal("Unable to start video driver", false, 1);
+    IrrlichtDevice* device = engine.get();
 
     if (!device->getFileSystem()->addFileArchive("res.dat", true, true, io::EFAT_ZIP)) {
-        device->drop();
+        engine.reset();
         endAfterFatal("Failed to open res.dat file... Fatal error.", false, 1);
     }
 
@@ -201,7 +202,7 @@ int runTessel(int argc, char** argv) {
     // The workers go first: nothing they hand over is applied any more.
     netInterface->stopCapture();
     world.collision.reset();
-    device->drop();
+    engine.reset();  // the scene and the GUI go with the device
     delete receiver;
     delete registry;
     destroyEventLog();

@@ -11,6 +11,7 @@
 
 #include "capture/adapter_list.h"
 #include "config/config_choices.h"
+#include "core/irr_ptr.h"
 #include "core/wide_text.h"
 #include "platform/adapter_info.h"
 #include "platform/config_file.h"
@@ -276,7 +277,8 @@ int runConfigWindow(bool startTesselAfterSave) {
     p.DriverType = video::EDT_BURNINGSVIDEO;
     p.WindowSize = core::dimension2d<u32>(kWidth, kHeight);
     p.LoggingLevel = ELL_ERROR;
-    IrrlichtDevice* device = createDeviceEx(p);
+    IrrPtr<IrrlichtDevice> engine(createDeviceEx(p));
+    IrrlichtDevice* device = engine.get();
     if (!device) {
         std::fprintf(stderr, "tessel-config: cannot open the settings window.\n");
         return 1;
@@ -295,7 +297,7 @@ int runConfigWindow(bool startTesselAfterSave) {
     }
     int status = window->status();
     device->setEventReceiver(nullptr);
-    device->drop();
+    engine.reset();
     delete window;
     return status;
 }

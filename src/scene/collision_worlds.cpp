@@ -2,7 +2,7 @@
 
 #include <iterator>
 
-#include "scene/irr_ptr.h"
+#include "core/irr_ptr.h"
 #include "scene/static_collision.h"
 
 namespace tessel {
@@ -15,19 +15,17 @@ using namespace irr;
 // only while the node still carries exactly that selector. Entries of nodes that a walk no
 // longer meets (removed cubes) are let go after that walk.
 struct cCollisionWorlds::SMadeSelector {
-    scene::ITriangleSelector* selector = nullptr;  // one reference held
-    core::matrix4 transform;                       // terrains: the absolute transform then
-    core::vector3df position, rotation, scale;     // terrains: the relative transform then
-    core::aabbox3df box;                           // cubes: the local bounding box then
+    IrrPtr<scene::ITriangleSelector> selector;
+    core::matrix4 transform;                    // terrains: the absolute transform then
+    core::vector3df position, rotation, scale;  // terrains: the relative transform then
+    core::aabbox3df box;                        // cubes: the local bounding box then
     unsigned seenInWalk = 0;
 };
 
 namespace {
 
-void setSelector(scene::ISceneNode* node, scene::ITriangleSelector* created) {
-    if (!created) return;
-    node->setTriangleSelector(created);
-    created->drop();
+void setSelector(scene::ISceneNode* node, IrrPtr<scene::ITriangleSelector> created) {
+    if (created) node->setTriangleSelector(created.get());
 }
 
 // Node first, then each child in child-list order, depth first.
@@ -43,23 +41,14 @@ void walkScene(scene::ISceneNode* node, Visit& visit) {
 cCollisionWorlds::cCollisionWorlds(scene::ISceneManager* sceneManager)
     : sceneManager_(sceneManager), worldSelector_(sceneManager->createMetaTriangleSelector()) {}
 
-cCollisionWorlds::~cCollisionWorlds() {
-    for (auto& entry : madeSelectors_) entry.second.selector->drop();
-    for (auto& entry : ownWorlds_) entry.second->drop();
-    if (worldSelector_) worldSelector_->drop();
-}
-
-void cCollisionWorlds::forgetSelector(std::map<scene::ISceneNode*, SMadeSelector>::iterator it) {
-    it->second.selector->drop();
-    madeSelectors_.erase(it);
-}
+cCollisionWorlds::~cCollisionWorlds() = default;
 
 // True when `node` still carries the selector a walk made for it and it would be rebuilt alike.
 bool cCollisionWorlds::selectorStillFits(scene::ISceneNode* node, bool terrain) {
     auto it = madeSelectors_.find(node);
     if (it == madeSelectors_.end()) return false;
     const SMadeSelector& entry = it->second;
-    bool same = node->getTriangleSelector() == entry.selector;
+    bool same = node->getTriangleSelector() == entry.selector.get();
     if (same && terrain) {
         // Terrain triangles are baked in world coordinates when the selector is made.
         same = node->getAbsoluteTransformation() == entry.transform &&
@@ -70,7 +59,7 @@ bool cCollisionWorlds::selectorStillFits(scene::ISceneNode* node, bool terrain) 
         same = node->getBoundingBox() == entry.box;
     }
     if (!same) {
-        forgetSelector(it);
+        madeSelectors_.erase(it);
         return false;
     }
     it->second.seenInWalk = currentWalk_;
@@ -79,18 +68,15 @@ bool cCollisionWorlds::selectorStillFits(scene::ISceneNode* node, bool terrain) 
 
 void cCollisionWorlds::rememberSelector(scene::ISceneNode* node,
                                         scene::ITriangleSelector* selector) {
-    auto it = madeSelectors_.find(node);
-    if (it != madeSelectors_.end()) forgetSelector(it);
     SMadeSelector entry;
-    selector->grab();
-    entry.selector = selector;
+    entry.selector = grab(selector);
     entry.transform = node->getAbsoluteTransformation();
     entry.position = node->getPosition();
     entry.rotation = node->getRotation();
     entry.scale = node->getScale();
     entry.box = node->getBoundingBox();
     entry.seenInWalk = currentWalk_;
-    madeSelectors_[node] = entry;
+    madeSelectors_[node] = std::move(entry);
 }
 
 void cCollisionWorlds::giveSelector(scene::ISceneNode* node) {
@@ -102,38 +88,42 @@ void cCollisionWorlds::giveSelector(scene::ISceneNode* node) {
             node->serializeAttributes(attributes.get());
             scene::IAnimatedMesh* mesh = smgr->getMesh(attributes->getAttributeAsString("Mesh"));
             if (mesh && mesh->getMesh(0, 255, -1, -1))
-                setSelector(node, smgr->createOctreeTriangleSelector(mesh->getMesh(0, 255, -1, -1),
-                                                                     node, 128));
+                setSelector(node,
+                            IrrPtr<scene::ITriangleSelector>(smgr->createOctreeTriangleSelector(
+                                mesh->getMesh(0, 255, -1, -1), node, 128)));
             break;
         }
         case scene::ESNT_MESH: {
             scene::IMesh* mesh = static_cast<scene::IMeshSceneNode*>(node)->getMesh();
-            if (mesh) setSelector(node, smgr->createTriangleSelector(mesh, node));
+            if (mesh)
+                setSelector(node, IrrPtr<scene::ITriangleSelector>(
+                                      smgr->createTriangleSelector(mesh, node)));
             break;
         }
         case scene::ESNT_ANIMATED_MESH: {
             scene::IAnimatedMesh* mesh =
                 static_cast<scene::IAnimatedMeshSceneNode*>(node)->getMesh();
             if (mesh && mesh->getMesh(0, 255, -1, -1))
-                setSelector(node,
-                            smgr->createTriangleSelector(mesh->getMesh(0, 255, -1, -1), node));
+                setSelector(node, IrrPtr<scene::ITriangleSelector>(smgr->createTriangleSelector(
+                                      mesh->getMesh(0, 255, -1, -1), node)));
             break;
         }
         case scene::ESNT_TERRAIN: {
             if (selectorStillFits(node, true)) break;
-            scene::ITriangleSelector* created = smgr->createTerrainTriangleSelector(
-                static_cast<scene::ITerrainSceneNode*>(node), 0);
+            IrrPtr<scene::ITriangleSelector> created(smgr->createTerrainTriangleSelector(
+                static_cast<scene::ITerrainSceneNode*>(node), 0));
             if (!created) break;
-            rememberSelector(node, created);
-            setSelector(node, created);
+            rememberSelector(node, created.get());
+            setSelector(node, std::move(created));
             break;
         }
         case scene::ESNT_CUBE: {
             if (selectorStillFits(node, false)) break;
-            scene::ITriangleSelector* created = smgr->createTriangleSelectorFromBoundingBox(node);
+            IrrPtr<scene::ITriangleSelector> created(
+                smgr->createTriangleSelectorFromBoundingBox(node));
             if (!created) break;
-            rememberSelector(node, created);
-            setSelector(node, created);
+            rememberSelector(node, created.get());
+            setSelector(node, std::move(created));
             break;
         }
         default:
@@ -149,7 +139,7 @@ void cCollisionWorlds::createTriangleSelectors() {
     walkScene(root, visit);
     for (auto it = madeSelectors_.begin(); it != madeSelectors_.end();) {
         auto next = std::next(it);
-        if (it->second.seenInWalk != currentWalk_) forgetSelector(it);
+        if (it->second.seenInWalk != currentWalk_) madeSelectors_.erase(it);
         it = next;
     }
 }
@@ -166,13 +156,13 @@ void cCollisionWorlds::fillWorldSelector(scene::IMetaTriangleSelector* meta) {
 
 void cCollisionWorlds::refreshWorldSelector() {
     worldSelector_->removeAllTriangleSelectors();
-    fillWorldSelector(worldSelector_);
+    fillWorldSelector(worldSelector_.get());
 }
 
 void cCollisionWorlds::giveCameraResponse(scene::ICameraSceneNode* camera) {
     IrrPtr<scene::ISceneNodeAnimatorCollisionResponse> collision(
         sceneManager_->createCollisionResponseAnimator(
-            worldSelector_, camera, core::vector3df(3, 3, 3), core::vector3df(0, 0, 0),
+            worldSelector_.get(), camera, core::vector3df(3, 3, 3), core::vector3df(0, 0, 0),
             core::vector3df(0, 6, 0), 0.0005f));
     if (collision) camera->addAnimator(collision.get());
 }
@@ -187,10 +177,7 @@ void cCollisionWorlds::giveStaticResponse(scene::ISceneNode* node) {
                                       core::vector3df(0, 0, 0), core::vector3df(0, 6, 0), 0.0005f));
     if (!collision) return;
     node->addAnimator(collision.get());
-    auto kept = ownWorlds_.find(node);
-    if (kept != ownWorlds_.end()) kept->second->drop();
-    own->grab();
-    ownWorlds_[node] = own.get();
+    ownWorlds_[node] = std::move(own);
 }
 
 void cCollisionWorlds::removeFromScene(scene::ISceneNode* node) {
@@ -202,13 +189,9 @@ void cCollisionWorlds::removeFromScene(scene::ISceneNode* node) {
             while (entry.second->removeTriangleSelector(selector)) {
             }
     }
-    auto own = ownWorlds_.find(node);
-    if (own != ownWorlds_.end()) {
-        own->second->drop();
-        ownWorlds_.erase(own);
-    }
+    ownWorlds_.erase(node);
     node->remove();
-    fillWorldSelector(worldSelector_);
+    fillWorldSelector(worldSelector_.get());
 }
 
 int cCollisionWorlds::worldsHolding(scene::ITriangleSelector* selector) const {
@@ -217,8 +200,8 @@ int cCollisionWorlds::worldsHolding(scene::ITriangleSelector* selector) const {
             if (meta->getSelector(i) == selector) return true;
         return false;
     };
-    int n = holds(worldSelector_) ? 1 : 0;
-    for (const auto& entry : ownWorlds_) n += holds(entry.second) ? 1 : 0;
+    int n = holds(worldSelector_.get()) ? 1 : 0;
+    for (const auto& entry : ownWorlds_) n += holds(entry.second.get()) ? 1 : 0;
     return n;
 }
 

@@ -2,7 +2,8 @@
 #include <irrlicht.h>
 
 #include <map>
-#include <vector>
+
+#include "core/irr_ptr.h"
 
 namespace tessel {
 
@@ -14,13 +15,13 @@ namespace tessel {
 class cCollisionWorlds {
   public:
     explicit cCollisionWorlds(irr::scene::ISceneManager* sceneManager);
-    ~cCollisionWorlds();
+    ~cCollisionWorlds();  // lets go of the worlds; the animators keep theirs
     cCollisionWorlds(const cCollisionWorlds&) = delete;
     cCollisionWorlds& operator=(const cCollisionWorlds&) = delete;
 
     // The camera's world, and its collision response (the engine's animator, as the camera
     // moves).
-    irr::scene::IMetaTriangleSelector* worldSelector() const { return worldSelector_; }
+    irr::scene::IMetaTriangleSelector* worldSelector() const { return worldSelector_.get(); }
     void giveCameraResponse(irr::scene::ICameraSceneNode* camera);
     // Gives every node of a known type (octree, mesh, animated mesh, terrain, cube) a triangle
     // selector, walking the whole scene depth first.
@@ -44,13 +45,12 @@ class cCollisionWorlds {
     struct SMadeSelector;
     bool selectorStillFits(irr::scene::ISceneNode* node, bool terrain);
     void rememberSelector(irr::scene::ISceneNode* node, irr::scene::ITriangleSelector* selector);
-    void forgetSelector(std::map<irr::scene::ISceneNode*, SMadeSelector>::iterator it);
     void giveSelector(irr::scene::ISceneNode* node);
 
     irr::scene::ISceneManager* sceneManager_;
-    irr::scene::IMetaTriangleSelector* worldSelector_;  // one reference held
-    // The copy of the world each cube and beam collides with; one reference held each.
-    std::map<irr::scene::ISceneNode*, irr::scene::IMetaTriangleSelector*> ownWorlds_;
+    IrrPtr<irr::scene::IMetaTriangleSelector> worldSelector_;
+    // The copy of the world each cube and beam collides with.
+    std::map<irr::scene::ISceneNode*, IrrPtr<irr::scene::IMetaTriangleSelector>> ownWorlds_;
     std::map<irr::scene::ISceneNode*, SMadeSelector> madeSelectors_;
     unsigned currentWalk_ = 0;
 };

@@ -53,28 +53,20 @@ CImpactSprites::CImpactSprites(scene::ISceneNode* parent, scene::ISceneManager* 
     material_.MaterialType = video::EMT_TRANSPARENT_ADD_COLOR;
 }
 
-CImpactSprites::~CImpactSprites() {
-    for (Slot& s : slots_) {
-        if (s.texture) s.texture->drop();
-        if (s.buffer) s.buffer->drop();
-    }
-}
-
 video::ITexture* CImpactSprites::spriteTexture(std::size_t i) const {
-    return slots_[static_cast<std::size_t>(sprites_[i].slot)].texture;
+    return slots_[static_cast<std::size_t>(sprites_[i].slot)].texture.get();
 }
 
 int CImpactSprites::slotFor(video::ITexture* texture) {
     for (std::size_t i = 0; i < slots_.size(); ++i)
-        if (slots_[i].texture == texture) return static_cast<int>(i);
+        if (slots_[i].texture.get() == texture) return static_cast<int>(i);
     Slot slot;
-    slot.texture = texture;
-    if (texture) texture->grab();
-    slot.buffer = new scene::SMeshBuffer();
+    slot.texture = tessel::grab(texture);
+    slot.buffer.reset(new scene::SMeshBuffer());
     slot.buffer->setHardwareMappingHint(scene::EHM_STREAM);
     slot.buffer->Material = material_;
     slot.buffer->Material.setTexture(0, texture);
-    slots_.push_back(slot);
+    slots_.push_back(std::move(slot));
     return static_cast<int>(slots_.size() - 1);
 }
 
@@ -188,7 +180,7 @@ void CImpactSprites::render() {
         indices.set_used(quads[i] * 6);
         slot.buffer->setDirty();
         driver->setMaterial(slot.buffer->Material);
-        driver->drawMeshBuffer(slot.buffer);
+        driver->drawMeshBuffer(slot.buffer.get());
         drawnLastFrame_ += quads[i];
     }
     dropEnded();
@@ -199,9 +191,9 @@ CImpactSprites* impactSpritesOf(scene::ISceneManager* sceneManager) {
     scene::ISceneNode* root = sceneManager->getRootSceneNode();
     for (scene::ISceneNode* child : root->getChildren())
         if (child->getType() == CImpactSprites::kType) return static_cast<CImpactSprites*>(child);
-    CImpactSprites* node = new CImpactSprites(root, sceneManager);
-    node->drop();  // the root holds it
-    return node;
+    // The root holds it once this reference goes.
+    IrrPtr<CImpactSprites> made(new CImpactSprites(root, sceneManager));
+    return made.get();
 }
 
 }  // namespace tessel

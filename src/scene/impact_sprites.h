@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <vector>
 
+#include "core/irr_ptr.h"
+
 namespace tessel {
 
 // Every live impact sprite of a scene, drawn by this one scene node: per texture one streamed
@@ -18,7 +20,6 @@ class CImpactSprites : public irr::scene::ISceneNode {
     static constexpr irr::u32 kLifeMs = 2000;
 
     CImpactSprites(irr::scene::ISceneNode* parent, irr::scene::ISceneManager* manager);
-    ~CImpactSprites() override;
 
     // One sprite of `side` x `side` units starting at `startMs` on the path of two or three
     // points; `texture` may be null (an untextured sprite).
@@ -52,8 +53,8 @@ class CImpactSprites : public irr::scene::ISceneNode {
         bool ended = false;  // its last frame has been animated; gone after that frame's render
     };
     struct Slot {
-        irr::video::ITexture* texture = nullptr;  // one reference held
-        irr::scene::SMeshBuffer* buffer = nullptr;
+        IrrPtr<irr::video::ITexture> texture;
+        IrrPtr<irr::scene::SMeshBuffer> buffer;
         irr::u32 filledQuads = 0;  // indices written for this many quads
     };
 

@@ -1,7 +1,7 @@
 #include "scene/node_objects.h"
 
+#include "core/irr_ptr.h"
 #include "scene/collision_worlds.h"
-#include "scene/irr_ptr.h"
 
 namespace tessel {
 using namespace irr;

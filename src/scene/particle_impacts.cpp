@@ -5,6 +5,7 @@
 #include <deque>
 #include <unordered_map>
 
+#include "core/irr_ptr.h"
 #include "nodes/node_manager.h"
 #include "scene/impact_sprites.h"
 
@@ -46,10 +47,10 @@ video::ITexture* protocolTexture(video::IVideoDriver* driver, int protocol) {
 
 // k additive sprites over one another blend as one sprite of 1 - (1 - c)^k per channel (the
 // material computes src + dst * (1 - src)).
-video::IImage* brighterImage(video::IVideoDriver* driver, video::IImage* base, int count) {
+IrrPtr<video::IImage> brighterImage(video::IVideoDriver* driver, video::IImage* base, int count) {
     const core::dimension2d<u32> size = base->getDimension();
-    video::IImage* out = driver->createImage(video::ECF_A8R8G8B8, size);
-    if (!out) return nullptr;
+    IrrPtr<video::IImage> out(driver->createImage(video::ECF_A8R8G8B8, size));
+    if (!out) return {};
     for (u32 y = 0; y < size.Height; ++y)
         for (u32 x = 0; x < size.Width; ++x) {
             const video::SColor c = base->getPixel(x, y);
@@ -88,17 +89,15 @@ video::ITexture* impactTexture(video::IVideoDriver* driver, int protocol, int co
     std::snprintf(name, sizeof name, "tessel-impact-%d-x%d", protocol, step);
     if (video::ITexture* made = driver->findTexture(name)) return made;
     if (!protocolTexture(driver, protocol)) return nullptr;
-    video::IImage* base = driver->createImageFromFile(kProtocolTextures[protocol]);
+    IrrPtr<video::IImage> base(driver->createImageFromFile(kProtocolTextures[protocol]));
     if (!base) return nullptr;
-    video::IImage* bright = brighterImage(driver, base, step);
-    base->drop();
+    IrrPtr<video::IImage> bright = brighterImage(driver, base.get(), step);
     if (!bright) return nullptr;
     // Like the plain sprite textures, which are loaded after start-up switched mip-maps off.
     const bool mipMaps = driver->getTextureCreationFlag(video::ETCF_CREATE_MIP_MAPS);
     driver->setTextureCreationFlag(video::ETCF_CREATE_MIP_MAPS, false);
-    video::ITexture* texture = driver->addTexture(name, bright);
+    video::ITexture* texture = driver->addTexture(name, bright.get());
     driver->setTextureCreationFlag(video::ETCF_CREATE_MIP_MAPS, mipMaps);
-    bright->drop();
     return texture;
 }
 

@@ -15,7 +15,7 @@
 // Main thread only, like every engine object.
 #include <irrlicht.h>
 
-#include "scene/irr_ptr.h"
+#include "core/irr_ptr.h"
 
 namespace tessel {
 

@@ -1,5 +1,6 @@
 #include "scene/traffic_beams.h"
 
+#include "core/irr_ptr.h"
 #include "nodes/connection_list.h"
 #include "nodes/node_manager.h"
 #include "nodes/service_names.h"
@@ -55,17 +56,17 @@ CSampleSceneNode* makeBeam(SSceneContext& context, const Vec3& first, const Vec3
     scene::ISceneManager* smgr = context.sceneManager;
     video::IVideoDriver* driver = context.videoDriver;
     if (!smgr || !driver) return nullptr;
-    CSampleSceneNode* beam =
-        new CSampleSceneNode(smgr->getRootSceneNode(), smgr, -1, toVector(first), toVector(second));
+    // The root holds the beam once this reference goes.
+    IrrPtr<CSampleSceneNode> beam(new CSampleSceneNode(smgr->getRootSceneNode(), smgr, -1,
+                                                       toVector(first), toVector(second)));
     video::ITexture* texture = driver->getTexture("Media/laserbeam.bmp");
     for (u32 i = 0; i < beam->getMaterialCount(); ++i) {
         beam->getMaterial(i).setTexture(0, texture);
         beam->getMaterial(i).Lighting = false;
     }
     beam->setID(id);
-    if (context.collisionWorlds) context.collisionWorlds->giveStaticResponse(beam);
-    beam->drop();  // the root grabbed it in the constructor
-    return beam;
+    if (context.collisionWorlds) context.collisionWorlds->giveStaticResponse(beam.get());
+    return beam.get();
 }
 
 }  // namespace

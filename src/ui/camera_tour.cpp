@@ -33,17 +33,16 @@ void cCameraTour::toggleTour(scene::ICameraSceneNode* camera, u32 nowMs) {
         points.push_back(core::vector3df(10000.0f, 2500.0f, 10000.0f));
         points.push_back(core::vector3df(0.0f, 2500.0f, 10000.0f));
         // The start time must not lie in the future (the animator subtracts it unsigned).
-        splineAnimator = smgr->createFollowSplineAnimator(static_cast<s32>(nowMs), points, 0.2f,
-                                                          0.5f, true, false);
-        tourCamera->addAnimator(splineAnimator);  // the tour keeps its own reference
+        splineAnimator.reset(smgr->createFollowSplineAnimator(static_cast<s32>(nowMs), points, 0.2f,
+                                                              0.5f, true, false));
+        tourCamera->addAnimator(splineAnimator.get());  // the tour keeps its own reference
         enteredEnvironment = 0;
         return;
     }
 
     postMessage("Demo Mode Ended");
-    if (tourCamera && splineAnimator) tourCamera->removeAnimator(splineAnimator);
-    if (splineAnimator) splineAnimator->drop();
-    splineAnimator = nullptr;
+    if (tourCamera && splineAnimator) tourCamera->removeAnimator(splineAnimator.get());
+    splineAnimator.reset();
     smgr->setActiveCamera(userCamera);
     // Nothing uses the tour camera afterwards. This runs inside event dispatch, so the node goes
     // through the deletion queue rather than being removed on the spot.

@@ -1,6 +1,8 @@
 #pragma once
 #include <irrlicht.h>
 
+#include "core/irr_ptr.h"
+
 namespace tessel {
 
 // The automatic camera flight. Main thread only.
@@ -11,7 +13,7 @@ class cCameraTour {
     void toggleTour(irr::scene::ICameraSceneNode* camera, irr::u32 nowMs);
 
     int active = 0;
-    irr::scene::ISceneNodeAnimator* splineAnimator = nullptr;
+    IrrPtr<irr::scene::ISceneNodeAnimator> splineAnimator;  // the tour's flight
     irr::scene::ICameraSceneNode* userCamera = nullptr;
     irr::scene::ICameraSceneNode* tourCamera = nullptr;
 };

@@ -4,6 +4,7 @@
 
 #include "core/event_log.h"
 #include "core/fatal_exit.h"
+#include "core/irr_ptr.h"
 #include "core/process_flags.h"
 #include "nodes/node_manager.h"
 #include "platform/local_time.h"
@@ -130,10 +131,9 @@ bool MyEventReceiver::onLeftButton() {
         if (hit && camera && active) {
             const core::vector3df midpoint =
                 (active->getAbsolutePosition() + hit->getAbsolutePosition()) * 0.5f;
-            scene::ISceneNodeAnimator* fly =
-                smgr->createFlyStraightAnimator(camera->getPosition(), midpoint, 100, false);
-            camera->addAnimator(fly);
-            fly->drop();
+            IrrPtr<scene::ISceneNodeAnimator> fly(
+                smgr->createFlyStraightAnimator(camera->getPosition(), midpoint, 100, false));
+            camera->addAnimator(fly.get());
         }
         lastClickTime = now;
         return false;

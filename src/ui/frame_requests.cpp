@@ -2,9 +2,11 @@
 
 #include <GL/gl.h>
 
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
+#include "core/irr_ptr.h"
 #include "ui/fading_text_list.h"
 
 namespace tessel {
@@ -19,9 +21,9 @@ bool pausePictureWanted = false;
 int pictureGeneration = 0;
 
 // glReadPixels on the back buffer: what was drawn this frame, before endScene swaps it away.
-video::IImage* readOpenGLBackBuffer(video::IVideoDriver* driver) {
+IrrPtr<video::IImage> readOpenGLBackBuffer(video::IVideoDriver* driver) {
     const core::dimension2d<u32> size = driver->getScreenSize();
-    if (size.Width == 0 || size.Height == 0) return nullptr;
+    if (size.Width == 0 || size.Height == 0) return {};
     const std::size_t pitch = static_cast<std::size_t>(size.Width) * 4;
     std::vector<unsigned char> rows(pitch * size.Height);
     glReadBuffer(GL_BACK);
@@ -31,14 +33,11 @@ video::IImage* readOpenGLBackBuffer(video::IVideoDriver* driver) {
     // BGRA bytes are the memory layout of ECF_A8R8G8B8 on a little-endian machine.
     glReadPixels(0, 0, static_cast<GLsizei>(size.Width), static_cast<GLsizei>(size.Height), GL_BGRA,
                  GL_UNSIGNED_BYTE, rows.data());
-    if (glGetError() != GL_NO_ERROR) return nullptr;
-    video::IImage* image = driver->createImage(video::ECF_A8R8G8B8, size);
-    if (!image) return nullptr;
+    if (glGetError() != GL_NO_ERROR) return {};
+    IrrPtr<video::IImage> image(driver->createImage(video::ECF_A8R8G8B8, size));
+    if (!image) return {};
     unsigned char* out = static_cast<unsigned char*>(image->lock());
-    if (!out) {
-        image->drop();
-        return nullptr;
-    }
+    if (!out) return {};
     const u32 outPitch = image->getPitch();
     for (u32 y = 0; y < size.Height; ++y) {
         // OpenGL's rows run bottom to top.
@@ -52,20 +51,25 @@ video::IImage* readOpenGLBackBuffer(video::IVideoDriver* driver) {
     return image;
 }
 
-bool writeFrame(video::IVideoDriver* driver, const char* fileName) {
-    video::IImage* image = captureFrame(driver);
+// Written under a dot-name first and renamed into place, so whoever watches the folder never
+// sees half a picture (the writer goes by the extension, which the dot-name keeps).
+bool writeFrame(video::IVideoDriver* driver, const std::string& fileName) {
+    IrrPtr<video::IImage> image = captureFrame(driver);
     if (!image) return false;
-    bool written = driver->writeImageToFile(image, fileName);
-    image->drop();
-    return written;
+    const std::string partial = "." + fileName;
+    if (!driver->writeImageToFile(image.get(), partial.c_str())) {
+        std::remove(partial.c_str());
+        return false;
+    }
+    return std::rename(partial.c_str(), fileName.c_str()) == 0;
 }
 
 }  // namespace
 
-video::IImage* captureFrame(video::IVideoDriver* driver) {
-    if (!driver) return nullptr;
+IrrPtr<video::IImage> captureFrame(video::IVideoDriver* driver) {
+    if (!driver) return {};
     if (driver->getDriverType() == video::EDT_OPENGL) return readOpenGLBackBuffer(driver);
-    return driver->createScreenShot();
+    return IrrPtr<video::IImage>(driver->createScreenShot());
 }
 
 void requestScreenshot(const std::string& fileName) {
@@ -83,7 +87,7 @@ void serviceFrameRequests(video::IVideoDriver* driver) {
     if (screenshotWanted) {
         screenshotWanted = false;
         // Reporting success for a picture that was never written would mislead the user.
-        bool saved = !screenshotName.empty() && writeFrame(driver, screenshotName.c_str());
+        bool saved = !screenshotName.empty() && writeFrame(driver, screenshotName);
         postMessage(saved ? "Screenshot Saved" : "Screenshot Failed");
     }
     if (pausePictureWanted) {

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "core/irr_ptr.h"
+
 namespace tessel {
 
 // Screenshots and the pause picture are taken by the main loop after the GUI is drawn and before
@@ -23,8 +25,8 @@ int pausePictureGeneration();
 // Takes what was asked for; called once per frame at the point named above.
 void serviceFrameRequests(irr::video::IVideoDriver* driver);
 
-// The current frame as an image the caller drops, or null when the driver cannot give one.
-// OpenGL: read from the back buffer, so only valid between drawing and endScene.
-irr::video::IImage* captureFrame(irr::video::IVideoDriver* driver);
+// The current frame as an image, or none when the driver cannot give one. OpenGL: read from the
+// back buffer, so only valid between drawing and endScene.
+IrrPtr<irr::video::IImage> captureFrame(irr::video::IVideoDriver* driver);
 
 }  // namespace tessel

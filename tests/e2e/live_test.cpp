@@ -194,6 +194,23 @@ class LiveRun {
         return false;
     }
 
+    // The program's clock (engine milliseconds) as a dump gives it, or -1.
+    long clock() {
+        std::smatch m;
+        std::string d = dump();
+        return std::regex_search(d, m, std::regex("\nclock ([0-9]+)\n")) ? std::stol(m[1]) : -1;
+    }
+
+    // Waits until the program's clock is more than the double-click time past `since`, so that
+    // the next click is a single one.
+    bool waitPastDoubleClick(long since) {
+        for (int i = 0; i < 100; ++i) {
+            if (clock() > since + 200) return true;
+            std::this_thread::sleep_for(20ms);
+        }
+        return false;
+    }
+
     std::string newestFile(const std::string& prefix) {
         std::string best;
         for (const auto& e : fs::directory_iterator(run.path())) {
@@ -296,13 +313,12 @@ void liveSession(const char* driver) {
     EXPECT_TRUE(live.waitDump("hud graph 1 help 3 ", true, 10, &d)) << d;
     live.key("F1");
     EXPECT_TRUE(live.waitDump("hud graph 1 help 1 ", true, 10, &d)) << d;
-    std::this_thread::sleep_for(2500ms);  // at least one rate sample
+    EXPECT_TRUE(live.waitDump("\nrate-samples [1-9]", true, 10, &d)) << d;  // a line to draw
     live.key("s");
     std::string shot;
     for (int i = 0; i < 100 && (shot = live.newestFile("screenshot-")).empty(); ++i)
         std::this_thread::sleep_for(50ms);
     ASSERT_FALSE(shot.empty());
-    std::this_thread::sleep_for(300ms);
     ImageStats s =
         imageStats(shot, irr::core::rect<irr::s32>(800 - 222, 600 - 113, 800 - 18, 600 - 9));
     EXPECT_TRUE(s.loaded);
@@ -312,21 +328,21 @@ void liveSession(const char* driver) {
     live.key("p");
     std::string pause = live.run.file("pausepicture.png");
     for (int i = 0; i < 100 && !test::fileExists(pause); ++i) std::this_thread::sleep_for(50ms);
-    std::this_thread::sleep_for(300ms);
     EXPECT_GT(imageStats(pause, {}).distinctSamples, 20);
     EXPECT_TRUE(live.waitDump("hud graph 1 help 1 pause 3 ", true, 10, &d)) << d;
     live.key("p");
     EXPECT_TRUE(live.waitDump("hud graph 1 help 1 pause 1 ", true, 10, &d)) << d;
 
     // Two toolbar buttons (32 wide from x = 20 + 37k, 52 to 20 above the bottom): the screenshot
-    // button (k = 4) and the graph button (k = 2). Screenshots are named to the second.
-    std::this_thread::sleep_for(1100ms);
+    // button (k = 4) and the graph button (k = 2). Screenshots are named to the second, so the
+    // first one goes before the button makes the next.
+    fs::remove(shot);
     live.click(20 + 37 * 4 + 16, 600 - 36);
     std::string second;
-    for (int i = 0; i < 100 && ((second = live.newestFile("screenshot-")) == shot); ++i)
+    for (int i = 0; i < 100 && (second = live.newestFile("screenshot-")).empty(); ++i)
         std::this_thread::sleep_for(50ms);
-    EXPECT_NE(second, shot) << "the screenshot button made a picture";
-    std::this_thread::sleep_for(400ms);  // beyond the double-click time
+    EXPECT_FALSE(second.empty()) << "the screenshot button made a picture";
+    EXPECT_TRUE(live.waitPastDoubleClick(live.clock()));
     live.click(20 + 37 * 2 + 16, 600 - 36);
     EXPECT_TRUE(live.waitDump("hud graph 0 ", true, 10, &d)) << d;
 
@@ -455,7 +471,7 @@ TEST(Live, EveryKeyAndButtonRunsItsCommand) {
     EXPECT_TRUE(live.waitDump(stopped, true, 10, &d)) << d;
     live.click(buttonX(1), kButtonY);
     EXPECT_TRUE(live.waitDump(started, true, 10, &d)) << d;
-    std::this_thread::sleep_for(300ms);
+    EXPECT_TRUE(live.waitPastDoubleClick(live.clock()));
     live.click(buttonX(1), kButtonY);
     EXPECT_TRUE(live.waitDump(stopped, true, 10, &d)) << d;
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "scene/irr_ptr.h"
+#include "core/irr_ptr.h"
 #include "support/test_support.h"
 
 namespace tessel {
