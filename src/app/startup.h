@@ -2,7 +2,7 @@
 
 namespace tessel {
 
-// The program: start-up, the render loop and shutdown. Gives the exit status.
+// The program: start-up, the render loop and shutdown, on the main thread. Gives the exit status.
 int runTessel(int argc, char** argv);
 
 // Engine driver type for the `videodriver` value (Direct3D does not exist here: OpenGL stands

@@ -9,7 +9,8 @@
 namespace tessel {
 
 // What the settings window edits, read from and written back to the settings store. Kept apart
-// from the window so the rules can be checked without a display.
+// from the window so the rules can be checked without a display. The settings program has one
+// thread.
 struct ConfigChoices {
     std::vector<InterfaceAddress> adapters;
     int selectedAdapter = -1;  // index into adapters, -1 for none

@@ -141,7 +141,7 @@ int addLocalLocked(const std::string& address) {
 
 int addGatewayLocked(const std::string& address) {
     if (listFull()) return -1;
-    return appendNode(address, Vec3{1000, 200, 1000}, 1, 1);
+    return appendNode(address, kGatewayPosition, 1, 1);
 }
 
 int addForeignLocked(const std::string& address) {

@@ -26,6 +26,8 @@ struct SNetNode {
 constexpr int kNodeListLimit = 999;
 // Picking mask carried by every node cube identifier.
 constexpr int kNodePickBit = 0x01000000;
+// Where the default gateway stands; every sprite's flight passes this point while there is one.
+inline constexpr Vec3 kGatewayPosition{1000, 200, 1000};
 
 // Operations on the process's one node list. Keeps no state: make one on the spot wherever
 // needed. The list is shared by the main thread and the resolver thread and guarded by one

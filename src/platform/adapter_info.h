@@ -4,7 +4,7 @@
 
 namespace tessel {
 
-// IPv4 configuration of the machine's interfaces (getifaddrs and /proc/net/route).
+// IPv4 configuration of the machine's interfaces (getifaddrs and /proc/net/route). Any thread.
 
 struct InterfaceAddress {
     std::string name;     // kernel interface name, also libpcap's device name

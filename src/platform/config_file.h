@@ -7,7 +7,7 @@ namespace tessel {
 
 // The settings store: a text file with one section "[Software\Ashgrove\Tessel]" of name=value
 // lines. Blanks around names and values are trimmed, '#' and ';' start comment lines, the last
-// duplicate wins, and "name=" is the empty text (not a missing value).
+// duplicate wins, and "name=" is the empty text (not a missing value). Any thread.
 extern const char* const kConfigSection;
 
 // $VARIABLE when set and not empty, else $HOME/`homeRelative` (XDG base folders).

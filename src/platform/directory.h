@@ -4,6 +4,8 @@
 
 namespace tessel {
 
+// Folder listings and clean-ups; any thread.
+
 // Names in `dir`, in the order the file system returns them, without "." and "..".
 // Gives false when the folder cannot be opened.
 bool listDirectory(const std::string& dir, std::vector<std::string>* names);

@@ -7,6 +7,7 @@ namespace tessel {
 // its own per user, ${XDG_DATA_HOME:-~/.local/share}/Ashgrove/Tessel/, holding copies of the data
 // files and the intel queue, so it works from any directory and never writes into the prefix.
 // A tessel with res.dat beside it (the build's ready-to-run folder) runs where it is started.
+// Main thread, first thing at start-up.
 // Gives the folder changed into, or "" when nothing was changed.
 std::string enterUserWorkingFolder();
 

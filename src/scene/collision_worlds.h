@@ -38,6 +38,14 @@ class cCollisionWorlds {
     // world is let go, the node is removed, and worldSelector is filled again.
     void removeFromScene(irr::scene::ISceneNode* node);
 
+    // removeFromScene when there are collision worlds, else a plain removal.
+    static void removeNode(cCollisionWorlds* worlds, irr::scene::ISceneNode* node) {
+        if (worlds)
+            worlds->removeFromScene(node);
+        else
+            node->remove();
+    }
+
     // How many worlds hold `selector` (tests).
     int worldsHolding(irr::scene::ITriangleSelector* selector) const;
 

@@ -79,10 +79,7 @@ scene::ISceneNode* cubeOf(SSceneContext& context, const SNetNode& node) {
 void removeNodeCube(SSceneContext& context, const SNetNode& node) {
     scene::ISceneNode* cube = cubeOf(context, node);
     if (!cube) return;
-    if (context.collisionWorlds)
-        context.collisionWorlds->removeFromScene(cube);
-    else
-        cube->remove();
+    cCollisionWorlds::removeNode(context.collisionWorlds, cube);
 }
 
 }  // namespace tessel

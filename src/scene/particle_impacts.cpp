@@ -162,8 +162,7 @@ ImpactPass addParticleImpacts(SSceneContext& context, const std::vector<IntelAno
         core::vector3df points[3];
         int n = 0;
         points[n++] = toVector(nodes[static_cast<std::size_t>(g.from)].position);
-        if (viaGateway)
-            points[n++] = core::vector3df(kGatewayWaypointX, kGatewayWaypointY, kGatewayWaypointZ);
+        if (viaGateway) points[n++] = toVector(kGatewayPosition);
         points[n++] = toVector(nodes[static_cast<std::size_t>(g.to)].position);
         const f32 side = static_cast<f32>(g.largestSize / 100.0);
         sprites->addSprite(points, n, now, side, impactTexture(driver, g.protocol, g.count));

@@ -22,11 +22,6 @@ struct ImpactPass {
 // measurement (bench/README.md, figure 4): the frame rate on a software renderer holds up to it.
 constexpr std::size_t kImpactSpriteCap = 2000;
 
-// The fixed point every sprite passes when there is a gateway (where the gateway is placed).
-constexpr float kGatewayWaypointX = 1000.0f;
-constexpr float kGatewayWaypointY = 200.0f;
-constexpr float kGatewayWaypointZ = 1000.0f;
-
 // One intel pass, main thread only (takes the node-list lock). Each record becomes a glowing
 // sprite flying from the source node (through the gateway point when node 1 is the gateway) to
 // the destination node, red/blue/green for TCP/UDP/ICMP, `size` / 100 wide, gone 2000 ms later;

@@ -124,10 +124,7 @@ void endConnection(SSceneContext& context, const std::string& source,
         return;
     scene::ISceneNode* beam = beamOf(context, removed);
     if (!beam) return;
-    if (context.collisionWorlds)
-        context.collisionWorlds->removeFromScene(beam);
-    else
-        beam->remove();
+    cCollisionWorlds::removeNode(context.collisionWorlds, beam);
 }
 
 void applyBeamEvents(SSceneContext& context, const std::vector<BeamEvent>& events) {

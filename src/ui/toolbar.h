@@ -3,7 +3,8 @@
 
 namespace tessel {
 
-// The seven toolbar buttons along the bottom left of the window, in their order.
+// The seven toolbar buttons along the bottom left of the window, in their order (the HUD draws
+// them, the event receiver hits them). Main thread.
 enum ToolbarCommand {
     TB_NONE = -1,
     TB_EXIT,

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "core/process_flags.h"
+#include "core/wide_text.h"
 #include "support/test_support.h"
 #include "ui/fading_text_list.h"
 
@@ -66,10 +67,6 @@ SEvent wheelEvent(float wheel) {
     return e;
 }
 
-std::string narrow(const wchar_t* text) {
-    std::string out;
-    for (; text && *text; ++text) out.push_back(static_cast<char>(*text));
-    return out;
-}
+std::string narrow(const wchar_t* text) { return narrowText(text); }
 
 }  // namespace tessel::test
