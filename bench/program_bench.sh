@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Figure 7: the real program, not a reproduction of its frame. tessel (OpenGL on Mesa llvmpipe,
 # 1000 x 600 under Xvfb) captures on a veth in a network namespace of its own while tcpreplay
-# feeds the peer: first 200 connections that stay open, then 10,000 UDP datagrams a second from
-# 300 other foreign hosts. FPS is read from the window caption, for the empty scene and under
+# feeds the peer: first 200 connections that this host opens and keeps open (as a browser does),
+# then 10,000 UDP datagrams a second from 300 other foreign hosts to this host. FPS is read from the window caption, for the empty scene and under
 # the flood in the same run; CPU time comes from /proc. Then the idle program's CPU, unlimited
 # and with --maxfps 60. Prints ROW lines for run.sh.
 #   bench/program_bench.sh BUILD_DIR [SECONDS]
 # Needs root (namespace, capture, tcpreplay), Xvfb, xdotool and tcpreplay. Every frame stays in
 # the namespace: its addresses (198.18.0.0/15) are routed nowhere, and the resolver is loopback.
+# tcpreplay sleeps between frames (-T nano): its default timer spins a whole core, which the
+# program under test would then lack.
 set -euo pipefail
 build=$(cd "${1:?usage: program_bench.sh BUILD_DIR [SECONDS]}" && pwd)
 seconds=${2:-10}
@@ -18,72 +20,28 @@ done
 tessel=$build/run/tessel
 [ -x "$tessel" ] && [ -x "$build/bench/replay_capture" ] || { echo "program_bench: build first" >&2; exit 2; }
 
+# shellcheck source=bench/lib.sh
+. "$(dirname "$0")/lib.sh"
 work=$(mktemp -d /tmp/tessel-program.XXXXXX)
 ns=tprog$$
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
-  ip netns pids "$ns" 2>/dev/null | xargs -r kill -9 2>/dev/null || true
-  ip netns delete "$ns" 2>/dev/null || true
-  rm -rf "/etc/netns/$ns" "$work"
-}
-trap cleanup EXIT
+trap bench_cleanup EXIT
 
 "$build/bench/replay_capture" "$work" --local 10.98.0.2 --connections 200 --hosts 300 --rate 10000
 
-ip netns add "$ns"
-ip -n "$ns" link set lo up
+bench_namespace
 ip -n "$ns" link add va type veth peer name vb
 ip -n "$ns" addr add 10.98.0.2/24 dev va
 ip -n "$ns" addr add 10.98.0.1/24 dev vb
 ip -n "$ns" link set va up
 ip -n "$ns" link set vb up
 ip -n "$ns" route add default via 10.98.0.1 dev va
-mkdir -p "/etc/netns/$ns"
-echo 'nameserver 127.0.0.1' >"/etc/netns/$ns/resolv.conf"
-
-display=
-for n in $(seq 121 160); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=:$n; break; fi
-done
-[ -n "$display" ] || { echo "program_bench: no free X display" >&2; exit 1; }
-Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do DISPLAY=$display xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
-
-run=$work/run
-mkdir -p "$run/intel"
-for f in res.dat splash.bmp services.txt readme.txt; do cp "$build/run/$f" "$run/"; done
+bench_xvfb 121
+bench_run_folder "$build"
 printf '[Software\\Ashgrove\\Tessel]\nfirstrun=1\nnic=va\nvideodriver=2\nfullscreen=1\nwidth=1000\nheight=600\n' \
   >"$work/Tessel.conf"
 
-tpid=
-window=
-start_tessel() {  # start_tessel [args...]
-  (cd "$run" && exec env DISPLAY="$display" TESSEL_CONFIG="$work/Tessel.conf" TESSEL_CONFIG_TOOL=/bin/true \
-    TESSEL_DIALOGS=stderr TESSEL_SPLASH_MS=0 LIBGL_ALWAYS_SOFTWARE=1 GALLIUM_DRIVER=llvmpipe \
-    ip netns exec "$ns" "$tessel" "$@" >"$work/tessel.out" 2>&1) &
-  tpid=$!
-  window=
-  for _ in $(seq 150); do
-    window=$(DISPLAY=$display xdotool search --name '^Tessel \[' 2>/dev/null | head -1 || true)
-    [ -n "$window" ] && break
-    kill -0 $tpid 2>/dev/null || break
-    sleep 0.2
-  done
-  [ -n "$window" ] || { echo "program_bench: no tessel window"; cat "$work/tessel.out"; exit 1; }
-  # The process under `ip netns exec`: the one whose parent is the shell's child.
-  pid=$(pgrep -f -n "^$tessel" || true)
-  [ -n "$pid" ] || pid=$tpid
-}
-stop_tessel() {
-  DISPLAY=$display xdotool key --window "$window" Escape 2>/dev/null || true
-  for _ in $(seq 100); do kill -0 $tpid 2>/dev/null || break; sleep 0.1; done
-  kill $tpid 2>/dev/null || true
-  wait $tpid 2>/dev/null || true
-}
-cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$pid/stat"; }
+bench_env=(TESSEL_CONFIG_TOOL=/bin/true LIBGL_ALWAYS_SOFTWARE=1 GALLIUM_DRIVER=llvmpipe)
+cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$tpid/stat"; }
 # Samples the caption's FPS every 0.5 s for $1 seconds; prints the median and the CPU share of
 # the same span (in % of one core).
 sample_fps() {
@@ -91,7 +49,7 @@ sample_fps() {
   t0=$(cpu_ticks); s0=$(date +%s.%N)
   for _ in $(seq $n); do
     sleep 0.5
-    values+=("$(DISPLAY=$display xdotool getwindowname "$window" 2>/dev/null | sed -n 's/.*FPS:\([0-9]*\).*/\1/p')")
+    values+=("$(bench_caption_fps)")
   done
   t1=$(cpu_ticks); s1=$(date +%s.%N)
   local cpu median
@@ -101,38 +59,32 @@ sample_fps() {
     awk '{ v[NR] = $1 } END { print (NR ? v[int((NR + 1) / 2)] : 0) }')
   echo "$median $cpu"
 }
-dump() {
-  rm -f "$run/scene-dump.txt"
-  kill -USR1 "$pid" 2>/dev/null || return 0
-  for _ in $(seq 250); do [ -e "$run/scene-dump.txt" ] && break; sleep 0.02; done
-  cat "$run/scene-dump.txt" 2>/dev/null || true
-}
 row() { echo "ROW,7,$1,$2,$3,$4,$5"; }
 ok() { awk "BEGIN { exit !($1) }" && echo ok || echo MISS; }
 
-start_tessel
+bench_start "$tessel" "$work/Tessel.conf"
 sleep 5
 read -r empty idle_unlimited < <(sample_fps "$seconds")
 echo "empty: $empty FPS, $idle_unlimited % CPU" >&2
 
-ip netns exec "$ns" tcpreplay -q -i vb --pps 1000 "$work/open.pcap" >/dev/null 2>&1
-ip netns exec "$ns" tcpreplay -q -i vb --pps 10000 --loop $((seconds + 8)) "$work/flood.pcap" \
+ip netns exec "$ns" tcpreplay -q -T nano -i vb --pps 1000 "$work/open.pcap" >/dev/null 2>&1
+ip netns exec "$ns" tcpreplay -q -T nano -i vb --pps 10000 --loop $((seconds + 8)) "$work/flood.pcap" \
   >"$work/replay.out" 2>&1 &
 rpid=$!
 pids+=($rpid)
 sleep 5
 read -r loaded loaded_cpu < <(sample_fps "$seconds")
-d=$(dump)
+d=$(bench_dump)
 wait $rpid 2>/dev/null || true
 echo "loaded: $loaded FPS, $loaded_cpu % CPU" >&2
 echo "$d" | grep -E '^(nodes|beams|scene|intel|impacts|kernel|frames) ' >&2 || true
-stop_tessel
+bench_stop
 
-start_tessel --maxfps 60
+bench_start "$tessel" "$work/Tessel.conf" --maxfps 60
 sleep 5
 read -r limited idle_limited < <(sample_fps "$seconds")
 echo "idle at --maxfps 60: $limited FPS, $idle_limited % CPU" >&2
-stop_tessel
+bench_stop
 
 nodes=$(echo "$d" | awk '$1 == "nodes" { print $2 }')
 beams=$(echo "$d" | awk '$1 == "beams" { print $2 }')

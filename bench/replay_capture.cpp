@@ -1,6 +1,7 @@
 // Writes the capture files the real-program figure replays with tcpreplay (Ethernet, libpcap
-// format): "open.pcap" holds one SYN from each of --connections foreign hosts to this host
-// (connections held open: no FIN follows, so each keeps its beam), "flood.pcap" one second of
+// format): "open.pcap" holds one SYN from this host to each of --connections foreign hosts, as a
+// browser opens them (held open: no FIN follows, so each keeps its beam), "flood.pcap" one second
+// of
 // --rate UDP datagrams (60 bytes on the wire, as a DNS-sized exchange) from --hosts other
 // foreign hosts to this host, in turn. Every address is one the test network routes nowhere.
 //   replay_capture DIR --local A.B.C.D [--connections N] [--hosts N] [--rate N]
@@ -107,7 +108,7 @@ int main(int argc, char** argv) {
         tcp[12] = 0x60;  // 24-byte header: a SYN with one option, recorded as well
         tcp[13] = 0x02;
         tcp[20] = 2, tcp[21] = 4, tcp[22] = 0x05, tcp[23] = 0xB4;  // MSS 1460
-        open.push_back(frame(foreign(i), local, 6, tcp));
+        open.push_back(frame(local, foreign(i), 6, tcp));
     }
     std::vector<Bytes> flood;
     for (int i = 0; i < rate; ++i)

@@ -35,17 +35,11 @@ for t in Xvfb xdotool ip g++; do command -v $t >/dev/null || { echo "soak: $t is
 tessel=$build/run/tessel
 [ -x "$tessel" ] || TESSEL_BUILD_DIR=$build "$top/scripts/build.sh"
 mkdir -p "$out"
+# shellcheck source=bench/lib.sh
+. "$top/bench/lib.sh"
 work=$(mktemp -d /tmp/tessel-soak.XXXXXX)
 ns=tsoak$$
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
-  ip netns pids "$ns" 2>/dev/null | xargs -r kill -9 2>/dev/null || true
-  ip netns delete "$ns" 2>/dev/null || true
-  rm -rf "/etc/netns/$ns" "$work"
-}
-trap cleanup EXIT
+trap bench_cleanup EXIT
 
 echo "soak: building the helpers"
 cxx=(g++ -O2 -std=c++17 -Wall -Wextra)
@@ -56,48 +50,16 @@ cxx=(g++ -O2 -std=c++17 -Wall -Wextra)
 # The namespace: its loopback carries the flood; 10.99.0.0/16 is routed to it as well, so those
 # hosts are foreign to the viewer (127.0.0.1/8) yet never leave the namespace. Reverse look-ups
 # go to 127.0.0.1, where nothing answers.
-ip netns add "$ns"
-ip -n "$ns" link set lo up
+bench_namespace
 ip -n "$ns" route add local 10.99.0.0/16 dev lo
-mkdir -p "/etc/netns/$ns"
-echo 'nameserver 127.0.0.1' > "/etc/netns/$ns/resolv.conf"
-
-display=
-for n in $(seq 90 120); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=:$n; break; fi
-done
-[ -n "$display" ] || { echo "soak: no free X display" >&2; exit 1; }
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xpid=$!
-pids+=($xpid)
-for _ in $(seq 100); do
-  kill -0 $xpid 2>/dev/null || { echo "soak: Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
-  DISPLAY=$display xdotool getdisplaygeometry >/dev/null 2>&1 && break
-  sleep 0.1
-done
-
-run=$work/run
-mkdir -p "$run/intel"
-for f in res.dat splash.bmp services.txt readme.txt; do cp "$build/run/$f" "$run/"; done
+bench_xvfb 90
+bench_run_folder "$build"
 printf '[Software\\Ashgrove\\Tessel]\nfirstrun=1\nnic=lo\nvideodriver=%s\nfullscreen=0\nwidth=800\nheight=600\n' \
   "$driver" >"$work/Tessel.conf"
 printf '#!/bin/sh\necho "$@" >> %s/config-tool-started\n' "$work" >"$work/tessel-config"
 chmod +x "$work/tessel-config"
-(cd "$run" && ulimit -c unlimited && exec env DISPLAY="$display" TESSEL_CONFIG="$work/Tessel.conf" \
-  TESSEL_CONFIG_TOOL="$work/tessel-config" TESSEL_DIALOGS=stderr TESSEL_SPLASH_MS=0 \
-  ip netns exec "$ns" "$tessel" >"$work/tessel.out" 2>&1) &
-tpid=$!
-pids+=($tpid)
-
-window=
-for _ in $(seq 150); do
-  window=$(DISPLAY=$display xdotool search --name '^Tessel \[' 2>/dev/null | head -1 || true)
-  [ -n "$window" ] && break
-  kill -0 $tpid 2>/dev/null || break
-  sleep 0.2
-done
-[ -n "$window" ] || { echo "soak: no tessel window"; cat "$work/tessel.out"; exit 1; }
-DISPLAY=$display xdotool windowfocus --sync "$window" 2>/dev/null || true
+bench_env=(TESSEL_CONFIG_TOOL="$work/tessel-config")
+bench_start "$tessel" "$work/Tessel.conf"
 
 # After a crash: the back traces of every thread from the core file, when gdb is there.
 crashed() {
@@ -108,13 +70,6 @@ crashed() {
   echo "soak: back traces in $out/soak-crash.txt"
 }
 
-# One scene dump (bounded wait); prints its text.
-dump() {
-  rm -f "$run/scene-dump.txt"
-  kill -USR1 $tpid 2>/dev/null || return 0
-  for _ in $(seq 250); do [ -e "$run/scene-dump.txt" ] && break; sleep 0.02; done
-  cat "$run/scene-dump.txt" 2>/dev/null || true
-}
 field() { awk -v k="$1" -v n="$2" '$1 == k { print $n; exit }'; }
 calc() { awk "BEGIN { print ($1) }"; }
 
@@ -139,8 +94,8 @@ for k in $(seq 0 $((minutes * 2))); do
   kill -0 $tpid 2>/dev/null || { echo "soak: tessel ended early"; cat "$work/tessel.out"; crashed; exit 1; }
   rss=$(awk '/^VmRSS:/ { printf "%.1f", $2 / 1024 }' "/proc/$tpid/status")
   waiting=$(ls "$run/intel" | wc -l)
-  fps=$(DISPLAY=$display xdotool getwindowname "$window" 2>/dev/null | sed -n 's/.*FPS:\([0-9]*\).*/\1/p')
-  d=$(dump)
+  fps=$(bench_caption_fps)
+  d=$(bench_dump)
   drops=$(echo "$d" | field kernel 5)
   packets=$(echo "$d" | field frames 3)
   echo "$((k * 30)) $rss $waiting ${fps:-0} ${drops:-0}" >>"$table"
@@ -156,7 +111,7 @@ flood_end=$(date +%s.%N)
 # Caught up: the packet count stands still between two dumps 0.5 s apart (at most 60 s).
 last=-1
 for _ in $(seq 120); do
-  d=$(dump)
+  d=$(bench_dump)
   p=$(echo "$d" | field frames 3)
   [ "$p" = "$last" ] && break
   last=$p
@@ -166,7 +121,7 @@ frame0=$(echo "$d" | field frame 2)
 caught_up=$(calc "$(date +%s.%N) - $flood_end")
 # Then 26 frames: one whole job cycle, so one intel pass, has run since the last packet.
 for _ in $(seq 500); do
-  d=$(dump)
+  d=$(bench_dump)
   f=$(echo "$d" | field frame 2)
   [ -n "$f" ] && [ -n "$frame0" ] && [ "$f" -ge $((frame0 + 26)) ] && break
   sleep 0.05
@@ -216,6 +171,5 @@ check() {
 cat "$out/soak.txt"
 "$work/plot_series" "$table" "$out/soak.png" "SOAK $minutes MIN AT $rate PER S" >/dev/null 2>&1 &&
   echo "plot: $out/soak.png"
-DISPLAY=$display xdotool key --window "$window" Escape 2>/dev/null || true
-for _ in $(seq 100); do kill -0 $tpid 2>/dev/null || break; sleep 0.1; done
+bench_stop
 [ "$fails" -eq 0 ]
