@@ -13,6 +13,9 @@ constexpr int kReadTimeoutMs = 1000;
 // libpcap's default of 2 MiB overflows while the capture thread is held up (a slow disk while it
 // links a record file into place); 32 MiB rides out such bursts.
 constexpr int kCaptureBufferBytes = 32 * 1024 * 1024;
+// The statistics handle is read every 50 ms (stats_loop.cpp): room for that long of a saturated
+// gigabit link.
+constexpr int kStatsBufferBytes = 8 * 1024 * 1024;
 }  // namespace
 
 bool isPermissionError(const std::string& errorText) {
@@ -33,10 +36,8 @@ pcap_t* openHandle(const char* device, bool statistics, char* errbuf, bool* perm
     pcap_set_snaplen(h, kSnapLength);
     pcap_set_promisc(h, kPromiscuous);
     pcap_set_timeout(h, kReadTimeoutMs);
-    if (statistics)
-        pcap_set_immediate_mode(h, 1);
-    else
-        pcap_set_buffer_size(h, kCaptureBufferBytes);
+    if (statistics) pcap_set_immediate_mode(h, 1);
+    pcap_set_buffer_size(h, statistics ? kStatsBufferBytes : kCaptureBufferBytes);
     int rc = pcap_activate(h);
     if (rc < 0) {
         std::snprintf(errbuf, PCAP_ERRBUF_SIZE, "%s", pcap_geterr(h));
