@@ -205,10 +205,10 @@ class WriterTextMatcher {
     // Up to 9 digits, so the value is the same whatever the conversion does on overflow.
     bool digits(int* value) {
         const char* first = p;
-        int v = 0;
+        long long v = 0;  // ten digits are read to see that there are too many
         while (p < end && p - first < 10 && *p >= '0' && *p <= '9') v = v * 10 + (*p++ - '0');
         if (p == first || p - first > 9) return false;
-        *value = v;
+        *value = int(v);
         return true;
     }
     bool address(std::string* text) {
