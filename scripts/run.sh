@@ -8,13 +8,18 @@ build=${TESSEL_BUILD_DIR:-$top/build}
 TESSEL_BUILD_DIR="$build" "$top/scripts/build.sh"
 run="$build/run"
 
-# Capturing needs CAP_NET_RAW; grant it to the freshly built programs when we can.
+# Capturing needs CAP_NET_RAW; grant it to the freshly built programs when we can. Without it,
+# Tessel plays its demo capture instead, which needs no rights.
+args=("$@")
 if [ "$(id -u)" -ne 0 ]; then
   if command -v setcap >/dev/null && sudo -n true 2>/dev/null; then
     for f in "$run/tessel" "$run/tessel-config"; do sudo setcap cap_net_raw,cap_net_admin=eip "$f" || true; done
-  elif ! getcap "$run/tessel" 2>/dev/null | grep -q cap_net_raw; then
-    echo "Tessel needs the right to capture packets. Grant it once with:"
+  fi
+  if ! getcap "$run/tessel" 2>/dev/null | grep -q cap_net_raw; then
+    echo "Tessel may not capture packets here (it needs the right CAP_NET_RAW), so it plays its demo capture."
+    echo "To watch your own network, grant the right once with:"
     echo "  for f in $run/tessel $run/tessel-config; do sudo setcap cap_net_raw,cap_net_admin=eip \"\$f\"; done"
+    [ ${#args[@]} -gt 0 ] || args=(--demo)
   fi
 fi
 
@@ -22,13 +27,13 @@ cd "$run"
 if [ -z "${DISPLAY:-}" ]; then
   # Nobody could click through the settings window on a virtual screen: choose for the user.
   conf=${TESSEL_CONFIG:-${XDG_CONFIG_HOME:-$HOME/.config}/Ashgrove/Tessel.conf}
-  if [ ! -f "$conf" ]; then
+  if [ ! -f "$conf" ] && [ "${args[0]:-}" != --demo ]; then
     nic=$(awk '$2 == "00000000" && $8 == "00000000" { print $1; exit }' /proc/net/route)
     ./tessel-config --nic "${nic:-lo}" --windowed >/dev/null
     echo "Capturing on ${nic:-lo}; change it with $run/tessel-config."
   fi
   echo "No X display (DISPLAY is not set): starting Tessel on a virtual screen (Xvfb)." >&2
-  exec xvfb-run -a -s "-screen 0 1280x1024x24" ./tessel "$@"
+  exec xvfb-run -a -s "-screen 0 1280x1024x24" ./tessel "${args[@]}"
 fi
 # On the first start Tessel opens the settings window; saving there starts Tessel again.
-exec ./tessel "$@"
+exec ./tessel "${args[@]}"

@@ -133,6 +133,7 @@ void cRenderLoop::frame() {
     else
         smgr->drawAll();
     updateImpactLine(context_.timer ? context_.timer->getTime() : 0);
+    updateReplayLine();
     gui->drawAll();
     if (statsGraphShown) {
         std::vector<std::int32_t> samples;

@@ -15,6 +15,7 @@
 #include "capture/rate_history.h"
 #include "core/hand_off.h"
 #include "core/process_flags.h"
+#include "core/replay_state.h"
 #include "core/wide_text.h"
 #include "nodes/connection_list.h"
 #include "nodes/node_manager.h"
@@ -127,6 +128,12 @@ std::string sceneDumpText(SSceneContext& context) {
     out << "hud graph " << statsGraphShown << " help " << helpState << " pause " << pauseState
         << " logging " << loggingEnabled.load() << "\n";
     out << "rate-samples " << rateSampleCount() << "\n";
+    const ReplayState& replay = replayState();
+    if (replay.active)
+        out << "replay clock " << replay.captureClockUs.load() << " progress "
+            << replay.progressPermille.load() << " speed " << replay.speed.load() << " paused "
+            << replay.paused.load() << " finished " << replay.finished.load() << " source "
+            << replay.source << "\n";
     dumpView(context, out);
     out << "frame " << g_framesServiced << "\n";
     out << "clock " << now << "\n";

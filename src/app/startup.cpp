@@ -1,24 +1,30 @@
 #include "app/startup.h"
 
 #include <irrlicht.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <thread>
 
+#include "app/command_line.h"
 #include "app/render_loop.h"
 #include "app/scene_dump.h"
 #include "capture/capture_session.h"
 #include "capture/net_interface.h"
+#include "capture/replay_source.h"
+#include "core/adapter_addresses.h"
 #include "core/event_log.h"
 #include "core/fatal_exit.h"
 #include "core/frame_limit.h"
 #include "core/irr_ptr.h"
 #include "core/process_flags.h"
+#include "core/replay_state.h"
 #include "core/text_number.h"
 #include "nodes/node_manager.h"
 #include "platform/directory.h"
@@ -50,16 +56,52 @@ int splashMilliseconds() {
     return v && *v ? atoiText(v) : 5000;
 }
 
-// The frame limit: "--maxfps N" (or "--maxfps=N") anywhere on the command line, else the
-// `maxfps` setting; 0, the default, renders as fast as the driver allows.
-int maxFpsFor(cRegistry& registry, int argc, char** argv) {
-    std::string text = registry.readValue("maxfps", "0");
-    for (int i = 1; i < argc && argv[i]; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--maxfps" && i + 1 < argc && argv[i + 1]) text = argv[i + 1];
-        if (arg.rfind("--maxfps=", 0) == 0) text = arg.substr(9);
+// The frame limit: "--maxfps N" on the command line, else the `maxfps` setting; 0, the default,
+// renders as fast as the driver allows.
+int maxFpsFor(cRegistry& registry, const CommandLine& line) {
+    return frameLimitFrom(line.maxFps.empty() ? registry.readValue("maxfps", "0") : line.maxFps);
+}
+
+// A replayed file named relative to where tessel was started, before an installed tessel moves
+// into its own folder.
+std::string absolutePath(const std::string& path) {
+    if (path.empty() || path == "-" || path[0] == '/') return path;
+    char here[4096];
+    return getcwd(here, sizeof here) ? std::string(here) + "/" + path : path;
+}
+
+// Opens the capture to replay, or ends the program with status 2: a file that cannot be read is
+// not something the configuration tool could mend.
+std::unique_ptr<cReplaySource> openReplay(const std::string& path) {
+    auto source = std::make_unique<cReplaySource>();
+    std::string error;
+    if (source->open(path, &error)) return source;
+    std::fprintf(stderr, "tessel: cannot replay %s\n", error.c_str());
+    std::fflush(stderr);
+    endAfterFatal("", false, 2);
+}
+
+// What adapter discovery gives a live capture, inferred from the replay (or given on the
+// command line), with the trace lines that say what was chosen.
+void adoptReplayedAdapter(cReplaySource& source, const CommandLine& line) {
+    const AdapterGuess guess = source.guessAdapter(line.host, line.netmask, line.gateway);
+    std::printf("replay: %s\n", source.name().c_str());
+    if (guess.host.empty()) {
+        std::printf("replay: no IPv4 traffic tells which host captured it\n");
+    } else {
+        std::printf("replay: this host %s (%s)\n", guess.host.c_str(), guess.hostReason.c_str());
+        std::printf("replay: net mask %s\n", guess.netmask.c_str());
+        localAddresses = {guess.host};
+        netMasks = {guess.netmask};
     }
-    return frameLimitFrom(text);
+    if (guess.gateway.empty()) {
+        std::printf("replay: no gateway (%s)\n", guess.gatewayReason.c_str());
+    } else {
+        std::printf("replay: gateway %s (%s)\n", guess.gateway.c_str(),
+                    guess.gatewayReason.c_str());
+        gatewayAddresses = {guess.gateway};
+    }
+    std::fflush(stdout);
 }
 
 bool nullDriverRequested() {
@@ -95,10 +137,22 @@ int driverTypeForSetting(int value) {
 }
 
 int runTessel(int argc, char** argv) {
+    // First, so that a dump asked for during start-up waits for the first frame instead of
+    // ending the program.
+    installSceneDumpSignal();
+    CommandLine line = parseCommandLine(argc, argv);
+    if (!line.error.empty()) {
+        std::fprintf(stderr, "tessel: %s\n", line.error.c_str());
+        return 2;
+    }
+    line.replayPath = absolutePath(line.demo ? std::string() : line.replayPath);
     enterUserWorkingFolder();
+    if (line.demo) line.replayPath = kDemoCapture;
+    const bool replaying = !line.replayPath.empty();
     cRegistry* registry = new cRegistry();
 
-    if (atoiText(registry->readValue("firstrun", "0")) == 0) {
+    // A replay needs no adapter: a first start goes straight to it, with the default settings.
+    if (!replaying && atoiText(registry->readValue("firstrun", "0")) == 0) {
         startConfigTool();
         delete registry;
         return 0;
@@ -113,19 +167,19 @@ int runTessel(int argc, char** argv) {
     // Files left by an earlier run must not reach this one.
     emptyDirectory("intel");
 
+    std::unique_ptr<cReplaySource> replay;
+    if (replaying) replay = openReplay(line.replayPath);
+
     bool fullscreen = registry->readValue("fullscreen", "1") != "1";
-    bool noSplash = false;
-    if (argc > 1 && argv[1]) {
-        if (std::strcmp(argv[1], "fullscreen") == 0) fullscreen = true;
-        if (std::strcmp(argv[1], "nosplash") == 0) noSplash = true;
-    }
+    const bool noSplash = line.noSplash;
+    if (line.fullscreen) fullscreen = true;
     windowWidth = atoiText(registry->readValue("width", "1000"));
     windowHeight = atoiText(registry->readValue("height", "600"));
 
     if (!(noSplash && fullscreen)) showSplashFor(splashMilliseconds());
 
     std::string nic = registry->readValue("nic", "");
-    if (nic.empty()) endAfterFatal("Please run tessel-config", false);
+    if (nic.empty() && !replaying) endAfterFatal("Please run tessel-config", false);
 
     video::E_DRIVER_TYPE driverType = static_cast<video::E_DRIVER_TYPE>(
         driverTypeForSetting(atoiText(registry->readValue("videodriver", "0"))));
@@ -164,9 +218,19 @@ int runTessel(int argc, char** argv) {
 
     driver->setTextureCreationFlag(video::ETCF_CREATE_MIP_MAPS, true);
     cNetInterface* netInterface = new cNetInterface();
-    netInterface->discoverAdapter(nic);
-    cNodeManager().addAdapterNodes();  // this host and the gateway become nodes 0 and 1
-    netInterface->startCapture(nic);
+    if (replaying) {
+        adoptReplayedAdapter(*replay, line);
+        cNodeManager().addAdapterNodes();  // this host and the gateway become nodes 0 and 1
+        ReplayState& state = replayState();
+        state.active = true;
+        state.source = replay->name();
+        state.speed.store(line.speed);
+        netInterface->startReplay(std::move(replay), line.loop);
+    } else {
+        netInterface->discoverAdapter(nic);
+        cNodeManager().addAdapterNodes();  // this host and the gateway become nodes 0 and 1
+        netInterface->startCapture(nic);
+    }
     driver->setTextureCreationFlag(video::ETCF_CREATE_MIP_MAPS, false);
 
     addSkyBox(smgr, driver);
@@ -193,9 +257,8 @@ int runTessel(int argc, char** argv) {
     if (world.camera) world.camera->setInputReceiverEnabled(false);
     enteredEnvironment = 0;
 
-    installSceneDumpSignal();
     {
-        cRenderLoop loop(device, sceneContext, maxFpsFor(*registry, argc, argv));
+        cRenderLoop loop(device, sceneContext, maxFpsFor(*registry, line));
         loop.run();
     }
 

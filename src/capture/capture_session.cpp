@@ -1,5 +1,6 @@
 #include "capture/capture_session.h"
 
+#include "capture/replay_loop.h"
 #include "capture/stats_loop.h"
 #include "platform/process.h"
 
@@ -22,10 +23,22 @@ cCaptureSession::cCaptureSession(pcap_t* captureHandle, pcap_t* statsHandle,
     sink_.writer = &writer_;
 }
 
+cCaptureSession::cCaptureSession(std::unique_ptr<cReplaySource> source, bool loop,
+                                 HandOffChannel& channel, std::string folder)
+    : replay_(std::move(source)),
+      loop_(loop),
+      channel_(channel),
+      writer_(folder),
+      reader_(folder, channel) {
+    sink_.linkType = replay_ ? replay_->linkType() : DLT_EN10MB;
+    sink_.channel = &channel_;
+    sink_.writer = &writer_;
+}
+
 cCaptureSession::~cCaptureSession() { stop(); }
 
 void cCaptureSession::start() {
-    if (capture_) captureThread_ = std::thread([this] { captureThreadBody(); });
+    if (capture_ || replay_) captureThread_ = std::thread([this] { captureThreadBody(); });
     if (stats_) {
         statsThread_ = std::thread([this] {
             nameThisThread(kStatsThreadName);
@@ -44,6 +57,10 @@ void cCaptureSession::start() {
 
 void cCaptureSession::captureThreadBody() {
     nameThisThread(kCaptureThreadName);
+    if (replay_) {
+        runReplayLoop(*replay_, sink_, stop_, loop_);
+        return;
+    }
     runCaptureLoop(capture_, sink_, stop_);
     // The loop ends on a stop or a failed handle; either way this feed is over.
     std::lock_guard<std::mutex> guard(closeLock_);
@@ -62,6 +79,8 @@ void cCaptureSession::stop() {
         if (capture_) pcap_breakloop(capture_);
     }
     reader_.requestStop();
+    // A replay thread may wait on a quiet stream: ending the stream wakes it.
+    if (replay_) replay_->endStream();
     if (captureThread_.joinable()) captureThread_.join();
     if (statsThread_.joinable()) statsThread_.join();
     if (readerThread_.joinable()) readerThread_.join();

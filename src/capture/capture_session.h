@@ -10,6 +10,7 @@
 #include "capture/intel_reader.h"
 #include "capture/intel_writer.h"
 #include "capture/packet_dispatch.h"
+#include "capture/replay_source.h"
 #include "platform/wake_signal.h"
 
 namespace tessel {
@@ -38,6 +39,10 @@ class cCaptureSession {
     // Takes over both live handles (the statistics one may be null in tests).
     cCaptureSession(pcap_t* captureHandle, pcap_t* statsHandle, HandOffChannel& channel,
                     std::string folder = intelFolder);
+    // A replay: the capture thread releases the frames of `source` by their time stamps (and
+    // feeds the rate history itself), starting over at the end when `loop` is set.
+    cCaptureSession(std::unique_ptr<cReplaySource> source, bool loop, HandOffChannel& channel,
+                    std::string folder = intelFolder);
     ~cCaptureSession();
     cCaptureSession(const cCaptureSession&) = delete;
     cCaptureSession& operator=(const cCaptureSession&) = delete;
@@ -51,8 +56,10 @@ class cCaptureSession {
   private:
     void captureThreadBody();
 
-    pcap_t* capture_;
-    pcap_t* stats_;
+    pcap_t* capture_ = nullptr;
+    pcap_t* stats_ = nullptr;
+    std::unique_ptr<cReplaySource> replay_;
+    bool loop_ = false;
     HandOffChannel& channel_;
     cIntelWriter writer_;
     cIntelReaderWorker reader_;

@@ -144,6 +144,11 @@ void cNetInterface::startCapture(std::string nic) {
     session->start();
 }
 
+void cNetInterface::startReplay(std::unique_ptr<cReplaySource> source, bool loop) {
+    session = std::make_unique<cCaptureSession>(std::move(source), loop, handOff());
+    session->start();
+}
+
 void cNetInterface::stopCapture() {
     if (session) session->stop();
 }

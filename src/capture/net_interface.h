@@ -8,6 +8,7 @@
 namespace tessel {
 
 class cCaptureSession;
+class cReplaySource;
 
 // Adapter discovery and capture start, run once on the main thread before the render loop.
 // Every failure ends the process (see the messages in the implementation).
@@ -19,6 +20,8 @@ class cNetInterface {
     void discoverAdapter(std::string nic);
     // Opens the capture and statistics handles on `nic` and starts the capture session's threads.
     void startCapture(std::string nic);
+    // Starts the session's threads on a replay instead of an adapter.
+    void startReplay(std::unique_ptr<cReplaySource> source, bool loop);
     // Stops and joins the session's threads (main thread, at shutdown).
     void stopCapture();
 

@@ -32,7 +32,7 @@ std::string enterUserWorkingFolder() {
     std::string work = userWorkingFolder();
     std::error_code ec;
     fs::create_directories(work + "/intel", ec);
-    for (const char* name : {"res.dat", "splash.bmp", "services.txt", "readme.txt"}) {
+    for (const char* name : {"res.dat", "splash.bmp", "services.txt", "readme.txt", "demo.pcap"}) {
         fs::path from = fs::path(data) / name, to = fs::path(work) / name;
         if (!fs::exists(from, ec)) continue;
         // Refresh copies that an upgrade made stale; leave the user's own edits of newer files.

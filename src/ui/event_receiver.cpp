@@ -6,6 +6,7 @@
 #include "core/fatal_exit.h"
 #include "core/irr_ptr.h"
 #include "core/process_flags.h"
+#include "core/replay_state.h"
 #include "nodes/node_manager.h"
 #include "platform/local_time.h"
 #include "platform/process.h"
@@ -13,6 +14,7 @@
 #include "ui/camera_tour.h"
 #include "ui/fading_text_list.h"
 #include "ui/frame_requests.h"
+#include "ui/hud.h"
 #include "ui/toolbar.h"
 
 namespace tessel {
@@ -76,6 +78,17 @@ void togglePause() {
     } else if (pauseState > 2) {
         pauseState = 1;
     }
+    // A replay's clock stands still while paused.
+    replayState().paused.store(pauseState > 2);
+}
+
+// Doubles or halves the replay's speed (nothing while capturing live).
+void changeReplaySpeed(double factor) {
+    ReplayState& replay = replayState();
+    if (!replay.active) return;
+    const double speed = clampReplaySpeed(replay.speed.load() * factor);
+    replay.speed.store(speed);
+    postMessage("Replay speed x" + speedText(speed));
 }
 
 void takeScreenshot(std::time_t now) {
@@ -247,6 +260,14 @@ bool MyEventReceiver::onKeyReleased(EKEY_CODE key) {
             return true;
         case KEY_F1:
             if (device) toggleHelp(device);
+            return true;
+        case KEY_PLUS:
+        case KEY_ADD:
+            changeReplaySpeed(2.0);
+            return true;
+        case KEY_MINUS:
+        case KEY_SUBTRACT:
+            changeReplaySpeed(0.5);
             return true;
         default:
             return false;

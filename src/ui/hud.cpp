@@ -1,9 +1,14 @@
 #include "ui/hud.h"
 
+#include <cstdio>
+#include <ctime>
+
 #include "core/process_flags.h"
+#include "core/replay_state.h"
 #include "nodes/connection_list.h"
 #include "nodes/info_text.h"
 #include "nodes/node_manager.h"
+#include "platform/local_time.h"
 #include "platform/registry.h"
 #include "scene/particle_impacts.h"
 #include "ui/camera_tour.h"
@@ -39,7 +44,22 @@ gui::IGUIInOutFader* startFader = nullptr;
 gui::IGUIStaticText* infoText = nullptr;
 gui::IGUIStaticText* infoBox = nullptr;
 gui::IGUIStaticText* impactLine = nullptr;
+gui::IGUIStaticText* replayLine = nullptr;
 int infoIdleFrames = 0;
+
+// What the replay line shows now.
+struct ReplayShown {
+    std::int64_t second;  // of the capture's clock; -1: none yet
+    int percent;          // -1: a stream
+    double speed;
+    bool paused, finished;
+    bool operator==(const ReplayShown& o) const {
+        return second == o.second && percent == o.percent && speed == o.speed &&
+               paused == o.paused && finished == o.finished;
+    }
+};
+constexpr ReplayShown kNothingShown{-2, -2, 0, false, false};
+ReplayShown replayShown = kNothingShown;
 
 gui::IGUIStaticText* addPanelText(gui::IGUIEnvironment* gui) {
     gui::IGUIStaticText* t = gui->addStaticText(L"", kHidden, false, true, 0, -1, true);
@@ -57,6 +77,34 @@ gui::IGUIInOutFader* hudFader() { return startFader; }
 gui::IGUIStaticText* hudInfoText() { return infoText; }
 gui::IGUIStaticText* hudInfoBox() { return infoBox; }
 gui::IGUIStaticText* hudImpactLine() { return impactLine; }
+gui::IGUIStaticText* hudReplayLine() { return replayLine; }
+
+std::string speedText(double speed) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", speed);
+    return text;
+}
+
+void updateReplayLine() {
+    const ReplayState& replay = replayState();
+    if (!replayLine || !replay.active) return;
+    // The text is made again only when a part of it changed, not every frame.
+    const std::int64_t clockUs = replay.captureClockUs.load();
+    const int permille = replay.progressPermille.load();
+    const ReplayShown now{clockUs < 0 ? -1 : clockUs / 1000000, permille < 0 ? -1 : permille / 10,
+                          replay.speed.load(), replay.paused.load(), replay.finished.load()};
+    if (now == replayShown) return;
+    replayShown = now;
+    std::string text = replay.source;
+    if (now.second >= 0)
+        text += "  " + formatLocalTimeC("%Y-%m-%d %H:%M:%S", std::time_t(now.second), 64);
+    if (now.percent >= 0) text += "  " + std::to_string(now.percent) + "%";
+    text += "  x" + speedText(now.speed);
+    if (now.paused) text += "  paused";
+    if (now.finished) text += "  finished";
+    const std::wstring wide = toWideCut(text);
+    replayLine->setText(wide.c_str());
+}
 
 std::string groupedNumber(long long value) {
     std::string digits = std::to_string(value < 0 ? -value : value);
@@ -116,6 +164,12 @@ void buildHud(IrrlichtDevice* device, cRegistry& registry) {
                                     -1, false);
     impactLine->setOverrideColor(video::SColor(255, 225, 225, 225));
     impactLine->setVisible(false);
+    // Above it, while replaying: what is played, and where it stands.
+    replayLine = gui->addStaticText(L"", core::rect<s32>(20, h - 94, 620, h - 76), false, false, 0,
+                                    -1, false);
+    replayLine->setOverrideColor(video::SColor(255, 225, 225, 225));
+    replayLine->setVisible(replayState().active);
+    replayShown = kNothingShown;
 
     // Every colour role of this engine's skin, not only the ones the original engine had.
     const video::SColor tint = guiTintFor(registry.readValue("transparency", "1"));

@@ -20,6 +20,11 @@ void updateInfoPanel(irr::IrrlichtDevice* device);
 void updateImpactLine(irr::u32 nowMs);
 // "2,000": a count with thousands separated by commas.
 std::string groupedNumber(long long value);
+// Main loop, every frame while replaying: the capture's name, its clock, how far through the file
+// the replay is and its speed, as "demo.pcap  2026-12-08 10:00:03  42%  x2".
+void updateReplayLine();
+// A replay speed as the HUD and the messages write it: "2", "0.5", "0.25".
+std::string speedText(double speed);
 
 // The one GUI colour: 105/155/106, opaque only when `transparency` is exactly "0".
 irr::video::SColor guiTintFor(const std::string& transparency);
@@ -29,5 +34,6 @@ irr::gui::IGUIInOutFader* hudFader();
 irr::gui::IGUIStaticText* hudInfoText();
 irr::gui::IGUIStaticText* hudInfoBox();
 irr::gui::IGUIStaticText* hudImpactLine();
+irr::gui::IGUIStaticText* hudReplayLine();
 
 }  // namespace tessel

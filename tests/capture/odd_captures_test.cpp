@@ -20,6 +20,7 @@
 #include "capture/intel_reader.h"
 #include "support/capture_sink.h"
 #include "support/test_support.h"
+#include "support/veth_pair.h"
 
 namespace tessel {
 namespace {
@@ -172,67 +173,10 @@ TEST_F(Replay, EveryCommittedCaptureGivesItsListedOutcome) {
     }
 }
 
-// Two hosts joined by a veth pair in namespaces of their own.
-class VethPair {
-  public:
-    VethPair() {
-        const std::string s = std::to_string(getpid() % 100000);
-        client = "oc" + s;
-        server = "os" + s;
-        nic = "ov" + s;
-        const std::string script =
-            "set -e\n"
-            "ip netns add " +
-            client + "; ip netns add " + server +
-            "\n"
-            "ip -n " +
-            client + " link set lo up; ip -n " + server +
-            " link set lo up\n"
-            "ip link add " +
-            nic + " netns " + client + " type veth peer name ow" + s + " netns " + server +
-            "\n"
-            "ip -n " +
-            client + " addr add 10.78.0.1/24 dev " + nic +
-            "\n"
-            "ip -n " +
-            server + " addr add 10.78.0.2/24 dev ow" + s +
-            "\n"
-            "ip -n " +
-            client + " link set " + nic +
-            " up\n"
-            "ip -n " +
-            server + " link set ow" + s +
-            " up\n"
-            "echo ready\n";
-        ok = test::shellOutput(script, {}, 20000).find("ready") != std::string::npos;
-    }
-    ~VethPair() {
-        test::shellOutput("for n in " + client + " " + server +
-                              "; do ip netns pids $n 2>/dev/null | xargs -r kill -9; "
-                              "ip netns delete $n; done",
-                          {}, 20000);
-    }
-    std::vector<std::string> in(const std::string& host, std::vector<std::string> argv) {
-        argv.insert(argv.begin(), {"ip", "netns", "exec", host});
-        return argv;
-    }
-    bool ok = false;
-    std::string client, server, nic;
-};
-
-bool waitForOutput(test::BackgroundProcess& p, const std::string& text, int ms) {
-    for (int waited = 0; waited < ms; waited += 20) {
-        if (p.output().find(text) != std::string::npos) return true;
-        if (!p.running()) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
-}
-
 TEST_F(Replay, RealClientsRecordedByTcpdumpMatchTcpdumpsOwnReading) {
     if (!test::isRoot()) GTEST_SKIP() << "needs root for network namespaces and capture";
     if (!haveTcpdump()) GTEST_SKIP() << "tcpdump is not installed";
-    VethPair lab;
+    test::VethPair lab;
     ASSERT_TRUE(lab.ok);
     test::TempDir serve;
     test::writeFile(serve.file("index.html"), std::string(3000, 'x'));
@@ -250,8 +194,8 @@ TEST_F(Replay, RealClientsRecordedByTcpdumpMatchTcpdumpsOwnReading) {
     test::BackgroundProcess dumpAny(lab.in(lab.client, {"tcpdump", "-Z", "root", "--immediate-mode",
                                                         "-U", "-i", "any", "-w", any}),
                                     "", {});
-    ASSERT_TRUE(waitForOutput(dumpVeth, "listening on", 10000)) << dumpVeth.output();
-    ASSERT_TRUE(waitForOutput(dumpAny, "listening on", 10000)) << dumpAny.output();
+    ASSERT_TRUE(test::waitForOutput(dumpVeth, "listening on", 10000)) << dumpVeth.output();
+    ASSERT_TRUE(test::waitForOutput(dumpAny, "listening on", 10000)) << dumpAny.output();
     std::string out;
     for (int i = 0; i < 50; ++i) {  // the server may need a moment to listen
         test::ProcessResult r = test::runProcess(

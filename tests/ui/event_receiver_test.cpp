@@ -6,6 +6,7 @@
 
 #include "core/event_log.h"
 #include "core/process_flags.h"
+#include "core/replay_state.h"
 #include "support/test_support.h"
 #include "support/ui_fixture.h"
 #include "ui/frame_requests.h"
@@ -145,6 +146,29 @@ TEST_F(ReceiverTest, HelpAndPauseCycleAndAFailedScreenshotSaysSo) {
     EXPECT_EQ(pausePictureGeneration(), 0);
     EXPECT_TRUE(release(KEY_KEY_P));
     EXPECT_EQ(pauseState, 1);
+}
+
+TEST_F(ReceiverTest, PlusAndMinusChangeAReplaysSpeedWithinBoundsAndPStopsItsClock) {
+    ReplayState& replay = replayState();
+    EXPECT_TRUE(release(KEY_PLUS));  // live: nothing changes
+    EXPECT_EQ(replay.speed.load(), 1.0);
+    replay.active = true;
+    EXPECT_TRUE(release(KEY_PLUS));
+    EXPECT_TRUE(release(KEY_ADD));
+    EXPECT_EQ(replay.speed.load(), 4.0);
+    EXPECT_EQ(ui.newestMessage(), "Replay speed x4");
+    for (int i = 0; i < 12; ++i) release(KEY_SUBTRACT);
+    EXPECT_TRUE(release(KEY_MINUS));
+    EXPECT_EQ(replay.speed.load(), ReplayState::kSlowest);
+    EXPECT_EQ(ui.newestMessage(), "Replay speed x0.01");
+    for (int i = 0; i < 20; ++i) release(KEY_PLUS);
+    EXPECT_EQ(replay.speed.load(), ReplayState::kFastest);
+    EXPECT_TRUE(release(KEY_KEY_P));
+    EXPECT_TRUE(replay.paused.load());
+    EXPECT_TRUE(release(KEY_KEY_P));
+    EXPECT_FALSE(replay.paused.load());
+    replay.active = false;
+    replay.speed = 1.0;
 }
 
 TEST_F(ReceiverTest, WheelAndQADollyTheActiveCameraInItsParentsSpace) {

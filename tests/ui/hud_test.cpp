@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "core/process_flags.h"
+#include "core/replay_state.h"
 #include "nodes/node_manager.h"
 #include "platform/registry.h"
 #include "support/test_support.h"
@@ -114,6 +115,43 @@ TEST(Hud, InfoPanelShowsAtOnceAndLingers30FramesAfterTheLastHit) {
     frames(1);
     EXPECT_TRUE(hidden(hudInfoText()));
     cameraTour.active = 0;
+}
+
+TEST(Hud, ReplayLineShowsTheSourceItsClockProgressAndSpeed) {
+    setenv("TZ", "UTC", 1);
+    tzset();
+    ReplayState& replay = replayState();
+    replay.active = true;
+    replay.source = "demo.pcap";
+    replay.captureClockUs = 1796731238'000000;  // 2026-12-08 12:00:38 UTC
+    replay.progressPermille = 845;
+    replay.speed = 2;
+    TempDir dir;
+    auto ui = buildWith(dir, "");
+    updateReplayLine();
+    EXPECT_TRUE(hudReplayLine()->isVisible());
+    EXPECT_EQ(narrow(hudReplayLine()->getText()), "demo.pcap  2026-12-08 12:00:38  84%  x2");
+
+    replay.paused = true;
+    replay.speed = 0.25;
+    updateReplayLine();
+    EXPECT_EQ(narrow(hudReplayLine()->getText()),
+              "demo.pcap  2026-12-08 12:00:38  84%  x0.25  paused");
+
+    replay.source = "standard input";  // a stream has no progress
+    replay.progressPermille = -1;
+    replay.paused = false;
+    replay.finished = true;
+    updateReplayLine();
+    EXPECT_EQ(narrow(hudReplayLine()->getText()),
+              "standard input  2026-12-08 12:00:38  x0.25  finished");
+
+    replay.active = false;
+    replay.paused = false;
+    replay.finished = false;
+    replay.speed = 1;
+    auto live = buildWith(dir, "");
+    EXPECT_FALSE(hudReplayLine()->isVisible());
 }
 
 }  // namespace

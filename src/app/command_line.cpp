@@ -1,0 +1,78 @@
+#include "app/command_line.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/replay_state.h"
+
+namespace tessel {
+
+namespace {
+
+bool dottedQuad(const std::string& text) {
+    unsigned a, b, c, d;
+    char tail;
+    return std::sscanf(text.c_str(), "%u.%u.%u.%u%c", &a, &b, &c, &d, &tail) == 4 && a < 256 &&
+           b < 256 && c < 256 && d < 256;
+}
+
+}  // namespace
+
+CommandLine parseCommandLine(int argc, char** argv) {
+    CommandLine line;
+    if (argc > 1 && argv[1]) {
+        line.fullscreen = std::strcmp(argv[1], "fullscreen") == 0;
+        line.noSplash = std::strcmp(argv[1], "nosplash") == 0;
+    }
+    for (int i = 1; i < argc && argv[i] && line.error.empty(); ++i) {
+        std::string flag = argv[i], value;
+        const std::size_t equals = flag.find('=');
+        const bool joined = flag.rfind("--", 0) == 0 && equals != std::string::npos;
+        if (joined) {
+            value = flag.substr(equals + 1);
+            flag = flag.substr(0, equals);
+        }
+        auto takeValue = [&]() -> bool {
+            if (joined) return true;
+            if (i + 1 < argc && argv[i + 1]) {
+                value = argv[++i];
+                return true;
+            }
+            line.error = flag + " needs a value";
+            return false;
+        };
+        if (flag == "-r" || flag == "--read") {
+            if (takeValue()) line.replayPath = value;
+            if (line.error.empty() && value.empty()) line.error = flag + " needs a file";
+        } else if (flag == "--demo") {
+            line.demo = true;
+            line.loop = true;
+        } else if (flag == "--loop") {
+            line.loop = true;
+        } else if (flag == "--speed") {
+            if (!takeValue()) break;
+            char* end = nullptr;
+            const double speed = std::strtod(value.c_str(), &end);
+            if (value.empty() || *end || !(speed >= ReplayState::kSlowest) ||
+                !(speed <= ReplayState::kFastest))
+                line.error = "--speed: '" + value + "' is not a speed from 0.01 to 1000";
+            else
+                line.speed = speed;
+        } else if (flag == "--host" || flag == "--gateway" || flag == "--netmask") {
+            if (!takeValue()) break;
+            if (!dottedQuad(value))
+                line.error = flag + ": '" + value + "' is not a dotted IPv4 address";
+            else
+                (flag == "--host"      ? line.host
+                 : flag == "--gateway" ? line.gateway
+                                       : line.netmask) = value;
+        } else if (flag == "--maxfps") {
+            if (takeValue()) line.maxFps = value;
+        }
+    }
+    if (line.demo && line.replayPath.empty()) line.replayPath = kDemoCapture;
+    return line;
+}
+
+}  // namespace tessel

@@ -1,0 +1,183 @@
+#include "capture/replay_loop.h"
+
+#include <poll.h>
+#include <sys/time.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "capture/intel_writer.h"
+#include "capture/packet_dispatch.h"
+#include "capture/rate_history.h"
+#include "capture/replay_pacer.h"
+#include "capture/replay_source.h"
+#include "capture/stats_loop.h"
+#include "core/hand_off.h"
+#include "core/replay_state.h"
+#include "platform/wake_signal.h"
+
+namespace tessel {
+
+namespace {
+
+using Clock = cReplayPacer::Clock;
+
+// A wait is cut into pieces of at most this, so that a change of speed or a pause is seen.
+constexpr std::chrono::milliseconds kWaitPiece{50};
+constexpr std::int64_t kSecondUs = 1'000'000;
+
+std::int64_t microsOf(const timeval& t) { return std::int64_t(t.tv_sec) * kSecondUs + t.tv_usec; }
+
+// One traffic-rate sample per second of capture time, from the replayed frames' lengths.
+class cCaptureRateMeter {
+  public:
+    void add(std::int64_t atUs, std::uint32_t bytes) {
+        if (!started_) {
+            started_ = true;
+            state_ = StatsState();
+            secondEndUs_ = atUs + kSecondUs;
+            sample(atUs, 0);  // the first sample has no predecessor: it only starts the clock
+        }
+        while (atUs >= secondEndUs_) {
+            sample(secondEndUs_, bytes_);
+            bytes_ = 0;
+            secondEndUs_ += kSecondUs;
+        }
+        bytes_ += bytes;
+    }
+    // After skipped capture time or a new round: no sample spans the jump.
+    void restart() {
+        started_ = false;
+        bytes_ = 0;
+    }
+
+  private:
+    void sample(std::int64_t atUs, std::uint64_t bytes) {
+        timeval when{};
+        when.tv_sec = atUs / kSecondUs;
+        when.tv_usec = atUs % kSecondUs;
+        std::int64_t bps = 0;
+        if (statsSampleRate(&state_, when, bytes, &bps)) appendRateSample(bps);
+    }
+
+    bool started_ = false;
+    StatsState state_;
+    std::int64_t secondEndUs_ = 0;
+    std::uint64_t bytes_ = 0;
+};
+
+// Waits until `due`, or `stop`; keeps the pacer up to date with the user's speed and pause, and
+// links the writer's gathered records into place on time. False when stopped.
+bool waitForFrame(cReplayPacer& pacer, PacketSink& sink, const WakeSignal& stop) {
+    ReplayState& state = replayState();
+    for (;;) {
+        const Clock::time_point now = Clock::now();
+        pacer.setPaused(state.paused.load(), now);
+        pacer.setSpeed(state.speed.load(), now);
+        if (sink.writer) sink.writer->flushIfDue(now);
+        const Clock::time_point due = pacer.due();
+        if (now >= due) return true;
+        auto wait = std::min<Clock::duration>(due - now, kWaitPiece);
+        if (sink.writer && sink.writer->hasPending())
+            wait = std::min<Clock::duration>(wait, sink.writer->deadline() - now);
+        struct pollfd p {};
+        p.fd = stop.fd();
+        p.events = POLLIN;
+        const int ms = int(std::chrono::ceil<std::chrono::milliseconds>(wait).count());
+        ::poll(&p, stop.fd() >= 0 ? 1 : 0, std::max(ms, 0));
+        if (stop.raised()) return false;
+    }
+}
+
+// Waits for a quiet stream's next bytes, linking the writer's gathered records into place on
+// time meanwhile. False when stopped.
+bool waitForInput(const cReplaySource& source, PacketSink& sink, const WakeSignal& stop) {
+    const int fd = source.waitFd();
+    if (fd < 0) return true;
+    for (;;) {
+        struct pollfd p[2] = {};
+        p[0].fd = fd;
+        p[0].events = POLLIN;
+        p[1].fd = stop.fd();
+        p[1].events = POLLIN;
+        auto wait = Clock::duration(kWaitPiece);
+        if (sink.writer && sink.writer->hasPending())
+            wait = std::min<Clock::duration>(wait, sink.writer->deadline() - Clock::now());
+        const int ms = int(std::chrono::ceil<std::chrono::milliseconds>(wait).count());
+        const int r = ::poll(p, stop.fd() >= 0 ? 2 : 1, std::max(ms, 0));
+        if (stop.raised()) return false;
+        if (r > 0 && p[0].revents != 0) return true;  // data, or the writer's end
+        if (sink.writer) sink.writer->flushIfDue(Clock::now());
+    }
+}
+
+std::string durationText(std::int64_t us) {
+    const std::int64_t s = us / kSecondUs;
+    if (s < 60) return std::to_string(s) + " s";
+    if (s < 3600) return std::to_string(s / 60) + " min " + std::to_string(s % 60) + " s";
+    return std::to_string(s / 3600) + " h " + std::to_string(s / 60 % 60) + " min";
+}
+
+}  // namespace
+
+void runReplayLoop(cReplaySource& source, PacketSink& sink, const WakeSignal& stop, bool loop) {
+    ReplayState& state = replayState();
+    cReplayPacer pacer;
+    cCaptureRateMeter rate;
+    u_char* user = reinterpret_cast<u_char*>(&sink);
+    bool ended = false;
+    while (!stop.raised() && !ended) {
+        if (!waitForInput(source, sink, stop)) break;
+        const pcap_pkthdr* header = nullptr;
+        const u_char* data = nullptr;
+        const int r = source.next(&header, &data);
+        if (r == 1) {
+            const std::int64_t at = microsOf(header->ts);
+            const std::int64_t skipped = pacer.admit(at, Clock::now());
+            if (skipped > 0) {
+                rate.restart();
+                if (sink.channel)
+                    sink.channel->pushMessage("Skipped " + durationText(skipped) +
+                                              " without traffic");
+            }
+            if (!waitForFrame(pacer, sink, stop)) break;
+            rate.add(at, header->len);
+            onPacket(user, header, data);
+            state.captureClockUs.store(at);
+            state.progressPermille.store(source.progressPermille());
+            continue;
+        }
+        if (r == PCAP_ERROR_BREAK && loop) {
+            std::string error;
+            if (source.restart(&error)) {
+                pacer.restart();
+                rate.restart();
+                continue;
+            }
+        }
+        if (r == PCAP_ERROR) {
+            std::fprintf(stderr, "replay: %s: %s\n", source.name().c_str(),
+                         source.errorText().c_str());
+            if (sink.channel) sink.channel->pushMessage("Capture cut short");
+        }
+        ended = true;
+    }
+    if (sink.writer) sink.writer->flush();
+    if (!ended) return;
+    if (!source.isStream()) state.progressPermille.store(1000);
+    state.finished.store(true);
+    if (sink.channel) sink.channel->pushMessage("Replay finished");
+    // The scene stays until the user quits; nothing more to do but wait to be stopped.
+    while (!stop.raised()) {
+        struct pollfd p {};
+        p.fd = stop.fd();
+        p.events = POLLIN;
+        ::poll(&p, stop.fd() >= 0 ? 1 : 0, 250);
+    }
+}
+
+}  // namespace tessel

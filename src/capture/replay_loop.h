@@ -1,0 +1,16 @@
+#pragma once
+
+namespace tessel {
+
+class cReplaySource;
+class WakeSignal;
+struct PacketSink;
+
+// The replay thread's loop: each frame of `source` is released when the pacer says it is due
+// (speed and pause from replayState()), then goes to onPacket like a captured one; the rate
+// history is fed in capture time; the HUD's progress is kept in replayState(). At the end of a
+// file it starts again when `loop` is set; otherwise the message list says "Replay finished" and
+// the thread waits for `stop`. Returns, with the writer flushed, once `stop` is raised.
+void runReplayLoop(cReplaySource& source, PacketSink& sink, const WakeSignal& stop, bool loop);
+
+}  // namespace tessel
