@@ -1,7 +1,13 @@
 // Figure 5: scene upkeep on the NULL driver (CPU side only): the scene pass that makes 100
 // cubes among 500 nodes and the frame after it, refreshWorldSelector with 999 cubes, the two
 // picks of the information panel with 999 cubes, and one frame's animate + draw with 999 cubes.
+// Figure 8: the status line: one gathering and showing of its figures (twice a second), and
+// frames (scene and GUI) with the line shown against hidden, alternated in one run.
+#include "app/status_figures.h"
 #include "bench_support.h"
+#include "platform/registry.h"
+#include "ui/hud.h"
+#include "ui/status_line.h"
 
 namespace {
 using namespace irr;
@@ -63,5 +69,32 @@ int main() {
     u32 now = 1000;
     const double frame = medianMs(30, [&] { drawFrame(world, now += 16); });
     bench::row("5", "animate+draw with 999 cubes (NULL driver)", frame, "ms", "-", "-");
+
+    tessel::cRegistry registry;
+    tessel::buildHud(world.device, registry);
+    tessel::cStatusGatherer gatherer;
+    const double update = medianMs(
+        2000, [&] { tessel::showStatus(gatherer.gather(tessel::cStatusGatherer::Clock::now())); });
+    bench::row("8", "status line: gather and show once", update * 1000.0, "us", "-", "-");
+    // Twice a second: the share of each second that the line takes.
+    const double share = 2.0 * update / 1000.0;
+    bench::row("8", "status line: share of every second", share * 100.0, "%", "<= 0.1",
+               bench::verdict(share <= 0.001));
+    // Shown and hidden frames alternate, so the machine's noise falls on both alike.
+    std::vector<double> shown, hidden;
+    for (int i = 0; i < 200; ++i) {
+        const bool show = i % 2 == 0;
+        if (tessel::statusLineShown() != show) tessel::toggleStatusLine();
+        (show ? shown : hidden).push_back(medianMs(1, [&] {
+            world.device->getTimer()->setTime(now += 16);
+            world.context.videoDriver->beginScene(true, true, video::SColor(0));
+            world.context.sceneManager->drawAll();
+            world.context.guiEnvironment->drawAll();
+            world.context.videoDriver->endScene();
+        }));
+    }
+    const double ratio = bench::median(shown) / bench::median(hidden);
+    bench::row("8", "frame with the status line / without (NULL driver)", ratio, "x", "<= 1.02",
+               bench::verdict(ratio <= 1.02));
     return 0;
 }

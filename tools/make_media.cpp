@@ -383,6 +383,12 @@ int main(int argc, char** argv) {
             Canvas c(512, 512, rgb(18, 30, 20, 225));
             c.frame(0, 0, 512, 512, 3, tint);
             std::vector<std::string> lines = readLines(argv[2]);
+            // Lines close up (down to 16 pixels) rather than fall off the card.
+            int headings = 0;
+            for (const std::string& l : lines) headings += !l.empty() && l[0] == '#';
+            const int plain = int(lines.size()) - headings;
+            const int room = 500 - 34 - headings * 44 + 14;
+            const int step = plain > 0 ? std::max(16, std::min(20, room / plain)) : 20;
             int y = 34;
             for (std::size_t i = 0; i < lines.size() && y < 505; ++i) {
                 const std::string& l = lines[i];
@@ -400,7 +406,7 @@ int main(int argc, char** argv) {
                 } else {
                     tf.draw(c, 24, y, text, heading ? tint : rgb(230, 240, 230));
                 }
-                y += heading ? 30 : 20;
+                y += heading ? 30 : step;
             }
             ok &= media.save(c, "help.png");
         }

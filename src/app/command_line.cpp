@@ -67,6 +67,8 @@ CommandLine parseCommandLine(int argc, char** argv) {
                 (flag == "--host"      ? line.host
                  : flag == "--gateway" ? line.gateway
                                        : line.netmask) = value;
+        } else if (flag == "--filter") {
+            if (takeValue()) line.filter = value;
         } else if (flag == "--maxfps") {
             if (takeValue()) line.maxFps = value;
         }

@@ -1,4 +1,5 @@
 #pragma once
+#include <optional>
 #include <string>
 
 namespace tessel {
@@ -11,6 +12,7 @@ namespace tessel {
 //   --loop                 start a replayed file again at its end
 //   --host A, --gateway A, --netmask M   this host, the gateway and the mask of a replay
 //   --maxfps N             at most N frames a second (0: unlimited)
+//   --filter EXPR          capture only what the filter lets through, for this run
 struct CommandLine {
     bool fullscreen = false;
     bool noSplash = false;
@@ -19,8 +21,9 @@ struct CommandLine {
     bool loop = false;
     double speed = 1.0;
     std::string host, gateway, netmask;
-    std::string maxFps;  // as written; empty when not given
-    std::string error;   // a flag whose value cannot be used; the program ends with status 2
+    std::string maxFps;                 // as written; empty when not given
+    std::optional<std::string> filter;  // given on the command line ("" lets everything through)
+    std::string error;  // a flag whose value cannot be used; the program ends with status 2
 };
 
 CommandLine parseCommandLine(int argc, char** argv);

@@ -18,6 +18,7 @@
 #include "ui/fading_text_list.h"
 #include "ui/frame_requests.h"
 #include "ui/hud.h"
+#include "ui/status_line.h"
 
 namespace tessel {
 
@@ -134,6 +135,8 @@ void cRenderLoop::frame() {
         smgr->drawAll();
     updateImpactLine(context_.timer ? context_.timer->getTime() : 0);
     updateReplayLine();
+    const cStatusGatherer::Clock::time_point now = cStatusGatherer::Clock::now();
+    if (status_.due(now)) showStatus(status_.gather(now));
     gui->drawAll();
     if (statsGraphShown) {
         std::vector<std::int32_t> samples;

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <vector>
 
+#include "app/status_figures.h"
 #include "core/traffic_record.h"
 #include "scene/scene_context.h"
 
@@ -45,6 +46,7 @@ class cRenderLoop {
     int fadeCounter_ = 1;
     irr::video::ITexture* pauseTexture_ = nullptr;
     int pauseTextureGeneration_ = -1;
+    cStatusGatherer status_;
 };
 
 // The intel pass of the cycle's step 1: the records the intel reader handed over become

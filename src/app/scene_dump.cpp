@@ -26,6 +26,8 @@
 #include "scene/traffic_beams.h"
 #include "ui/camera_tour.h"
 #include "ui/fading_text_list.h"
+#include "ui/legend.h"
+#include "ui/status_line.h"
 
 namespace tessel {
 
@@ -120,11 +122,20 @@ std::string sceneDumpText(SSceneContext& context) {
     out << "frames packets " << captureCounters.packets.load() << " short "
         << captureCounters.droppedShort.load() << " malformed "
         << captureCounters.droppedMalformed.load() << " ignored " << captureCounters.ignored.load()
-        << "\n";
+        << " not-ipv4 " << captureCounters.notIPv4.load() << " fragments "
+        << captureCounters.fragments.load() << "\n";
     KernelCaptureStats kernel;
     if (captureKernelStats(&kernel))
         out << "kernel received " << kernel.received << " dropped " << kernel.dropped
             << " ifdropped " << kernel.interfaceDropped << "\n";
+    out << "status shown " << statusLineShown() << " drops-red " << statusDropsRed() << " legend "
+        << legendShown() << "\n";
+    {
+        const std::string rows = statusLineText();
+        const std::size_t cut = rows.find('\n');
+        out << "status-1 " << rows.substr(0, cut) << "\n";
+        out << "status-2 " << rows.substr(cut + 1) << "\n";
+    }
     out << "hud graph " << statsGraphShown << " help " << helpState << " pause " << pauseState
         << " logging " << loggingEnabled.load() << "\n";
     out << "rate-samples " << rateSampleCount() << "\n";

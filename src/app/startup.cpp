@@ -81,6 +81,19 @@ std::unique_ptr<cReplaySource> openReplay(const std::string& path) {
     endAfterFatal("", false, 2);
 }
 
+// A capture filter that does not compile: given on the command line, the user mends the command
+// (status 2); from the settings, the configuration tool can mend it.
+[[noreturn]] void refuseFilter(const std::string& reason, bool fromCommandLine) {
+    if (fromCommandLine) {
+        std::fprintf(stderr, "tessel: --filter: '%s' does not compile: %s\n", captureFilter.c_str(),
+                     reason.c_str());
+        std::fflush(stderr);
+        endAfterFatal("", false, 2);
+    }
+    restartConfigToolAndExit("The capture filter \"" + captureFilter +
+                             "\" does not compile: " + reason + ", rerunning tessel-config");
+}
+
 // What adapter discovery gives a live capture, inferred from the replay (or given on the
 // command line), with the trace lines that say what was chosen.
 void adoptReplayedAdapter(cReplaySource& source, const CommandLine& line) {
@@ -167,8 +180,14 @@ int runTessel(int argc, char** argv) {
     // Files left by an earlier run must not reach this one.
     emptyDirectory("intel");
 
+    captureFilter = line.filter ? *line.filter : registry->readValue("filter", "");
     std::unique_ptr<cReplaySource> replay;
-    if (replaying) replay = openReplay(line.replayPath);
+    if (replaying) {
+        replay = openReplay(line.replayPath);
+        std::string error;
+        if (!captureFilter.empty() && !replay->setFilter(captureFilter, &error))
+            refuseFilter(error, line.filter.has_value());
+    }
 
     bool fullscreen = registry->readValue("fullscreen", "1") != "1";
     const bool noSplash = line.noSplash;
@@ -229,7 +248,9 @@ int runTessel(int argc, char** argv) {
     } else {
         netInterface->discoverAdapter(nic);
         cNodeManager().addAdapterNodes();  // this host and the gateway become nodes 0 and 1
-        netInterface->startCapture(nic);
+        std::string error;
+        if (!netInterface->startCapture(nic, captureFilter, &error))
+            refuseFilter(error, line.filter.has_value());
     }
     driver->setTextureCreationFlag(video::ETCF_CREATE_MIP_MAPS, false);
 

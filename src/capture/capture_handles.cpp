@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 
 namespace tessel {
 
@@ -16,6 +17,14 @@ constexpr int kCaptureBufferBytes = 32 * 1024 * 1024;
 // The statistics handle is read every 50 ms (stats_loop.cpp): room for that long of a saturated
 // gigabit link.
 constexpr int kStatsBufferBytes = 8 * 1024 * 1024;
+
+// Test seam: TESSEL_CAPTURE_BUFFER_BYTES shrinks the capture buffer, so that a test can make the
+// kernel drop frames on purpose.
+int captureBufferBytes() {
+    const char* v = std::getenv("TESSEL_CAPTURE_BUFFER_BYTES");
+    const long bytes = v ? std::strtol(v, nullptr, 10) : 0;
+    return bytes > 0 && bytes < kCaptureBufferBytes ? int(bytes) : kCaptureBufferBytes;
+}
 }  // namespace
 
 bool isPermissionError(const std::string& errorText) {
@@ -37,7 +46,7 @@ pcap_t* openHandle(const char* device, bool statistics, char* errbuf, bool* perm
     pcap_set_promisc(h, kPromiscuous);
     pcap_set_timeout(h, kReadTimeoutMs);
     if (statistics) pcap_set_immediate_mode(h, 1);
-    pcap_set_buffer_size(h, statistics ? kStatsBufferBytes : kCaptureBufferBytes);
+    pcap_set_buffer_size(h, statistics ? kStatsBufferBytes : captureBufferBytes());
     int rc = pcap_activate(h);
     if (rc < 0) {
         std::snprintf(errbuf, PCAP_ERRBUF_SIZE, "%s", pcap_geterr(h));

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "capture/capture_filter.h"
 #include "capture/capture_handles.h"
 #include "capture/capture_session.h"
 #include "core/adapter_addresses.h"
@@ -91,7 +92,8 @@ void cNetInterface::discoverAdapter(std::string nic) {
     std::fflush(stdout);
 }
 
-void cNetInterface::startCapture(std::string nic) {
+bool cNetInterface::startCapture(std::string nic, const std::string& filter,
+                                 std::string* filterError) {
     char errbuf[PCAP_ERRBUF_SIZE] = "";  // 256 bytes, as the library asks
     pcap_if_t* devices = nullptr;
     if (pcap_findalldevs(&devices, errbuf) == -1) {
@@ -135,6 +137,16 @@ void cNetInterface::startCapture(std::string nic) {
         endAfterLibraryFailure();
     }
 
+    // The statistics handle counts what the capture handle sees, so the rate graph shows the
+    // filtered traffic too.
+    if (!filter.empty() && (!applyCaptureFilter(captureHandle, filter, filterError) ||
+                            !applyCaptureFilter(statsHandle, filter, filterError))) {
+        pcap_close(captureHandle);
+        pcap_close(statsHandle);
+        pcap_freealldevs(devices);
+        return false;
+    }
+
     std::printf("\nlistening on %s...\n",
                 chosen->description && *chosen->description ? chosen->description : chosen->name);
     std::fflush(stdout);
@@ -142,6 +154,7 @@ void cNetInterface::startCapture(std::string nic) {
 
     session = std::make_unique<cCaptureSession>(captureHandle, statsHandle, handOff());
     session->start();
+    return true;
 }
 
 void cNetInterface::startReplay(std::unique_ptr<cReplaySource> source, bool loop) {

@@ -18,8 +18,10 @@ class cNetInterface {
     // Fills localAddresses/netMasks/gatewayAddresses for `nic` (the caller then adds this host
     // and the gateway to the node list).
     void discoverAdapter(std::string nic);
-    // Opens the capture and statistics handles on `nic` and starts the capture session's threads.
-    void startCapture(std::string nic);
+    // Opens the capture and statistics handles on `nic`, sets `filter` (a capture filter, "" for
+    // none) on both, and starts the capture session's threads. False, with *filterError saying
+    // why and nothing started, when the filter does not compile for the adapter.
+    bool startCapture(std::string nic, const std::string& filter, std::string* filterError);
     // Starts the session's threads on a replay instead of an adapter.
     void startReplay(std::unique_ptr<cReplaySource> source, bool loop);
     // Stops and joins the session's threads (main thread, at shutdown).

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "capture/capture_filter.h"
 #include "platform/process.h"
 
 namespace tessel {
@@ -153,12 +154,20 @@ bool cReplaySource::openStream(std::string* error) {
     return true;
 }
 
+bool cReplaySource::setFilter(const std::string& filter, std::string* error) {
+    if (!handle_ || !applyCaptureFilter(handle_, filter, error)) return false;
+    filter_ = filter;
+    return true;
+}
+
 AdapterGuess cReplaySource::guessAdapter(const std::string& host, const std::string& netmask,
                                          const std::string& gateway) {
     cAdapterInference inference;
     if (!stream_) {
         char errbuf[PCAP_ERRBUF_SIZE] = "";
         pcap_t* scan = pcap_open_offline(path_.c_str(), errbuf);
+        std::string ignored;
+        if (scan && !filter_.empty()) applyCaptureFilter(scan, filter_, &ignored);
         if (scan) {
             pcap_pkthdr* h = nullptr;
             const u_char* data = nullptr;
@@ -205,7 +214,7 @@ bool cReplaySource::restart(std::string* error) {
     if (stream_) return false;
     if (handle_) pcap_close(handle_);
     handle_ = nullptr;
-    return openFile(error);
+    return openFile(error) && (filter_.empty() || applyCaptureFilter(handle_, filter_, error));
 }
 
 int cReplaySource::progressPermille() const {

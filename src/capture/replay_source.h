@@ -26,6 +26,9 @@ class cReplaySource {
 
     // Opens `path` ("-": standard input). False with *error naming the file and libpcap's reason.
     bool open(const std::string& path, std::string* error);
+    // Lets only frames that match `filter` (a capture filter) through, from now on and after a
+    // restart; the inference below sees the same frames. False with *error naming the reason.
+    bool setFilter(const std::string& filter, std::string* error);
     // Who this host and the gateway are, by cAdapterInference's rule: a file is scanned on a
     // handle of its own; a stream's first frames (at most 1,000, or what comes in 5 s) are read
     // ahead, kept, and replayed first. Given values win.
@@ -57,6 +60,7 @@ class cReplaySource {
     bool writeToPipe(const char* data, std::size_t size);
 
     std::string path_;
+    std::string filter_;
     std::string name_;
     bool stream_ = false;
     pcap_t* handle_ = nullptr;

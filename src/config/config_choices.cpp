@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "capture/adapter_list.h"
+#include "capture/capture_filter.h"
 #include "core/text_number.h"
 #include "platform/adapter_info.h"
 #include "platform/config_file.h"
@@ -39,6 +40,7 @@ ConfigChoices loadConfigChoices(const std::string& path, std::vector<InterfaceAd
     c.driver = (driver == 3 || driver == 4) ? driver : 2;
     c.opaque = valueOr(path, "transparency", "1") == "0";
     c.maxFps = frameLimitFrom(valueOr(path, "maxfps", "0"));
+    c.filter = valueOr(path, "filter", "");
 
     std::string nic = valueOr(path, "nic", "");
     if (nic.empty()) nic = defaultRouteInterfaceIn(routeTable);
@@ -63,6 +65,11 @@ bool choicesToValues(const ConfigChoices& c, std::map<std::string, std::string>*
         *error = "Width and height must be whole numbers from 64 to 16384.";
         return false;
     }
+    const std::string problem = filterProblem(c.adapters[c.selectedAdapter].name, c.filter);
+    if (!problem.empty()) {
+        *error = "The capture filter does not compile: " + problem;
+        return false;
+    }
     (*values)["firstrun"] = "1";
     (*values)["nic"] = c.adapters[c.selectedAdapter].name;
     (*values)["fullscreen"] = c.fullscreen ? "0" : "1";
@@ -71,7 +78,14 @@ bool choicesToValues(const ConfigChoices& c, std::map<std::string, std::string>*
     (*values)["videodriver"] = std::to_string(c.driver);
     (*values)["transparency"] = c.opaque ? "0" : "1";
     (*values)["maxfps"] = std::to_string(c.maxFps);
+    (*values)["filter"] = c.filter;
     return true;
+}
+
+std::string filterProblem(const std::string& nic, const std::string& filter) {
+    std::string error;
+    if (filter.empty() || checkCaptureFilter(linkTypeOfAdapter(nic), filter, &error)) return "";
+    return error;
 }
 
 std::string grantRightsCommand() {

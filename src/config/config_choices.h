@@ -19,13 +19,17 @@ struct ConfigChoices {
     std::string height = "600";
     int driver = 2;  // 2 OpenGL, 3 software, 4 Burning's Video
     bool opaque = false;
-    int maxFps = 0;  // frames a second at most; 0: as fast as the driver allows
+    int maxFps = 0;      // frames a second at most; 0: as fast as the driver allows
+    std::string filter;  // capture filter (BPF), "" for everything
 };
 
 // Current settings from the store at `path`; the adapter preselected is the configured one, or on
 // a first run (no adapter configured) the adapter of the default route in `routeTable`.
 ConfigChoices loadConfigChoices(const std::string& path, std::vector<InterfaceAddress> adapters,
                                 const std::string& routeTable);
+
+// Empty when `filter` compiles for a capture on `nic`; otherwise libpcap's reason.
+std::string filterProblem(const std::string& nic, const std::string& filter);
 
 // Every store value with firstrun=1, or false with a message for the user.
 bool choicesToValues(const ConfigChoices& choices, std::map<std::string, std::string>* values,

@@ -29,6 +29,8 @@ const char* const kUsage =
     "  --opaque           draw the GUI opaque\n"
     "  --translucent      draw the GUI translucent (default)\n"
     "  --maxfps N         at most N frames a second (1 to 1000); 0: unlimited (default)\n"
+    "  --filter EXPR      capture only what the filter lets through (tcpdump's syntax,\n"
+    "                     for example 'icmp' or 'not port 22'); '' captures everything\n"
     "  --help             show this text\n"
     "  respawn            (used by tessel) open the window and start tessel after saving\n"
     "\n"
@@ -118,6 +120,9 @@ bool parseConfigFlags(const std::vector<std::string>& args, ConfigRequest* reque
                 return false;
             }
             request->values["maxfps"] = v;
+        } else if (a == "--filter") {
+            if (!needValue(i, a)) return false;
+            request->values["filter"] = args[++i];
         } else if (a == "--driver") {
             if (!needValue(i, a)) return false;
             std::string v;
@@ -161,6 +166,20 @@ int runConfigTool(int argc, char** argv) {
     }
     if (!request.values.empty()) {
         std::string path = configFilePath();
+        auto filter = request.values.find("filter");
+        if (filter != request.values.end()) {
+            // Checked for the adapter it will run on: the one given with it, or the stored one.
+            auto nic = request.values.find("nic");
+            const std::string adapter = nic != request.values.end()
+                                            ? nic->second
+                                            : readConfigValue(path, "nic").value_or("");
+            const std::string problem = filterProblem(adapter, filter->second);
+            if (!problem.empty()) {
+                std::fprintf(stderr, "tessel-config: --filter: '%s' does not compile: %s\n",
+                             filter->second.c_str(), problem.c_str());
+                return 2;
+            }
+        }
         if (!writeConfigValues(path, request.values, &error)) {
             std::fprintf(stderr, "tessel-config: %s\n", error.c_str());
             return 1;

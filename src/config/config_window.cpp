@@ -31,11 +31,12 @@ enum ElementId {
     kHeightEdit,
     kOpaqueBox,
     kFrameLimitBox,
+    kFilterEdit,
     kSaveButton,
     kCancelButton,
 };
 
-const s32 kWidth = 560, kHeight = 450;
+const s32 kWidth = 560, kHeight = 505;
 
 std::string adapterLine(const InterfaceAddress& a) {
     std::string addr = a.address.empty() ? "no IPv4 address" : a.address + " / " + a.netmask;
@@ -84,9 +85,13 @@ class ConfigWindow : public IEventReceiver {
             case gui::EGET_LISTBOX_SELECTED_AGAIN:
                 choices.selectedAdapter = adapterList->getSelected();
                 showRights();
+                showFilterState();  // a filter compiles for one link type, not another
                 return false;
             case gui::EGET_CHECKBOX_CHANGED:
                 if (id == kFullscreenBox) sizeEnabled(!fullscreenBox->isChecked());
+                return false;
+            case gui::EGET_EDITBOX_CHANGED:
+                if (id == kFilterEdit) showFilterState();
                 return false;
             case gui::EGET_EDITBOX_ENTER:
                 save();
@@ -163,12 +168,17 @@ class ConfigWindow : public IEventReceiver {
         sizeEnabled(!choices.fullscreen);
         opaqueBox = gui->addCheckBox(choices.opaque, core::rect<s32>(20, 354, 340, 374), 0,
                                      kOpaqueBox, L"Opaque GUI (translucent when off)");
-        message = label(L"", 20, 382, 540, 402);
-        gui->addButton(core::rect<s32>(250, 410, 420, 438), 0, kSaveButton,
-                       startTessel ? L"Save and start Tessel" : L"Save");
-        gui->addButton(core::rect<s32>(430, 410, 540, 438), 0, kCancelButton, L"Cancel");
+        label(L"Capture filter:", 20, 388, 140, 408);
+        filterEdit = gui->addEditBox(toWideCut(choices.filter).c_str(),
+                                     core::rect<s32>(150, 386, 540, 408), true, 0, kFilterEdit);
+        filterState = label(L"", 20, 412, 540, 430);
+        message = label(L"", 20, 436, 540, 456);
+        saveButton = gui->addButton(core::rect<s32>(250, 465, 420, 493), 0, kSaveButton,
+                                    startTessel ? L"Save and start Tessel" : L"Save");
+        gui->addButton(core::rect<s32>(430, 465, 540, 493), 0, kCancelButton, L"Cancel");
         gui->setFocus(adapterList);
         showRights();
+        showFilterState();
     }
 
     static std::wstring frameLimitText(int fps) {
@@ -200,8 +210,22 @@ class ConfigWindow : public IEventReceiver {
             toWideCut(problem.empty() ? "Tessel can capture on " + nic + "." : problem).c_str());
     }
 
+    // Says at once whether the filter compiles for the chosen adapter; Save waits until it does.
+    void showFilterState() {
+        choices.filter = narrowText(filterEdit->getText());
+        std::string problem;
+        if (choices.selectedAdapter >= 0)
+            problem = filterProblem(choices.adapters[choices.selectedAdapter].name, choices.filter);
+        filterState->setText(toWideCut(choices.filter.empty() ? "Empty: Tessel captures everything."
+                                       : problem.empty()      ? "The filter compiles."
+                                                              : "Does not compile: " + problem)
+                                 .c_str());
+        saveButton->setEnabled(problem.empty());
+    }
+
     void save() {
         choices.selectedAdapter = adapterList->getSelected();
+        choices.filter = narrowText(filterEdit->getText());
         choices.fullscreen = fullscreenBox->isChecked();
         choices.opaque = opaqueBox->isChecked();
         choices.width = narrowText(widthEdit->getText());
@@ -252,6 +276,9 @@ class ConfigWindow : public IEventReceiver {
     gui::IGUICheckBox* opaqueBox = nullptr;
     gui::IGUIEditBox* widthEdit = nullptr;
     gui::IGUIEditBox* heightEdit = nullptr;
+    gui::IGUIEditBox* filterEdit = nullptr;
+    gui::IGUIStaticText* filterState = nullptr;
+    gui::IGUIButton* saveButton = nullptr;
     bool done = false;
     int exitStatus = 0;
 };

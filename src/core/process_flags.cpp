@@ -9,5 +9,6 @@ std::atomic<int> loggingEnabled{0};
 int statsGraphShown = 0;
 int pauseState = 1;
 int helpState = 1;
+std::string captureFilter;
 
 }  // namespace tessel

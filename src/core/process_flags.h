@@ -1,5 +1,6 @@
 #pragma once
 #include <atomic>
+#include <string>
 
 namespace tessel {
 
@@ -10,7 +11,8 @@ extern int windowHeight;
 extern int enteredEnvironment;           // 1 while the camera follows the mouse
 extern std::atomic<int> loggingEnabled;  // also read by the capture thread
 extern int statsGraphShown;
-extern int pauseState;  // 1 running, 3 paused
-extern int helpState;   // 1 hidden, 3 shown
+extern int pauseState;             // 1 running, 3 paused
+extern int helpState;              // 1 hidden, 3 shown
+extern std::string captureFilter;  // the capture filter in use, "" for none; set at start-up
 
 }  // namespace tessel

@@ -76,8 +76,12 @@ float gridCoordinate(std::int64_t product, std::int64_t modulus, std::int64_t of
     return static_cast<float>(product % modulus + offset);
 }
 
+// Addresses that found the list full (under the list's lock).
+std::uint64_t g_refusedNodes = 0;
+
 bool listFull() {
     if (static_cast<int>(nodeList().size()) < kNodeListLimit) return false;
+    ++g_refusedNodes;
     std::printf("nodemngr: node list limit exceeded.\n");
     std::fflush(stdout);
     return true;
@@ -267,6 +271,11 @@ std::optional<SNetNode> cNodeManager::pruneOneNode() {
     return std::nullopt;
 }
 
+std::uint64_t cNodeManager::refusedNodes() const {
+    std::lock_guard<std::mutex> lock(g_listLock);
+    return g_refusedNodes;
+}
+
 int cNodeManager::nodeCount() const {
     std::lock_guard<std::mutex> lock(g_listLock);
     return static_cast<int>(nodeList().size());
@@ -296,6 +305,7 @@ void cNodeManager::clearAllNodes() {
     std::lock_guard<std::mutex> lock(g_listLock);
     nodeList().clear();
     addressIndex().clear();
+    g_refusedNodes = 0;
 }
 
 }  // namespace tessel

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -66,6 +67,8 @@ class cNodeManager {
     std::optional<SNetNode> pruneOneNode();
 
     int nodeCount() const;
+    // How often an address was not added because the list held kNodeListLimit nodes.
+    std::uint64_t refusedNodes() const;
     bool isGatewayAt(int index) const;
     // First index in list order, or -1.
     int findNodeByAddress(const std::string& address) const;

@@ -131,4 +131,12 @@ std::string readRouteTable() {
     return text.str();
 }
 
+int adapterHardwareType(const std::string& nic) {
+    if (nic.empty() || nic.find('/') != std::string::npos || nic == "." || nic == "..") return -1;
+    std::ifstream in("/sys/class/net/" + nic + "/type");
+    int type = -1;
+    in >> type;
+    return in ? type : -1;
+}
+
 }  // namespace tessel

@@ -27,5 +27,7 @@ std::string defaultGatewayIn(const std::string& routeTable, const std::string& n
 std::string defaultRouteInterfaceIn(const std::string& routeTable);
 // The text of /proc/net/route (empty when it cannot be read).
 std::string readRouteTable();
+// The kernel's hardware type of an interface (ARPHRD_*, /sys/class/net/NAME/type), or -1.
+int adapterHardwareType(const std::string& nic);
 
 }  // namespace tessel

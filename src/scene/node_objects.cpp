@@ -15,10 +15,10 @@ struct SCubeKind {
 
 // Decided in this order; the edge belongs to this node's kind alone.
 SCubeKind kindOf(const SNetNode& node, int index) {
-    if (node.isGateway == 1) return {"Media/gateway.bmp", 150.0f};
-    if (index == 0 && node.isLocal == 1) return {"Media/wall-tessel.bmp", 300.0f};
-    if (node.isLocal == 1) return {"Media/wall.bmp", 250.0f};
-    return {"Media/wallb.bmp", 250.0f};
+    if (node.isGateway == 1) return {kGatewayCubeTexture, 150.0f};
+    if (index == 0 && node.isLocal == 1) return {kHostCubeTexture, 300.0f};
+    if (node.isLocal == 1) return {kLocalCubeTexture, 250.0f};
+    return {kForeignCubeTexture, 250.0f};
 }
 
 }  // namespace

@@ -15,9 +15,6 @@ using namespace irr;
 
 namespace {
 
-const char* const kProtocolTextures[3] = {"Media/particlered.bmp", "Media/particleblue.bmp",
-                                          "Media/particlegreen.bmp"};
-
 // Brightness steps of merged sprites: a count takes the largest step not above it. Past 32 the
 // glow is saturated where it shows at all.
 const int kBrightnessSteps[] = {1, 2, 3, 4, 6, 8, 12, 16, 24, 32};
@@ -71,6 +68,7 @@ struct PassRecord {
     int total;
 };
 std::deque<PassRecord> g_passes;  // main thread
+ImpactTotals g_totals;            // main thread
 
 // Passes older than the window, or from a clock that went back, no longer count.
 void forgetPassesBefore(u32 nowMs) {
@@ -170,6 +168,8 @@ ImpactPass addParticleImpacts(SSceneContext& context, const std::vector<IntelAno
         pass.drawnRecords += g.count;
     }
 
+    g_totals.merged += pass.drawnRecords - pass.sprites;
+    g_totals.capped += pass.countedRecords;
     forgetPassesBefore(now);
     g_passes.push_back(PassRecord{now, pass.drawnRecords, pass.drawnRecords + pass.countedRecords});
     return pass;
@@ -201,5 +201,7 @@ ImpactRates recentImpactRates(u32 nowMs) {
 }
 
 void forgetImpactRates() { g_passes.clear(); }
+
+ImpactTotals impactTotals() { return g_totals; }
 
 }  // namespace tessel

@@ -10,6 +10,10 @@
 
 namespace tessel {
 
+// The sprite textures of TCP, UDP and ICMP, in that order (the legend shows them too).
+inline constexpr const char* kProtocolTextures[3] = {
+    "Media/particlered.bmp", "Media/particleblue.bmp", "Media/particlegreen.bmp"};
+
 // What one intel pass made of its records.
 struct ImpactPass {
     int records = 0;         // records handed in
@@ -44,6 +48,14 @@ struct ImpactRates {
 };
 ImpactRates recentImpactRates(irr::u32 nowMs);
 void forgetImpactRates();  // tests
+
+// Records since start that flew on another record's sprite, and that were only counted. Main
+// thread.
+struct ImpactTotals {
+    long long merged = 0;
+    long long capped = 0;
+};
+ImpactTotals impactTotals();
 
 // The sprite texture of a protocol (0 TCP, 1 UDP, 2 ICMP) for `count` merged sprites: the plain
 // texture for one, otherwise a brighter copy made once per driver. Null when the texture is

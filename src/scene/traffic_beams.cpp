@@ -59,7 +59,7 @@ CSampleSceneNode* makeBeam(SSceneContext& context, const Vec3& first, const Vec3
     // The root holds the beam once this reference goes.
     IrrPtr<CSampleSceneNode> beam(new CSampleSceneNode(smgr->getRootSceneNode(), smgr, -1,
                                                        toVector(first), toVector(second)));
-    video::ITexture* texture = driver->getTexture("Media/laserbeam.bmp");
+    video::ITexture* texture = driver->getTexture(kBeamTexture);
     for (u32 i = 0; i < beam->getMaterialCount(); ++i) {
         beam->getMaterial(i).setTexture(0, texture);
         beam->getMaterial(i).Lighting = false;

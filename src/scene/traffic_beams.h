@@ -12,6 +12,9 @@
 
 namespace tessel {
 
+// The texture of every beam and of the gateway link.
+inline constexpr const char* kBeamTexture = "Media/laserbeam.bmp";
+
 // Laser beams between node cubes, one per open TCP connection, plus the gateway link.
 // The engine is touched on the main thread only: the capture thread hands beam starts and ends
 // to the main loop through the hand-off channel, and the loop applies them once per frame.

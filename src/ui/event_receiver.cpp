@@ -15,6 +15,8 @@
 #include "ui/fading_text_list.h"
 #include "ui/frame_requests.h"
 #include "ui/hud.h"
+#include "ui/legend.h"
+#include "ui/status_line.h"
 #include "ui/toolbar.h"
 
 namespace tessel {
@@ -238,6 +240,12 @@ bool MyEventReceiver::onKeyReleased(EKEY_CODE key) {
             runConfigTool();
         case KEY_KEY_L:
             toggleLogging();
+            return true;
+        case KEY_KEY_T:
+            toggleStatusLine();
+            return true;
+        case KEY_KEY_K:
+            toggleLegend();
             return true;
         case KEY_KEY_M:
             if (camera) camera->setInputReceiverEnabled(!camera->isInputReceiverEnabled());

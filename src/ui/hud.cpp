@@ -13,6 +13,8 @@
 #include "scene/particle_impacts.h"
 #include "ui/camera_tour.h"
 #include "ui/fading_text_list.h"
+#include "ui/legend.h"
+#include "ui/status_line.h"
 #include "ui/toolbar.h"
 
 namespace tessel {
@@ -170,6 +172,8 @@ void buildHud(IrrlichtDevice* device, cRegistry& registry) {
     replayLine->setOverrideColor(video::SColor(255, 225, 225, 225));
     replayLine->setVisible(replayState().active);
     replayShown = kNothingShown;
+    buildStatusLine(gui);
+    buildLegend(device);
 
     // Every colour role of this engine's skin, not only the ones the original engine had.
     const video::SColor tint = guiTintFor(registry.readValue("transparency", "1"));

@@ -237,7 +237,8 @@ TEST(NetnsChild, Discover) {
     std::string m = mode;
     if (m == "zero") {
         localAddresses = {"0.0.0.0"};
-        net.startCapture("tva");
+        std::string error;
+        net.startCapture("tva", "", &error);
     }
     std::string nic = (m == "found" || m == "unbound" || m == "denied") ? "tva"
                       : m == "nosuchnic"                                ? "TVA"
@@ -261,7 +262,8 @@ TEST(NetnsChild, Discover) {
         return names;
     };
     EXPECT_TRUE(sessionThreads().empty());
-    net.startCapture(m == "unbound" ? "tva0" : nic);
+    std::string filterError;
+    EXPECT_TRUE(net.startCapture(m == "unbound" ? "tva0" : nic, "", &filterError));
     std::printf("child: capture started\n");
     for (int i = 0; i < 100 && sessionThreads().size() < 3; ++i) usleep(10000);  // named at start
     EXPECT_EQ(sessionThreads(), (std::multiset<std::string>{cCaptureSession::kCaptureThreadName,

@@ -47,18 +47,46 @@ TEST(ConfigTool, BadValuesAreRefusedWithStatusTwoAndChangeNothing) {
     std::string conf = dir.file("Tessel.conf");
     test::writeFile(conf, "[Software\\Ashgrove\\Tessel]\nnic=lo\nmine=kept\n");
     const std::vector<std::vector<std::string>> bad = {
-        {"--width", "12abc"}, {"--width", "0"},
-        {"--height"},         {"--driver", "d3d9"},
-        {"--nic", ""},        {"--nic", "a=b"},
-        {"--bogus"},          {"--nic", "eth0", "--width", "-5"},
-        {"--maxfps", "-1"},   {"--maxfps", "1001"},
-        {"--maxfps", "060"}};
+        {"--width", "12abc"},
+        {"--width", "0"},
+        {"--height"},
+        {"--driver", "d3d9"},
+        {"--nic", ""},
+        {"--nic", "a=b"},
+        {"--bogus"},
+        {"--nic", "eth0", "--width", "-5"},
+        {"--maxfps", "-1"},
+        {"--maxfps", "1001"},
+        {"--maxfps", "060"},
+        {"--filter", "tcp port"},
+        {"--filter", "icmp\nnic=eth0"},
+        {"--nic", "lo", "--filter", "wlan host 1.2.3.4"}};
     for (const auto& args : bad) {
         ProcessResult r = runTool(conf, args);
         EXPECT_EQ(r.status, 2) << args[0];
         EXPECT_NE(r.err.find("tessel-config: "), std::string::npos) << r.err;
         EXPECT_EQ(test::readFile(conf), "[Software\\Ashgrove\\Tessel]\nnic=lo\nmine=kept\n");
     }
+}
+
+TEST(ConfigTool, AFilterIsStoredOnlyWhenItCompilesForTheAdapter) {
+    test::TempDir dir;
+    const std::string conf = dir.file("Tessel.conf");
+    test::writeFile(conf, "[Software\\Ashgrove\\Tessel]\nnic=lo\n");
+    ProcessResult r = runTool(conf, {"--filter", "icmp or udp port 53"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(test::readFile(conf).find("\nfilter=icmp or udp port 53\n"), std::string::npos);
+
+    r = runTool(conf, {"--filter", "icmp and"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err,
+              "tessel-config: --filter: 'icmp and' does not compile: can't parse filter "
+              "expression: syntax error\n");
+    EXPECT_NE(test::readFile(conf).find("\nfilter=icmp or udp port 53\n"), std::string::npos);
+
+    r = runTool(conf, {"--filter", ""});  // back to everything
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(test::readFile(conf).find("\nfilter=\n"), std::string::npos) << test::readFile(conf);
 }
 
 TEST(ConfigTool, WritesTheStoreKeepingUnknownLines) {

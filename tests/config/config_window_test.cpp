@@ -70,9 +70,20 @@ TEST(ConfigChoices, SavingGivesEveryValueOrARefusal) {
     values.clear();
     ASSERT_TRUE(choicesToValues(c, &values, &error));
     std::map<std::string, std::string> expected = {
-        {"firstrun", "1"}, {"nic", "lo"},        {"fullscreen", "1"},   {"width", "800"},
-        {"height", "600"}, {"videodriver", "4"}, {"transparency", "0"}, {"maxfps", "30"}};
+        {"firstrun", "1"},     {"nic", "lo"},     {"fullscreen", "1"},
+        {"width", "800"},      {"height", "600"}, {"videodriver", "4"},
+        {"transparency", "0"}, {"maxfps", "30"},  {"filter", ""}};
     EXPECT_EQ(values, expected);
+
+    c.filter = "tcp and";
+    values.clear();
+    EXPECT_FALSE(choicesToValues(c, &values, &error));
+    EXPECT_EQ(error,
+              "The capture filter does not compile: can't parse filter expression: "
+              "syntax error");
+    c.filter = "icmp";
+    ASSERT_TRUE(choicesToValues(c, &values, &error)) << error;
+    EXPECT_EQ(values["filter"], "icmp");
 }
 
 TEST(ConfigChoices, CaptureRightsAreCheckedByOpeningTheAdapter) {
@@ -96,12 +107,19 @@ TEST(ConfigWindow, PickingAnAdapterAndSavingWritesTheStoreAndStartsTessel) {
     test::BackgroundProcess tool({test::runDir() + "/tessel-config", "respawn"}, dir.path(), env);
     std::string window = test::waitForWindow(x.display(), "^Tessel settings$", 20000);
     ASSERT_FALSE(window.empty()) << tool.output();
-    // The list takes the keyboard focus; typing an adapter's name selects it.
-    test::shellOutput(
-        "xdotool windowfocus --sync " + window + " type --delay 50 lo; xdotool key Return",
-        {{"DISPLAY", x.display()}});
+    // The list takes the keyboard focus; typing an adapter's name selects it. Then a filter that
+    // does not compile: Save is refused, nothing is written.
+    const std::string conf = dir.file("Tessel.conf");
+    test::shellOutput("xdotool windowfocus --sync " + window +
+                          " type --delay 50 lo; xdotool mousemove --window " + window +
+                          " 300 397 click 1 type --delay 20 'icmp and'; xdotool key Return",
+                      {{"DISPLAY", x.display()}});
+    EXPECT_EQ(tool.wait(700), -1) << tool.output();
+    EXPECT_FALSE(test::fileExists(conf));
+    test::shellOutput("xdotool key --delay 20 BackSpace BackSpace BackSpace BackSpace Return",
+                      {{"DISPLAY", x.display()}});
     EXPECT_EQ(tool.wait(10000), 0) << tool.output();
-    std::string conf = dir.file("Tessel.conf");
+    EXPECT_EQ(readConfigValue(conf, "filter"), std::optional<std::string>("icmp"));
     EXPECT_EQ(readConfigValue(conf, "nic"), std::optional<std::string>("lo"));
     EXPECT_EQ(readConfigValue(conf, "firstrun"), std::optional<std::string>("1"));
     for (const char* name :

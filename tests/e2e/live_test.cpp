@@ -144,6 +144,33 @@ ImageStats imageStats(const std::string& file, irr::core::rect<irr::s32> redRegi
     return s;
 }
 
+// Pixels of a region that are clearly red, green or blue.
+struct ColourCounts {
+    int red = 0, green = 0, blue = 0;
+};
+
+ColourCounts colourCounts(const std::string& file, irr::core::rect<irr::s32> region) {
+    ColourCounts c;
+    irr::IrrlichtDevice* device = test::createNullDevice(false);
+    irr::video::IImage* image = device->getVideoDriver()->createImageFromFile(file.c_str());
+    if (image) {
+        const irr::core::dimension2d<irr::u32> size = image->getDimension();
+        for (irr::s32 y = std::max(0, region.UpperLeftCorner.Y);
+             y < std::min<irr::s32>(region.LowerRightCorner.Y, size.Height); ++y)
+            for (irr::s32 x = std::max(0, region.UpperLeftCorner.X);
+                 x < std::min<irr::s32>(region.LowerRightCorner.X, size.Width); ++x) {
+                const irr::video::SColor p = image->getPixel(x, y);
+                const int r = p.getRed(), g = p.getGreen(), b = p.getBlue();
+                c.red += r > 150 && r > g + 80 && r > b + 80;
+                c.green += g > 150 && g > r + 80 && g > b + 80;
+                c.blue += b > 150 && b > r + 80 && b > g + 80;
+            }
+        image->drop();
+    }
+    device->drop();
+    return c;
+}
+
 class LiveRun {
   public:
     LiveRun(NetLab& lab, const test::Xvfb& x, const char* driver,
@@ -314,6 +341,8 @@ void liveSession(const char* driver) {
     live.key("F1");
     EXPECT_TRUE(live.waitDump("hud graph 1 help 1 ", true, 10, &d)) << d;
     EXPECT_TRUE(live.waitDump("\nrate-samples [1-9]", true, 10, &d)) << d;  // a line to draw
+    live.key("k");  // the legend, in the screenshot below
+    EXPECT_TRUE(live.waitDump("\nstatus shown 1 drops-red 0 legend 1\n", true, 10, &d)) << d;
     live.key("s");
     std::string shot;
     for (int i = 0; i < 100 && (shot = live.newestFile("screenshot-")).empty(); ++i)
@@ -324,6 +353,14 @@ void liveSession(const char* driver) {
     EXPECT_TRUE(s.loaded);
     EXPECT_GT(s.distinctSamples, 20) << "the screenshot holds the frame's real pixels";
     EXPECT_GT(s.redPixels, 10) << "the rate graph is drawn";
+    // The legend's swatches: the red, blue and green sprites among the cube textures.
+    const ColourCounts legend = colourCounts(shot, irr::core::rect<irr::s32>(10, 138, 240, 380));
+    EXPECT_GT(legend.red, 10) << shot;
+    EXPECT_GT(legend.green, 10) << shot;
+    EXPECT_GT(legend.blue, 10) << shot;
+    live.key("k");
+    live.key("t");
+    EXPECT_TRUE(live.waitDump("\nstatus shown 0 drops-red 0 legend 0\n", true, 10, &d)) << d;
 
     live.key("p");
     std::string pause = live.run.file("pausepicture.png");

@@ -13,6 +13,7 @@
 #include "support/ui_fixture.h"
 #include "ui/camera_tour.h"
 #include "ui/fading_text_list.h"
+#include "ui/status_line.h"
 
 using namespace irr;
 using namespace tessel;
@@ -150,8 +151,40 @@ TEST(Hud, ReplayLineShowsTheSourceItsClockProgressAndSpeed) {
     replay.paused = false;
     replay.finished = false;
     replay.speed = 1;
-    auto live = buildWith(dir, "");
-    EXPECT_FALSE(hudReplayLine()->isVisible());
+}
+
+TEST(Hud, StatusLineCountsWhatIsNotShownAndSaysOnceThatTheNodeListIsFull) {
+    TempDir dir;
+    auto ui = buildWith(dir, "");
+    EXPECT_TRUE(statusLineShown());
+    StatusFigures f;
+    f.packetsPerSecond = 12345;
+    f.kernelDropsKnown = true;
+    f.kernelDrops = 7;
+    f.notIPv4 = 1200;
+    f.otherProtocol = 1;
+    f.malformed = 2;
+    f.fragments = 3;
+    f.impactsMerged = 40;
+    f.impactsCapped = 5;
+    f.nodes = kNodeListLimit;
+    f.nodeListFull = true;
+    f.beams = 6;
+    captureFilter = "icmp";
+    showStatus(f);
+    showStatus(f);
+    captureFilter.clear();
+    EXPECT_EQ(statusLineText(),
+              "12,345 packets/s  kernel drops 7  not shown: 1,200 not IPv4, 1 other IP, 2 "
+              "malformed, 3 fragments\n"
+              "impacts merged 40, capped 5   nodes 999/999 full   beams 6   filter: icmp");
+    EXPECT_TRUE(statusDropsRed());
+    EXPECT_EQ(narrow(messageList->line(0)->getText()),
+              "Node list full (999 hosts): new hosts are not shown");
+    EXPECT_EQ(narrow(messageList->line(1)->getText()), "Click to enter environment");
+    toggleStatusLine();
+    EXPECT_FALSE(statusLineShown());
+    toggleStatusLine();
 }
 
 }  // namespace

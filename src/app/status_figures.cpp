@@ -1,0 +1,44 @@
+#include "app/status_figures.h"
+
+#include "capture/capture_session.h"
+#include "capture/packet_dispatch.h"
+#include "core/replay_state.h"
+#include "nodes/connection_list.h"
+#include "nodes/node_manager.h"
+#include "scene/particle_impacts.h"
+
+namespace tessel {
+
+StatusFigures cStatusGatherer::gather(Clock::time_point now) {
+    StatusFigures f;
+    const CaptureCounters& c = captureCounters;
+    const std::uint64_t notIPv4 = c.notIPv4.load(), fragments = c.fragments.load(),
+                        ignored = c.ignored.load();
+    f.notIPv4 = notIPv4;
+    f.fragments = fragments;
+    f.otherProtocol = ignored >= notIPv4 + fragments ? ignored - notIPv4 - fragments : 0;
+    f.malformed = c.droppedShort.load() + c.droppedMalformed.load();
+    const std::uint64_t frames = c.packets.load() + f.malformed + ignored;
+    if (started_) {
+        const double seconds = std::chrono::duration<double>(now - last_).count();
+        if (seconds > 0) f.packetsPerSecond = (long long)((frames - lastFrames_) / seconds + 0.5);
+    }
+    started_ = true;
+    last_ = now;
+    lastFrames_ = frames;
+    next_ = now + kPeriod;
+
+    KernelCaptureStats kernel;
+    f.kernelDropsKnown = !replayState().active && captureKernelStats(&kernel);
+    if (f.kernelDropsKnown) f.kernelDrops = kernel.dropped + kernel.interfaceDropped;
+    const ImpactTotals impacts = impactTotals();
+    f.impactsMerged = impacts.merged;
+    f.impactsCapped = impacts.capped;
+    cNodeManager nodes;
+    f.nodes = nodes.nodeCount();
+    f.nodeListFull = nodes.refusedNodes() > 0;
+    f.beams = static_cast<int>(beamList.size());
+    return f;
+}
+
+}  // namespace tessel
