@@ -8,8 +8,13 @@
 #include "capture/packet_decoder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const int kLinks[] = {DLT_EN10MB, DLT_LINUX_SLL, DLT_LINUX_SLL2, DLT_NULL,
-                                 DLT_LOOP,   DLT_RAW,       DLT_IEEE802_11};
+    // New link types go at the end, so the seeds keep the link types they were made for.
+    static const int kLinks[] = {
+        DLT_EN10MB,     DLT_LINUX_SLL, DLT_LINUX_SLL2,   DLT_NULL,
+        DLT_LOOP,       DLT_RAW,       DLT_IEEE802_11,   DLT_PPP,
+        DLT_PPP_SERIAL, DLT_C_HDLC,    DLT_NFLOG,        DLT_IPNET,
+        DLT_IPOIB,      DLT_ARCNET,    DLT_ARCNET_LINUX, DLT_IEEE802_11_RADIO,
+        DLT_IPV4,       DLT_IPV6};
     if (size == 0) return 0;
     int link = kLinks[data[0] % (sizeof kLinks / sizeof kLinks[0])];
     // An exact-size copy: a read past the captured length is a sanitizer error.
@@ -19,7 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::string line = tessel::traceLine(d);
         if (d.record.tcp + d.record.udp + d.record.icmp != 1) __builtin_trap();
         if (d.record.src == d.record.dst) __builtin_trap();
-        if (line.size() > 48) __builtin_trap();  // "255.255.255.255:65535  ->  ..." is 48
+        // "[ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff]:65535  ->  ..." is 100
+        if (line.size() > 100) __builtin_trap();
     }
     return 0;
 }

@@ -122,7 +122,7 @@ std::string sceneDumpText(SSceneContext& context) {
     out << "frames packets " << captureCounters.packets.load() << " short "
         << captureCounters.droppedShort.load() << " malformed "
         << captureCounters.droppedMalformed.load() << " ignored " << captureCounters.ignored.load()
-        << " not-ipv4 " << captureCounters.notIPv4.load() << " fragments "
+        << " not-ip " << captureCounters.notIP.load() << " fragments "
         << captureCounters.fragments.load() << "\n";
     KernelCaptureStats kernel;
     if (captureKernelStats(&kernel))

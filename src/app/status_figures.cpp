@@ -12,13 +12,14 @@ namespace tessel {
 StatusFigures cStatusGatherer::gather(Clock::time_point now) {
     StatusFigures f;
     const CaptureCounters& c = captureCounters;
-    const std::uint64_t notIPv4 = c.notIPv4.load(), fragments = c.fragments.load(),
+    const std::uint64_t notIP = c.notIP.load(), fragments = c.fragments.load(),
                         ignored = c.ignored.load();
-    f.notIPv4 = notIPv4;
+    f.notIP = notIP;
     f.fragments = fragments;
-    f.otherProtocol = ignored >= notIPv4 + fragments ? ignored - notIPv4 - fragments : 0;
-    f.malformed = c.droppedShort.load() + c.droppedMalformed.load();
-    const std::uint64_t frames = c.packets.load() + f.malformed + ignored;
+    f.otherProtocol = ignored >= notIP + fragments ? ignored - notIP - fragments : 0;
+    f.truncated = c.droppedShort.load();
+    f.malformed = c.droppedMalformed.load();
+    const std::uint64_t frames = c.packets.load() + f.truncated + f.malformed + ignored;
     if (started_) {
         const double seconds = std::chrono::duration<double>(now - last_).count();
         if (seconds > 0) f.packetsPerSecond = (long long)((frames - lastFrames_) / seconds + 0.5);

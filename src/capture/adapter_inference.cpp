@@ -76,7 +76,7 @@ void cAdapterInference::addFrame(int linkType, const std::uint8_t* bytes, std::s
             hop.srcLink = linkAddress(frame, 6, addressLength);
     }
     const DecodedFrame d = decodeFrame(linkType, bytes, length);
-    if (d.outcome != FrameOutcome::Packet) return;
+    if (d.outcome != FrameOutcome::Packet || d.version != 4) return;  // the rule is IPv4's
     hop.src = fromBytes(d.srcBytes);
     hop.dst = fromBytes(d.dstBytes);
     for (std::uint32_t a : {hop.src, hop.dst}) {

@@ -36,6 +36,7 @@ std::vector<InterfaceAddress> listCaptureAdapters(std::string* error) {
             if (i.name != name) continue;
             a.address = i.address;
             a.netmask = i.netmask;
+            a.ipv6 = i.ipv6;
             a.up = a.up || i.up;
         }
         out.push_back(a);

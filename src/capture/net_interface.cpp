@@ -58,21 +58,38 @@ std::string permissionHelp(const std::string& device) {
 
 AdapterConfig findAdapterConfig(const std::string& nic,
                                 const std::vector<InterfaceAddress>& interfaces,
-                                const std::string& routeTable) {
+                                const std::string& routeTable, const std::string& routeTable6) {
     AdapterConfig c;
     for (const InterfaceAddress& i : interfaces) {
         if (i.name != nic) continue;  // exact, case-sensitive
         c.exists = true;
         c.address = i.address;
         c.netmask = i.netmask;
+        c.ipv6 = i.ipv6;
         break;
     }
-    if (c.exists) c.gateway = defaultGatewayIn(routeTable, nic);
+    if (c.exists) {
+        c.gateway = defaultGatewayIn(routeTable, nic);
+        c.gateway6 = defaultIPv6GatewayIn(routeTable6, nic);
+    }
     return c;
 }
 
+namespace {
+
+// The address that stands for an IPv6-only host: the first one beyond the link. Every adapter
+// that is up has a link-local address, which alone does not make it usable (as no address).
+std::string mainIPv6(const std::vector<InterfaceIPv6>& addresses) {
+    for (const InterfaceIPv6& a : addresses)
+        if (a.address.rfind("fe80:", 0) != 0) return a.address;
+    return std::string();
+}
+
+}  // namespace
+
 void cNetInterface::discoverAdapter(std::string nic) {
-    AdapterConfig c = findAdapterConfig(nic, listInterfaceAddresses(), readRouteTable());
+    AdapterConfig c =
+        findAdapterConfig(nic, listInterfaceAddresses(), readRouteTable(), readIPv6RouteTable());
     if (c.exists) {
         // Linux interfaces have no description; the name stands in for it.
         std::printf("\tAdapter Desc: \t%s\n", nic.c_str());
@@ -80,7 +97,17 @@ void cNetInterface::discoverAdapter(std::string nic) {
             localAddresses.push_back(c.address);
             if (!c.netmask.empty()) netMasks.push_back(c.netmask);
             if (!c.gateway.empty()) gatewayAddresses.push_back(c.gateway);
+        } else if (!mainIPv6(c.ipv6).empty()) {
+            // IPv6 only: its main address and router are this host and the gateway.
+            localAddresses.push_back(mainIPv6(c.ipv6));
+            if (!c.gateway6.empty()) gatewayAddresses.push_back(c.gateway6);
         }
+        for (const InterfaceIPv6& a : c.ipv6) {
+            localIPv6Addresses.push_back(LocalIPv6{a.address, a.prefixLength});
+            std::printf("netint: ipv6 %s/%d\n", a.address.c_str(), a.prefixLength);
+        }
+        gatewayIPv6Address = c.gateway6;
+        if (!c.gateway6.empty()) std::printf("netint: ipv6 gateway %s\n", c.gateway6.c_str());
     }
     std::fflush(stdout);
     if (localAddresses.empty())

@@ -37,9 +37,11 @@ struct AdapterConfig {
     std::string address;  // empty when it has no IPv4 address
     std::string netmask;
     std::string gateway;  // empty when it has no default route
+    std::vector<InterfaceIPv6> ipv6;
+    std::string gateway6;  // the IPv6 default router, empty when there is none
 };
 AdapterConfig findAdapterConfig(const std::string& nic,
                                 const std::vector<InterfaceAddress>& interfaces,
-                                const std::string& routeTable);
+                                const std::string& routeTable, const std::string& routeTable6 = "");
 
 }  // namespace tessel

@@ -55,9 +55,9 @@ void onPacket(u_char* user, const struct pcap_pkthdr* header, const u_char* fram
             break;
         case FrameOutcome::SameAddresses:
             break;
-        case FrameOutcome::NotIPv4:
+        case FrameOutcome::NotIP:
         case FrameOutcome::UnsupportedLink:
-            captureCounters.notIPv4.fetch_add(1, std::memory_order_relaxed);
+            captureCounters.notIP.fetch_add(1, std::memory_order_relaxed);
             captureCounters.ignored.fetch_add(1, std::memory_order_relaxed);
             break;
         case FrameOutcome::Fragment:

@@ -32,10 +32,10 @@ void onPacket(u_char* user, const struct pcap_pkthdr* header, const u_char* fram
 struct CaptureCounters {
     std::atomic<std::uint64_t> droppedShort{0};      // truncated captures
     std::atomic<std::uint64_t> droppedMalformed{0};  // contradicting header lengths
-    std::atomic<std::uint64_t> ignored{0};  // non-IPv4, fragments, other protocols, other links
-    // Of `ignored`: not IPv4 at all (other ethertypes, IPv6, link types not decoded), and
-    // later fragments; the rest are IPv4 protocols other than TCP, UDP and ICMP.
-    std::atomic<std::uint64_t> notIPv4{0};
+    std::atomic<std::uint64_t> ignored{0};  // not IP, fragments, other protocols, other links
+    // Of `ignored`: not IP at all (other EtherTypes, encrypted MACsec, link types not decoded),
+    // and later fragments; the rest are IP protocols other than TCP, UDP and ICMP.
+    std::atomic<std::uint64_t> notIP{0};
     std::atomic<std::uint64_t> fragments{0};
     std::atomic<std::uint64_t> packets{0};  // dispatched packets
 };

@@ -82,6 +82,18 @@ bool choicesToValues(const ConfigChoices& c, std::map<std::string, std::string>*
     return true;
 }
 
+std::string ipv4Text(const InterfaceAddress& adapter, const std::string& between) {
+    return adapter.address.empty() ? "no IPv4 address"
+                                   : adapter.address + between + adapter.netmask;
+}
+
+std::string ipv6Text(const InterfaceAddress& adapter) {
+    std::string text;
+    for (const InterfaceIPv6& a : adapter.ipv6)
+        text += (text.empty() ? "" : " ") + a.address + "/" + std::to_string(a.prefixLength);
+    return text;
+}
+
 std::string filterProblem(const std::string& nic, const std::string& filter) {
     std::string error;
     if (filter.empty() || checkCaptureFilter(linkTypeOfAdapter(nic), filter, &error)) return "";

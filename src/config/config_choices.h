@@ -28,6 +28,11 @@ struct ConfigChoices {
 ConfigChoices loadConfigChoices(const std::string& path, std::vector<InterfaceAddress> adapters,
                                 const std::string& routeTable);
 
+// The adapter's IPv4 address and netmask, joined by `between`, or "no IPv4 address".
+std::string ipv4Text(const InterfaceAddress& adapter, const std::string& between);
+// Its IPv6 addresses with their prefix lengths, "2001:db8::2/64 fe80::1/64"; empty for none.
+std::string ipv6Text(const InterfaceAddress& adapter);
+
 // Empty when `filter` compiles for a capture on `nic`; otherwise libpcap's reason.
 std::string filterProblem(const std::string& nic, const std::string& filter);
 

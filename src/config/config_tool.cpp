@@ -19,7 +19,7 @@ const char* const kUsage =
     "Usage: tessel-config [options]\n"
     "Chooses the network adapter and the display settings of Tessel.\n"
     "\n"
-    "  --list             list the capture adapters with their IPv4 addresses\n"
+    "  --list             list the capture adapters with their IPv4 and IPv6 addresses\n"
     "  --nic NAME         capture on adapter NAME (for example eth0, wlp2s0, lo)\n"
     "  --windowed         run in a window of --width x --height pixels\n"
     "  --fullscreen       run full screen at 800 x 600\n"
@@ -160,8 +160,10 @@ int runConfigTool(int argc, char** argv) {
             return 1;
         }
         for (const InterfaceAddress& a : adapters) {
-            std::string addr = a.address.empty() ? "no IPv4 address" : a.address + "/" + a.netmask;
-            std::printf("%-16s %-32s %s\n", a.name.c_str(), addr.c_str(), a.up ? "up" : "down");
+            // IPv6 addresses go last, so the first three columns stay where scripts read them.
+            const std::string v6 = ipv6Text(a);
+            std::printf("%-16s %-32s %s%s%s\n", a.name.c_str(), ipv4Text(a, "/").c_str(),
+                        a.up ? "up" : "down", v6.empty() ? "" : "   ", v6.c_str());
         }
     }
     if (!request.values.empty()) {

@@ -39,8 +39,12 @@ enum ElementId {
 const s32 kWidth = 560, kHeight = 505;
 
 std::string adapterLine(const InterfaceAddress& a) {
-    std::string addr = a.address.empty() ? "no IPv4 address" : a.address + " / " + a.netmask;
-    return a.name + "    " + addr + "    " + (a.up ? "up" : "down");
+    std::string line = a.name + "    " + ipv4Text(a, " / ") + "    " + (a.up ? "up" : "down");
+    // The first IPv6 address (global ones come first) and how many more: the row stays short.
+    if (!a.ipv6.empty())
+        line += "    " + a.ipv6[0].address + "/" + std::to_string(a.ipv6[0].prefixLength) +
+                (a.ipv6.size() > 1 ? " +" + std::to_string(a.ipv6.size() - 1) : "");
+    return line;
 }
 
 // Looks for res.dat in the current folder, beside the program, and in an installed data folder.

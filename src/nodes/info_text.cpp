@@ -1,19 +1,27 @@
 #include "nodes/info_text.h"
 
+#include "core/address_text.h"
 #include "nodes/connection_list.h"
 #include "nodes/node_manager.h"
 
 namespace tessel {
+
+std::string fittedAddress(const std::string& address) {
+    constexpr std::size_t kWidest = 26, kHead = 12, kTail = 11;
+    if (!isIPv6Text(address) || address.size() <= kWidest) return address;
+    return address.substr(0, kHead) + "..." + address.substr(address.size() - kTail);
+}
 
 std::string nodeInfoText(int pickId) {
     cNodeManager manager;
     const int index = manager.findNodeByPickId(pickId);
     SNetNode node;
     if (!manager.copyNodeAt(index, &node)) return std::string();
-    if (index == 0) return "Tessel Host:\n\n\n" + node.address;
-    if (node.isGateway == 1) return "Default Gateway:\n\n\n" + node.address;
-    if (node.isLocal == 1) return "Local Node:\n\n\n" + node.address;
-    return "Foreign Node:\n\n" + node.hostName + "\n" + node.address;
+    const std::string address = fittedAddress(node.address);
+    if (index == 0) return "Tessel Host:\n\n\n" + address;
+    if (node.isGateway == 1) return "Default Gateway:\n\n\n" + address;
+    if (node.isLocal == 1) return "Local Node:\n\n\n" + address;
+    return "Foreign Node:\n\n" + node.hostName + "\n" + address;
 }
 
 std::string beamInfoText(int pickId) {
@@ -21,8 +29,8 @@ std::string beamInfoText(int pickId) {
     if (!found) return std::string();
     const STrafficBeam& beam = *found;
     cNodeManager manager;
-    return "TCP (" + beam.service + "):\n\n" + manager.displayNameFor(beam.source) + " to " +
-           manager.displayNameFor(beam.destination);
+    return "TCP (" + beam.service + "):\n\n" + fittedAddress(manager.displayNameFor(beam.source)) +
+           " to " + fittedAddress(manager.displayNameFor(beam.destination));
 }
 
 }  // namespace tessel

@@ -8,4 +8,8 @@ namespace tessel {
 std::string nodeInfoText(int pickId);
 std::string beamInfoText(int pickId);
 
+// An IPv6 address too wide for the panel (more than 26 characters), shortened in the middle:
+// "2001:db8:85a...8a2e:370:7348" (the HUD font has no ellipsis character). Anything else as it is.
+std::string fittedAddress(const std::string& address);
+
 }  // namespace tessel

@@ -25,14 +25,24 @@ ReverseLookup& currentLookup() {
 }  // namespace
 
 std::string systemReverseLookup(const std::string& address) {
-    sockaddr_in sa;
-    std::memset(&sa, 0, sizeof(sa));
-    sa.sin_family = AF_INET;
-    // A text that is no IPv4 address is a failed look-up, not a query for 255.255.255.255.
-    if (inet_pton(AF_INET, address.c_str(), &sa.sin_addr) != 1) return std::string();
+    sockaddr_storage storage;
+    std::memset(&storage, 0, sizeof(storage));
+    socklen_t length = 0;
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&storage);
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(&storage);
+    // A text that is no address is a failed look-up, not a query for 255.255.255.255.
+    if (inet_pton(AF_INET, address.c_str(), &v4->sin_addr) == 1) {
+        v4->sin_family = AF_INET;
+        length = sizeof(sockaddr_in);
+    } else if (inet_pton(AF_INET6, address.c_str(), &v6->sin6_addr) == 1) {
+        v6->sin6_family = AF_INET6;  // asked under ip6.arpa
+        length = sizeof(sockaddr_in6);
+    } else {
+        return std::string();
+    }
     char host[NI_MAXHOST];
-    if (getnameinfo(reinterpret_cast<const sockaddr*>(&sa), sizeof(sa), host, sizeof(host), nullptr,
-                    0, NI_NAMEREQD) != 0)
+    if (getnameinfo(reinterpret_cast<const sockaddr*>(&storage), length, host, sizeof(host),
+                    nullptr, 0, NI_NAMEREQD) != 0)
         return std::string();
     return host;
 }

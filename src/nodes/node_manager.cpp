@@ -1,5 +1,7 @@
 #include "nodes/node_manager.h"
 
+#include <arpa/inet.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
@@ -7,6 +9,7 @@
 #include <vector>
 
 #include "core/adapter_addresses.h"
+#include "core/address_text.h"
 #include "core/text_number.h"
 #include "nodes/connection_list.h"
 #include "platform/lcg_random.h"
@@ -62,6 +65,47 @@ SOctets parseOctets(const std::string& address) {
         start = dot + 1;
     }
     return result;
+}
+
+// An IPv6 address's 16 bytes folded into four "octets" (each the XOR of four bytes), so that
+// the IPv4 placement formulas give it a stable spot in the same ranges. Not an IPv6 address:
+// all 0.
+SOctets foldedIPv6(const std::string& address) {
+    SOctets result;
+    in6_addr a{};
+    if (inet_pton(AF_INET6, address.c_str(), &a) != 1) return result;
+    for (int k = 0; k < 16; ++k) result.o[k / 4] ^= a.s6_addr[k];
+    return result;
+}
+
+// The octets the placement formulas take.
+SOctets octetsOf(const std::string& address) {
+    return isIPv6Text(address) ? foldedIPv6(address) : parseOctets(address);
+}
+
+// True when the first `bits` bits of two IPv6 addresses agree.
+bool samePrefix(const in6_addr& a, const in6_addr& b, int bits) {
+    for (int k = 0; k < 16 && bits > 0; ++k, bits -= 8) {
+        const int mask = bits >= 8 ? 0xFF : (0xFF << (8 - bits)) & 0xFF;
+        if ((a.s6_addr[k] & mask) != (b.s6_addr[k] & mask)) return false;
+    }
+    return true;
+}
+
+// Link-local (unicast fe80::/10, or multicast of link scope such as neighbour discovery's
+// ff02::1:ffxx:xxxx), or on one of the adapter's on-link prefixes.
+bool isLocalIPv6(const std::string& address) {
+    in6_addr a{};
+    if (inet_pton(AF_INET6, address.c_str(), &a) != 1) return false;
+    if (a.s6_addr[0] == 0xFE && (a.s6_addr[1] & 0xC0) == 0x80) return true;
+    if (a.s6_addr[0] == 0xFF && (a.s6_addr[1] & 0x0F) == 0x02) return true;
+    for (const LocalIPv6& local : localIPv6Addresses) {
+        in6_addr prefix{};
+        if (inet_pton(AF_INET6, local.address.c_str(), &prefix) == 1 &&
+            samePrefix(a, prefix, local.prefixLength))
+            return true;
+    }
+    return false;
 }
 
 // "%d.%d.%d.%d" with unparsed fields left at 0.
@@ -135,7 +179,7 @@ int addLocalLocked(const std::string& address) {
     Vec3 position{500, 500, 500};  // this host: no draws
     if (!nodeList().empty()) {
         int draws[2];
-        lcgSeedAndDraw(parseOctets(address).sum(), 2, draws);
+        lcgSeedAndDraw(octetsOf(address).sum(), 2, draws);
         position.X = gridCoordinate(std::int64_t(draws[0]) * 200, 6000, 500);
         position.Y = 500;
         position.Z = gridCoordinate(std::int64_t(draws[1]) * 200, 6000, 500);
@@ -150,7 +194,7 @@ int addGatewayLocked(const std::string& address) {
 
 int addForeignLocked(const std::string& address) {
     if (listFull()) return -1;
-    const SOctets oct = parseOctets(address);
+    const SOctets oct = octetsOf(address);
     int r = 0;
     lcgSeedAndDraw(oct.sum(), 1, &r);
     Vec3 position{gridCoordinate(std::int64_t(r) * oct.o[1] * 200, 10000, 1000),
@@ -161,9 +205,20 @@ int addForeignLocked(const std::string& address) {
     return index;
 }
 
+// This host's other addresses (its IPv6 ones beside an IPv4 one) and the IPv6 router belong to
+// nodes 0 and 1: they never make cubes of their own.
+int aliasLocked(const std::string& address) {
+    const std::vector<SNetNode>& list = nodeList();
+    if (address == gatewayIPv6Address && list.size() > 1 && list[1].isGateway == 1) return 1;
+    if (list.empty() || list[0].isLocal != 1) return -1;
+    for (const LocalIPv6& local : localIPv6Addresses)
+        if (local.address == address) return 0;
+    return -1;
+}
+
 int findLocked(const std::string& address) {
     auto it = addressIndex().find(address);
-    return it == addressIndex().end() ? -1 : it->second;
+    return it == addressIndex().end() ? aliasLocked(address) : it->second;
 }
 
 SNetNode* recordAt(int index) {
@@ -206,6 +261,7 @@ void cNodeManager::addAdapterNodes() {
 }
 
 bool cNodeManager::isInLocalSubnet(const std::string& address) const {
+    if (isIPv6Text(address)) return isLocalIPv6(address);
     // Read-only after start-up; an adapter without an address or mask has no subnet.
     if (localAddresses.empty() || netMasks.empty()) return false;
     int local[4], addr[4], mask[4];

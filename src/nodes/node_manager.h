@@ -43,7 +43,12 @@ class cNodeManager {
     int addGatewayNode(const std::string& address);
     int addForeignNode(const std::string& address);
     // Index of the node with exactly this address, adding a local or foreign node when there is
-    // none. With refresh != 0 a node that was found gets age 3.
+    // none. With refresh != 0 a node that was found gets age 3. This host's IPv6 addresses and
+    // the IPv6 default router find nodes 0 and 1 (they are aliases, never cubes of their own).
+    // Local: inside the IPv4 subnet, or for IPv6 link-local (unicast or link-scope multicast)
+    // or on one of the adapter's on-link prefixes. An IPv6 address is placed by the IPv4 formulas
+    // from its 16 bytes folded into four (each the XOR of four bytes), so its spot is stable and in
+    // the same ranges.
     int findOrAddNode(const std::string& address, int refresh);
     // This host (node 0) and the default gateway (node 1) of the adapter discovery found.
     void addAdapterNodes();

@@ -6,6 +6,7 @@
 #include <net/route.h>
 #include <netinet/in.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
@@ -61,6 +62,16 @@ void forEachRow(const std::string& table, F f) {
     }
 }
 
+// The number of leading one bits of an IPv6 netmask.
+int prefixLengthOf(const sockaddr* mask) {
+    if (!mask || mask->sa_family != AF_INET6) return 0;
+    const auto* m = reinterpret_cast<const sockaddr_in6*>(mask);
+    int length = 0;
+    for (int k = 0; k < 16; ++k)
+        for (int bit = 7; bit >= 0 && (m->sin6_addr.s6_addr[k] >> bit) & 1; --bit) ++length;
+    return length;
+}
+
 }  // namespace
 
 std::vector<InterfaceAddress> listInterfaceAddresses() {
@@ -73,7 +84,7 @@ std::vector<InterfaceAddress> listInterfaceAddresses() {
         for (InterfaceAddress& e : out)
             if (e.name == i->ifa_name) entry = &e;
         if (!entry) {
-            out.push_back(InterfaceAddress{i->ifa_name, "", "", false});
+            out.push_back(InterfaceAddress{i->ifa_name, "", "", false, {}});
             entry = &out.back();
         }
         entry->up = entry->up || (i->ifa_flags & IFF_UP);
@@ -81,8 +92,19 @@ std::vector<InterfaceAddress> listInterfaceAddresses() {
             entry->address = dotted(i->ifa_addr);
             entry->netmask = dotted(i->ifa_netmask);
         }
+        if (i->ifa_addr && i->ifa_addr->sa_family == AF_INET6) {
+            char text[INET6_ADDRSTRLEN];
+            const auto* a = reinterpret_cast<const sockaddr_in6*>(i->ifa_addr);
+            if (inet_ntop(AF_INET6, &a->sin6_addr, text, sizeof text))
+                entry->ipv6.push_back(InterfaceIPv6{text, prefixLengthOf(i->ifa_netmask)});
+        }
     }
     freeifaddrs(list);
+    // Link-local addresses last, so the first one shown is the one the world sees.
+    for (InterfaceAddress& e : out)
+        std::stable_partition(e.ipv6.begin(), e.ipv6.end(), [](const InterfaceIPv6& a) {
+            return a.address.compare(0, 4, "fe80") != 0;
+        });
     return out;
 }
 
@@ -126,6 +148,36 @@ std::string defaultRouteInterfaceIn(const std::string& routeTable) {
 
 std::string readRouteTable() {
     std::ifstream in("/proc/net/route");
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string defaultIPv6GatewayIn(const std::string& routeTable, const std::string& nic) {
+    // Each row: destination, its prefix length, source, its prefix length, next hop, metric,
+    // reference count, use count, flags (hex) and the interface.
+    std::istringstream rows(routeTable);
+    for (std::string line; std::getline(rows, line);) {
+        std::istringstream in(line);
+        std::string destination, destinationLength, source, sourceLength, hop, metric, refs, use,
+            flags, device;
+        if (!(in >> destination >> destinationLength >> source >> sourceLength >> hop >> metric >>
+              refs >> use >> flags >> device))
+            continue;
+        if (device != nic || destinationLength != "00" || hop.size() != 32) continue;
+        if (destination != std::string(32, '0') || hop == std::string(32, '0')) continue;
+        in6_addr address{};
+        for (int k = 0; k < 16; ++k)
+            address.s6_addr[k] =
+                std::uint8_t(std::strtoul(hop.substr(2 * k, 2).c_str(), nullptr, 16));
+        char text[INET6_ADDRSTRLEN];
+        if (inet_ntop(AF_INET6, &address, text, sizeof text)) return text;
+    }
+    return std::string();
+}
+
+std::string readIPv6RouteTable() {
+    std::ifstream in("/proc/net/ipv6_route");
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();

@@ -28,7 +28,7 @@ struct Entry {
 const Entry kEntries[] = {
     {kProtocolTextures[0], L"TCP packet", Look::Sprite},
     {kProtocolTextures[1], L"UDP packet", Look::Sprite},
-    {kProtocolTextures[2], L"ICMP packet", Look::Sprite},
+    {kProtocolTextures[2], L"ICMP or ICMPv6 packet", Look::Sprite},
     {kHostCubeTexture, L"this host", Look::Cube},
     {kGatewayCubeTexture, L"gateway", Look::Cube},
     {kLocalCubeTexture, L"host on the LAN", Look::Cube},
@@ -86,9 +86,9 @@ void buildLegend(IrrlichtDevice* device) {
     const s32 height = kPad * 2 + kRowHeight * (kEntryCount + 1);
     g_panel = gui->addStaticText(L"", core::rect<s32>(kLeft, kTop, kLeft + kWidth, kTop + height),
                                  true, false, 0, -1, true);
-    gui::IGUIStaticText* title =
-        gui->addStaticText(L"Legend (K)", core::rect<s32>(kPad, kPad, kWidth - kPad, kPad + 18),
-                           false, false, g_panel, -1, false);
+    gui::IGUIStaticText* title = gui->addStaticText(
+        L"Legend (K): IPv4 and IPv6 alike", core::rect<s32>(kPad, kPad, kWidth - kPad, kPad + 18),
+        false, false, g_panel, -1, false);
     title->setOverrideColor(video::SColor(255, 235, 245, 235));
     for (s32 i = 0; i < kEntryCount; ++i) {
         const Entry& e = kEntries[i];

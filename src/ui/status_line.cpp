@@ -80,9 +80,9 @@ void showStatus(const StatusFigures& f) {
     g_texts[kRate] = count(std::uint64_t(std::max(0LL, f.packetsPerSecond))) + " packets/s";
     g_dropsRed = f.kernelDropsKnown && f.kernelDrops > 0;
     g_texts[kDrops] = f.kernelDropsKnown ? "kernel drops " + count(f.kernelDrops) : "";
-    g_texts[kNotShown] = "not shown: " + count(f.notIPv4) + " not IPv4, " + count(f.otherProtocol) +
-                         " other IP, " + count(f.malformed) + " malformed, " + count(f.fragments) +
-                         " fragments";
+    g_texts[kNotShown] = "not shown: " + count(f.notIP) + " not IP, " + count(f.otherProtocol) +
+                         " other IP, " + count(f.truncated) + " truncated, " + count(f.malformed) +
+                         " malformed, " + count(f.fragments) + " fragments";
     std::string second = "impacts merged " + groupedNumber(f.impactsMerged) + ", capped " +
                          groupedNumber(f.impactsCapped) + "   nodes " + groupedNumber(f.nodes) +
                          "/" + groupedNumber(kNodeListLimit) + (f.nodeListFull ? " full" : "") +

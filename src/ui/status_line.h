@@ -12,9 +12,9 @@ struct StatusFigures {
     long long packetsPerSecond = 0;
     bool kernelDropsKnown = false;  // a live capture: the kernel counts what it dropped
     std::uint64_t kernelDrops = 0;  // ps_drop + ps_ifdrop since start
-    // Frames not shown since start, by reason: not IPv4 at all, IPv4 but not TCP, UDP or ICMP,
-    // truncated or with contradicting lengths, later fragments.
-    std::uint64_t notIPv4 = 0, otherProtocol = 0, malformed = 0, fragments = 0;
+    // Frames not shown since start, by reason: not IP at all, IP but not TCP, UDP or ICMP,
+    // captured short of the fields read, with contradicting lengths, later fragments.
+    std::uint64_t notIP = 0, otherProtocol = 0, truncated = 0, malformed = 0, fragments = 0;
     long long impactsMerged = 0, impactsCapped = 0;  // since start
     int nodes = 0;
     bool nodeListFull = false;  // some address found the node list full

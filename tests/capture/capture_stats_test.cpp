@@ -87,9 +87,9 @@ const char* kRoutes =
 
 TEST(AdapterConfig, ExactNameAddressMaskAndGatewayInMemoryOrder) {
     std::vector<InterfaceAddress> ifs = {
-        {"lo", "127.0.0.1", "255.0.0.0", true},
-        {"eth0", "192.168.0.5", "255.255.255.0", true},
-        {"eth1", "", "", true},
+        {"lo", "127.0.0.1", "255.0.0.0", true, {}},
+        {"eth0", "192.168.0.5", "255.255.255.0", true, {}},
+        {"eth1", "", "", true, {}},
     };
     AdapterConfig c = findAdapterConfig("eth0", ifs, kRoutes);
     EXPECT_TRUE(c.exists);

@@ -243,14 +243,15 @@ TEST(NetnsChild, Discover) {
     std::string nic = (m == "found" || m == "unbound" || m == "denied") ? "tva"
                       : m == "nosuchnic"                                ? "TVA"
                                                                         : "tvb";
+    const bool ipv6Only = m == "ipv6only";
     net.discoverAdapter(nic);
     cNodeManager manager;
     manager.addAdapterNodes();  // as start-up does right after discovery
     SNetNode n;
     ASSERT_TRUE(manager.copyNodeAt(0, &n));
-    EXPECT_EQ(n.address, "10.77.0.2");
+    EXPECT_EQ(n.address, ipv6Only ? "fd77::5" : "10.77.0.2");
     ASSERT_TRUE(manager.copyNodeAt(1, &n));
-    EXPECT_EQ(n.address, "10.77.0.1");
+    EXPECT_EQ(n.address, ipv6Only ? "fd77::1" : "10.77.0.1");
     EXPECT_EQ(n.isGateway, 1);
     // The session's threads, by name (a sanitizer may run threads of its own).
     const auto sessionThreads = [] {
@@ -329,6 +330,16 @@ TEST(LiveCapture, DiscoveryInANetworkNamespace) {
     EXPECT_NE(r.err.find("sudo setcap cap_net_raw,cap_net_admin=eip "), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("eip /bin/true\n"), std::string::npos);  // the configuration tool too
     EXPECT_EQ(r.out.find("child: capture started"), std::string::npos);
+
+    // A link-local address alone did not make tvb usable (above); a global IPv6 address and an
+    // IPv6 default route do: this host and the gateway are IPv6 addresses.
+    ASSERT_EQ(sh(ns.exec() + "ip addr add fd77::5/64 dev tvb nodad"), 0);
+    ASSERT_EQ(sh(ns.exec() + "ip -6 route add default via fd77::1 dev tvb"), 0);
+    r = ns.run("Discover", "ipv6only");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("netint: ipv6 fd77::5/64\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("netint: ipv6 gateway fd77::1\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("child: capture started"), std::string::npos) << r.out << r.err;
 }
 
 }  // namespace

@@ -78,9 +78,9 @@ Outcome replay(const std::string& file, int* linkType) {
     return o;
 }
 
-// What tcpdump itself reads in a capture file, counted the way the decoder should: IPv4 TCP, UDP
-// and ICMP (first fragments only) are packets, the rest is ignored; SYN starts, FIN/RST ends,
-// a TCP datagram of exactly 40 bytes is not recorded.
+// What tcpdump itself reads in a capture file, counted the way the decoder should: IPv4 and
+// IPv6 TCP, UDP, ICMP and ICMPv6 (first fragments only) are packets, the rest is ignored; SYN
+// starts, FIN/RST ends, a bare TCP segment (IPv4 length 40, IPv6 payload 20) is not recorded.
 bool haveTcpdump() { return test::runProcess({"tcpdump", "--version"}, "", {}, 5000).status == 0; }
 
 Outcome tcpdumpReading(const std::string& file) {
@@ -92,6 +92,9 @@ Outcome tcpdumpReading(const std::string& file) {
                      {}, 20000);
     const std::regex ipLine(
         R"(\bIP \(tos \S+, ttl \d+, id \d+, offset (\d+), .*proto (TCP|UDP|ICMP) \(\d+\), length (\d+)\))");
+    // IPv6 on one line: the header, then addresses and ports; ICMPv6 behind options.
+    const std::regex ip6Line(
+        R"(\bIP6 \(.*next-header (\S+) \(\d+\) payload length: (\d+)\) ([0-9a-f:]+)\.?(\d*) > )");
     const std::regex sourcePort(R"(^\s*\d+\.\d+\.\d+\.\d+\.(\d+) > )"),
         flags(R"(Flags \[([^\]]*)\])");
     Outcome o;
@@ -100,6 +103,22 @@ Outcome tcpdumpReading(const std::string& file) {
     for (std::string line, next; std::getline(in, line);) {
         if (line.empty() || line[0] == ' ' || line[0] == '\t') continue;  // inside one packet
         std::smatch m, p, f;
+        if (std::regex_search(line, m, ip6Line)) {
+            const bool icmp = line.find(" ICMP6, ") != std::string::npos;
+            if (!icmp && m[1] != "TCP" && m[1] != "UDP") {
+                ++o.ignored;
+                continue;
+            }
+            if (m[1] == "TCP") {
+                const std::string set = std::regex_search(line, f, flags) ? f[1].str() : "";
+                o.starts += set.find('S') != std::string::npos;
+                o.ends += set.find_first_of("FR") != std::string::npos;
+                if (m[2] == "20") continue;
+            }
+            ++o.records;
+            ports.insert(icmp || m[4].str().empty() ? 0 : std::stoi(m[4]));
+            continue;
+        }
         if (!std::regex_search(line, m, ipLine) || m[1] != "0") {
             ++o.ignored;
             continue;

@@ -110,12 +110,12 @@ TEST(PacketDecoder, EveryTruncationIsDroppedAsShort) {
 
 TEST(PacketDecoder, NonIPv4AndFragmentsAreDropped) {
     Bytes ip = test::ipPacket(test::IpFields(), test::tcpHeader(1, 2, 0x02));
-    EXPECT_EQ(decode(test::ethernet(ip, 0x0806)).outcome, FrameOutcome::NotIPv4);  // ARP
-    EXPECT_EQ(decode(test::ethernet(ip, 0x86DD)).outcome, FrameOutcome::NotIPv4);  // IPv6
+    EXPECT_EQ(decode(test::ethernet(ip, 0x0806)).outcome, FrameOutcome::NotIP);  // ARP
+    EXPECT_EQ(decode(test::ethernet(ip, 0x86DD)).outcome, FrameOutcome::NotIP);  // IPv6
     test::IpFields v6;
     v6.version = 6;
     EXPECT_EQ(decode(test::ethernet(test::ipPacket(v6, test::tcpHeader(1, 2, 2)))).outcome,
-              FrameOutcome::NotIPv4);
+              FrameOutcome::NotIP);
 
     test::IpFields later;
     later.fragment = 0x00B9;  // offset 185 * 8: payload bytes are not a TCP header
@@ -145,6 +145,80 @@ TEST(PacketDecoder, ContradictingLengthsAreMalformed) {
               FrameOutcome::Malformed);
 }
 
+Bytes joined(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+TEST(PacketDecoder, IPv6WalksItsExtensionChainToTheTransport) {
+    constexpr std::uint8_t kHop = 0, kDest = 60, kFrag = 44, kTcp = 6, kUdp = 17, kIcmp6 = 58;
+    const std::string a = "2001:db8:0:0:0:0:0:1", b = "2001:db8::2";
+    // Hop-by-hop, destination options, then a UDP datagram with 32 bytes of data.
+    Bytes frame = test::ethernet(
+        test::ipv6Packet(a, b, kHop,
+                         joined({test::ipv6Extension(kDest), test::ipv6Extension(kUdp),
+                                 test::udpHeader(53, 1025, 32)})),
+        0x86DD);
+    DecodedFrame d = decode(frame);
+    ASSERT_EQ(d.outcome, FrameOutcome::Packet);
+    EXPECT_EQ(d.version, 6);
+    EXPECT_EQ(d.record.src, "2001:db8::1");  // RFC 5952 form, whatever the input looked like
+    EXPECT_EQ(d.record.udp, 1);
+    EXPECT_EQ(d.record.size, 0x6000);  // 40 + 16 + 8 + 32 = 96, swapped
+    EXPECT_TRUE(d.recorded);
+    EXPECT_EQ(traceLine(d), "[2001:db8::1]:53  ->  [2001:db8::2]:1025");
+    // Every cut short of the destination port is truncated, never read past.
+    for (std::size_t cut = 0; cut < 14 + 40 + 16 + 4; ++cut) {
+        Bytes part(frame.begin(), frame.begin() + std::ptrdiff_t(cut));
+        EXPECT_EQ(decode(part).outcome, FrameOutcome::Short) << "cut at " << cut;
+    }
+    // A payload length that ends inside the chain contradicts it.
+    Bytes lying = frame;
+    lying[14 + 5] = 12;
+    EXPECT_EQ(decode(lying).outcome, FrameOutcome::Malformed);
+
+    EXPECT_EQ(decode(test::ipv6Packet(a, b, kIcmp6, test::icmpEcho()), DLT_RAW).record.icmp, 1);
+    EXPECT_EQ(decode(test::ipv6Packet(a, a, kIcmp6, test::icmpEcho()), DLT_RAW).outcome,
+              FrameOutcome::SameAddresses);
+    for (std::uint8_t stop : {50, 51, 59}) {  // ESP, AH, no next header
+        EXPECT_EQ(decode(test::ipv6Packet(a, b, stop, Bytes(16, 0)), DLT_RAW).outcome,
+                  FrameOutcome::OtherProtocol);
+    }
+
+    // Eight extension headers are walked; a ninth is refused, so a hostile chain ends early.
+    for (int count : {8, 9}) {
+        Bytes chain;
+        for (int i = 0; i < count; ++i) {
+            const Bytes e = test::ipv6Extension(i + 1 < count ? kDest : kUdp);
+            chain.insert(chain.end(), e.begin(), e.end());
+        }
+        const Bytes udp = test::udpHeader(1, 2);
+        chain.insert(chain.end(), udp.begin(), udp.end());
+        EXPECT_EQ(decode(test::ipv6Packet(a, b, kDest, chain), DLT_RAW).outcome,
+                  count == 8 ? FrameOutcome::Packet : FrameOutcome::Malformed);
+    }
+
+    // First fragments carry the ports; later ones do not.
+    const Bytes syn = test::tcpHeader(4000, 443, 0x02, 4);
+    DecodedFrame first = decode(
+        test::ipv6Packet(a, b, kFrag, joined({test::ipv6Fragment(kTcp, 0x0001), syn})), DLT_RAW);
+    ASSERT_EQ(first.outcome, FrameOutcome::Packet);
+    EXPECT_EQ(first.record.dstport, 443);
+    EXPECT_TRUE(first.startsBeam);
+    EXPECT_EQ(decode(test::ipv6Packet(a, b, kFrag, joined({test::ipv6Fragment(kTcp, 0x0B98), syn})),
+                     DLT_RAW)
+                  .outcome,
+              FrameOutcome::Fragment);
+
+    // A bare segment (payload length 20) opens a beam but is not recorded; one with options is.
+    DecodedFrame bare =
+        decode(test::ipv6Packet(a, b, kTcp, test::tcpHeader(4000, 443, 0x02)), DLT_RAW);
+    EXPECT_TRUE(bare.startsBeam);
+    EXPECT_FALSE(bare.recorded);
+    EXPECT_TRUE(decode(test::ipv6Packet(a, b, kTcp, syn), DLT_RAW).recorded);
+}
+
 TEST(PacketDecoder, LinkTypesPlaceTheIpHeader) {
     Bytes ip = test::ipPacket(test::IpFields(), test::tcpHeader(1025, 80, 0x02));
     struct Case {
@@ -160,6 +234,18 @@ TEST(PacketDecoder, LinkTypesPlaceTheIpHeader) {
         {DLT_RAW, ip},
     };
     cases[5].frame.insert(cases[5].frame.end(), ip.begin(), ip.end());
+    // Encapsulations the real captures lack: QinQ (two tags), a PPPoE session, and 802.11 data
+    // under radiotap with LLC/SNAP.
+    const Bytes qinq =
+        joined({Bytes(12, 2), {0x88, 0xA8, 0, 100, 0x81, 0x00, 0, 200, 0x08, 0}, ip});
+    const Bytes pppoe = joined({Bytes(12, 2), {0x88, 0x64, 0x11, 0, 0, 1, 0, 0, 0x00, 0x21}, ip});
+    Bytes wifi = joined({{0, 0, 8, 0, 0, 0, 0, 0},
+                         {0x08, 0x01},
+                         Bytes(22, 3),
+                         {0xAA, 0xAA, 0x03, 0, 0, 0, 0x08, 0x00},
+                         ip});
+    const Case more[] = {{DLT_EN10MB, qinq}, {DLT_EN10MB, pppoe}, {DLT_IEEE802_11_RADIO, wifi}};
+    for (const Case& c : more) EXPECT_EQ(decode(c.frame, c.link).record.dstport, 80) << c.link;
     for (const Case& c : cases) {
         DecodedFrame d = decode(c.frame, c.link);
         ASSERT_EQ(d.outcome, FrameOutcome::Packet) << "link " << c.link;
@@ -171,13 +257,13 @@ TEST(PacketDecoder, LinkTypesPlaceTheIpHeader) {
     Bytes sllArp = test::linuxSll(ip);
     sllArp[14] = 0x08;
     sllArp[15] = 0x06;
-    EXPECT_EQ(decode(sllArp, DLT_LINUX_SLL).outcome, FrameOutcome::NotIPv4);
+    EXPECT_EQ(decode(sllArp, DLT_LINUX_SLL).outcome, FrameOutcome::NotIP);
     Bytes nullV6 = test::nullLink(ip);
     nullV6[0] = 10;
-    EXPECT_EQ(decode(nullV6, DLT_NULL).outcome, FrameOutcome::NotIPv4);
-    EXPECT_EQ(decode(ip, DLT_IEEE802_11).outcome, FrameOutcome::UnsupportedLink);
+    EXPECT_EQ(decode(nullV6, DLT_NULL).outcome, FrameOutcome::NotIP);
+    EXPECT_EQ(decode(ip, DLT_USER0).outcome, FrameOutcome::UnsupportedLink);
     // An IPv4 frame read as Ethernet with a 14-byte offset would be garbage: RAW starts at 0.
-    EXPECT_EQ(decode(ip, DLT_EN10MB).outcome, FrameOutcome::NotIPv4);
+    EXPECT_EQ(decode(ip, DLT_EN10MB).outcome, FrameOutcome::NotIP);
 }
 
 }  // namespace

@@ -108,6 +108,11 @@ TEST(ConfigTool, ListsThisMachinesAdapters) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("lo "), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("127.0.0.1/255.0.0.0"), std::string::npos) << r.out;
+    // The loopback's IPv6 address follows on its line, where the kernel has IPv6.
+    if (test::readFile("/proc/net/if_inet6").find("00000000000000000000000000000001") !=
+        std::string::npos) {
+        EXPECT_NE(r.out.find("up   ::1/128\n"), std::string::npos) << r.out;
+    }
     EXPECT_EQ(r.out.find("dbus"), std::string::npos);
     EXPECT_FALSE(test::fileExists("/nonexistent/never-written.conf"));
 }

@@ -18,9 +18,9 @@ const char* kRoutes =
     "eth1\t00000000\t0100A8C0\t0003\t0\t0\t100\t00000000\t0\t0\t0\n";
 
 std::vector<InterfaceAddress> someAdapters() {
-    return {{"eth0", "", "", false},
-            {"eth1", "192.168.0.5", "255.255.255.0", true},
-            {"lo", "127.0.0.1", "255.0.0.0", true}};
+    return {{"eth0", "", "", false, {}},
+            {"eth1", "192.168.0.5", "255.255.255.0", true, {}},
+            {"lo", "127.0.0.1", "255.0.0.0", true, {}}};
 }
 
 TEST(ConfigChoices, FirstRunPreselectsTheDefaultRouteOtherwiseTheConfiguredAdapter) {

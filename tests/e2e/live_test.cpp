@@ -28,7 +28,10 @@ using test::shellOutput;
 // resolver is its own loopback, so reverse look-ups stay inside.
 class NetLab {
   public:
-    NetLab() {
+    // With `dualStack` the three hosts also speak IPv6: fd77::/64 on the LAN, fd99::5 behind the
+    // gateway, whose link-local fe80::fe is the IPv6 default router. No duplicate address
+    // detection, so the addresses work at once.
+    explicit NetLab(bool dualStack = false) {
         std::string s = std::to_string(getpid() % 100000);
         viewer = "tv" + s;
         gateway = "tg" + s;
@@ -39,7 +42,11 @@ class NetLab {
             "for n in " +
             viewer + " " + gateway + " " + peer +
             "; do ip netns add $n; "
-            "ip -n $n link set lo up; done\n"
+            "ip -n $n link set lo up; " +
+            (dualStack ? "ip netns exec $n sysctl -qw net.ipv6.conf.default.accept_dad=0 "
+                         "net.ipv6.conf.all.accept_dad=0; "
+                       : "") +
+            "done\n"
             "mkdir -p /etc/netns/" +
             viewer +
             "\n"
@@ -86,9 +93,17 @@ class NetLab {
             peer + " link set vb" + s +
             " up\n"
             "ip -n " +
-            peer +
-            " route add default via 10.77.0.254\n"
-            "echo ready\n";
+            peer + " route add default via 10.77.0.254\n";
+        if (dualStack)
+            script += "ip netns exec " + gateway + " sysctl -qw net.ipv6.conf.all.forwarding=1\n" +
+                      "ip -n " + gateway + " addr add fd77::fe/64 dev br0 nodad\n" + "ip -n " +
+                      gateway + " addr add fe80::fe/64 dev br0 nodad\n" + "ip -n " + gateway +
+                      " addr add fd99::5/128 dev lo\n" + "ip -n " + viewer +
+                      " addr add fd77::1/64 dev " + nic + " nodad\n" + "ip -n " + viewer +
+                      " -6 route add default via fe80::fe dev " + nic + "\n" + "ip -n " + peer +
+                      " addr add fd77::2/64 dev vb" + s + " nodad\n" + "ip -n " + peer +
+                      " -6 route add default via fe80::fe dev vb" + s + "\n";
+        script += "echo ready\n";
         ok = shellOutput(script, {}, 20000).find("ready") != std::string::npos;
     }
     ~NetLab() {
@@ -400,6 +415,88 @@ void liveSession(const char* driver) {
 
 TEST(Live, SoftwareDriverShowsRealTraffic) { liveSession("3"); }
 TEST(Live, OpenGLDriverShowsRealTraffic) { liveSession("2"); }
+
+// On a dual-stack LAN, IPv6 traffic shows as IPv4 traffic does: this host's IPv6 addresses and
+// the IPv6 router are the two cubes already there, other hosts get cubes of their own.
+TEST(Live, DualStackShowsIPv6Traffic) {
+    if (!test::isRoot()) GTEST_SKIP() << "needs root for network namespaces and capture";
+    NetLab lab(true);
+    ASSERT_TRUE(lab.ok);
+    test::Xvfb x;
+    ASSERT_TRUE(x.ok());
+    test::TempDir serve;
+    test::writeFile(serve.file("index.html"), std::string(5000, 'x'));
+    BackgroundProcess web({"ip", "netns", "exec", lab.gateway, "python3", "-m", "http.server",
+                           "8000", "--bind", "fd99::5"},
+                          serve.path(), {});
+    BackgroundProcess holder({"ip", "netns", "exec", lab.gateway, "python3", "-c",
+                              "import socket\n"
+                              "s=socket.socket(socket.AF_INET6)\n"
+                              "s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)\n"
+                              "s.bind(('fd99::5', 9000)); s.listen(4)\n"
+                              "c,_=s.accept()\n"
+                              "while c.recv(100): pass\n"},
+                             "", {});
+
+    LiveRun live(lab, x, "3");
+    ASSERT_FALSE(live.window.empty()) << live.tessel->output();
+    std::string d;
+    ASSERT_TRUE(live.waitDump("node 1 10\\.77\\.0\\.254 gateway ", true, 60, &d)) << d;
+    live.key("l");
+    test::TempDir flags;
+    const std::string release = flags.file("release");
+    BackgroundProcess client({"ip", "netns", "exec", lab.viewer, "python3", "-c",
+                              "import socket,os,time\n"
+                              "c=socket.create_connection(('fd99::5', 9000)); c.sendall(b'hi')\n"
+                              "for i in range(600):\n"
+                              "    if os.path.exists('" +
+                                  release +
+                                  "'): break\n"
+                                  "    time.sleep(0.05)\n"
+                                  "c.close()\n"},
+                             "", {});
+    EXPECT_TRUE(
+        live.waitDump("beam fd77::1:[0-9]+ fd99::5:9000 \\S+ pick [0-9]+ drawn 1", true, 60, &d))
+        << d;
+    const std::string traffic =
+        lab.run(lab.viewer, {"curl", "-g", "-s", "-o", "/dev/null", "-w", "%{http_code}",
+                             "http://[fd99::5]:8000/index.html"}) +
+        lab.run(lab.viewer, {"ping", "-6", "-c", "2", "-i", "0.2", "fd77::2"}) +
+        lab.run(lab.viewer, {"python3", "-c",
+                             "import socket\n"
+                             "socket.socket(socket.AF_INET6, socket.SOCK_DGRAM).sendto(b'x' * 60, "
+                             "('fd77::2', 5353))\n"});
+    BackgroundProcess chatter({"ip", "netns", "exec", lab.viewer, "ping", "-6", "-q", "-c", "400",
+                               "-i", "0.2", "fd99::5"},
+                              "", {});
+    EXPECT_NE(traffic.find("200"), std::string::npos) << traffic;
+    EXPECT_NE(traffic.find("2 received"), std::string::npos) << traffic;
+    EXPECT_TRUE(live.waitDump("node [0-9]+ fd77::2 local .* cube 1", true, 60, &d)) << d;
+    EXPECT_TRUE(live.waitDump(
+        "node [0-9]+ fd99::5 foreign .* resolve 2 name \\(failed to resolve\\)", true, 60, &d))
+        << d;
+    EXPECT_NE(d.find("node 0 10.77.0.1 host 500 500 500 cube 1"), std::string::npos) << d;
+    // Neither this host's IPv6 addresses nor the router's link-local made cubes of their own.
+    std::smatch own;
+    const std::string addresses =
+        lab.run(lab.viewer, {"ip", "-6", "-o", "addr", "show", "dev", lab.nic, "scope", "link"});
+    ASSERT_TRUE(std::regex_search(addresses, own, std::regex("inet6 (fe80::[0-9a-f:]+)/")))
+        << addresses;
+    for (const std::string& alias : {std::string("fd77::1"), std::string("fe80::fe"), own.str(1)})
+        EXPECT_EQ(d.find(" " + alias + " "), std::string::npos) << alias << "\n" << d;
+
+    test::writeFile(release, "");
+    EXPECT_TRUE(live.waitDump("beam fd77::1:[0-9]+ fd99::5:9000", false, 60, &d)) << d;
+    EXPECT_EQ(client.wait(10000), 0);
+    live.key("Escape");
+    EXPECT_EQ(live.tessel->wait(20000), 0) << live.tessel->output();
+    const std::string log = test::readFile(live.run.file("log.txt"));
+    EXPECT_TRUE(
+        std::regex_search(log, std::regex("\\[fd77::1\\]:[0-9]+  ->  \\[fd99::5\\]:9000\r\n")))
+        << log.substr(0, 2000);
+    EXPECT_NE(log.find("[fd77::1]:0  ->  [fd77::2]:0\r\n"), std::string::npos)
+        << log.substr(0, 2000);
+}
 
 // The toolbar's buttons are 32 wide from x = 20 + 37k, between 52 and 20 above the bottom.
 constexpr int buttonX(int k) { return 20 + 37 * k + 16; }

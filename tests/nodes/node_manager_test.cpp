@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/adapter_addresses.h"
 #include "platform/lcg_random.h"
 #include "support/worldnodes_support.h"
 
@@ -102,6 +103,52 @@ TEST(NodeManagerTest, RandomisedSpreadingMatchesReferenceAndGuarantee) {
         }
         placed.push_back(p);
     }
+}
+
+TEST(NodeManagerTest, IPv6AliasesLocalityAndStableSpots) {
+    auto startDualStack = [] {
+        test::resetNodeWorld();
+        test::setLocalSubnet("192.168.1.10", "255.255.255.0");
+        localIPv6Addresses = {{"2001:db8:1::10", 64}, {"fe80::10", 64}};
+        gatewayIPv6Address = "fe80::1";
+        cNodeManager manager;
+        manager.addLocalNode("192.168.1.10");
+        manager.addGatewayNode("192.168.1.1");
+    };
+    startDualStack();
+    cNodeManager manager;
+    // This host's IPv6 addresses and the IPv6 router are the two cubes already there.
+    EXPECT_EQ(manager.findOrAddNode("2001:db8:1::10", 0), 0);
+    EXPECT_EQ(manager.findOrAddNode("fe80::10", 0), 0);
+    EXPECT_EQ(manager.findOrAddNode("fe80::1", 0), 1);
+    EXPECT_EQ(manager.nodeCount(), 2);
+
+    auto isLocal = [&](const std::string& address) {
+        SNetNode n;
+        EXPECT_TRUE(manager.copyNodeAt(manager.findOrAddNode(address, 0), &n)) << address;
+        return n.isLocal == 1;
+    };
+    EXPECT_TRUE(isLocal("2001:db8:1::20"));    // on the on-link prefix
+    EXPECT_TRUE(isLocal("fe80::99"));          // link-local
+    EXPECT_TRUE(isLocal("ff02::1:ff00:20"));   // neighbour discovery's link-scope multicast
+    EXPECT_FALSE(isLocal("2001:db8:2::20"));   // the next /64
+    EXPECT_FALSE(isLocal("2606:4700::1111"));  // the Internet
+    EXPECT_FALSE(isLocal("ff05::2"));          // multicast beyond the link
+
+    // Each address has its own spot, derived from the address alone: the same every time it
+    // comes back, whatever the generator did before.
+    auto spots = [&](int seed) {
+        startDualStack();
+        lcgSeed(seed);
+        std::vector<vector3df> out;
+        for (const char* a : {"2001:db8:1::20", "2001:db8:1::21", "2606:4700::1111"})
+            out.push_back(positionOf(manager.findOrAddNode(a, 0)));
+        return out;
+    };
+    const std::vector<vector3df> first = spots(1), again = spots(4242);
+    EXPECT_EQ(first, again);
+    EXPECT_NE(first[0], first[1]);
+    test::resetNodeWorld();
 }
 
 TEST(NodeManagerTest, LimitKeysRefreshAndOddInput) {

@@ -33,6 +33,27 @@ Bytes ipPacket(const IpFields& s, const Bytes& payload) {
     return b;
 }
 
+Bytes ipv6Packet(const std::string& src, const std::string& dst, std::uint8_t next,
+                 const Bytes& afterHeader) {
+    Bytes b(40, 0);
+    b[0] = 0x60;
+    put16(b, 4, std::uint16_t(afterHeader.size()));
+    b[6] = next;
+    b[7] = 64;
+    inet_pton(AF_INET6, src.c_str(), &b[8]);
+    inet_pton(AF_INET6, dst.c_str(), &b[24]);
+    b.insert(b.end(), afterHeader.begin(), afterHeader.end());
+    return b;
+}
+
+Bytes ipv6Extension(std::uint8_t next) { return Bytes{next, 0, 1, 4, 0, 0, 0, 0}; }
+
+Bytes ipv6Fragment(std::uint8_t next, std::uint16_t offsetWord) {
+    Bytes b{next, 0, 0, 0, 0, 0, 0, 7};
+    put16(b, 2, offsetWord);
+    return b;
+}
+
 Bytes tcpHeader(std::uint16_t sp, std::uint16_t dp, std::uint8_t flags, int optionBytes) {
     Bytes b(std::size_t(20 + optionBytes), 0);
     put16(b, 0, sp);

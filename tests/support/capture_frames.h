@@ -20,6 +20,13 @@ struct IpFields {
 
 // IPv4 header followed by `payload`.
 Bytes ipPacket(const IpFields& ip, const Bytes& payload);
+// IPv6 header (next header `next`) followed by `afterHeader`: extension headers and transport.
+Bytes ipv6Packet(const std::string& src, const std::string& dst, std::uint8_t next,
+                 const Bytes& afterHeader);
+// An 8-byte extension header (hop-by-hop, routing or destination options) naming `next`.
+Bytes ipv6Extension(std::uint8_t next);
+// A fragment header naming `next`, with its offset-and-flags word.
+Bytes ipv6Fragment(std::uint8_t next, std::uint16_t offsetWord);
 // A TCP header of 20 + optionBytes bytes.
 Bytes tcpHeader(std::uint16_t srcPort, std::uint16_t dstPort, std::uint8_t flags,
                 int optionBytes = 0);

@@ -106,11 +106,12 @@ Bytes vlanTagged(const Bytes& payload, std::uint16_t outer, std::uint16_t inner)
 const std::string A = "10.0.0.1", B = "10.0.0.2";
 
 // The same three frames on every link type: a SYN with a 4-byte option (a beam and a record),
-// a UDP datagram (a record) and one frame that is not IPv4 for that link.
+// a UDP datagram (a record) and a third frame: an IPv6 SYN (a beam; a bare segment, so no
+// record) where the link carries IPv6, a frame that is not IP otherwise.
 template <typename Wrap>
-std::vector<CaptureFrame> linkTrio(Wrap wrap, const Bytes& notIPv4) {
+std::vector<CaptureFrame> linkTrio(Wrap wrap, const Bytes& third) {
     return {whole(wrap(tcp(A, B, 1025, 80, kSyn, 4))), whole(wrap(udp(A, B, 53, 1025))),
-            whole(notIPv4)};
+            whole(third)};
 }
 
 }  // namespace

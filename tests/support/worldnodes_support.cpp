@@ -24,6 +24,8 @@ void resetNodeWorld() {
     localAddresses.clear();
     netMasks.clear();
     gatewayAddresses.clear();
+    localIPv6Addresses.clear();
+    gatewayIPv6Address.clear();
 }
 
 void setLocalSubnet(const std::string& address, const std::string& mask) {

@@ -161,8 +161,9 @@ TEST(Hud, StatusLineCountsWhatIsNotShownAndSaysOnceThatTheNodeListIsFull) {
     f.packetsPerSecond = 12345;
     f.kernelDropsKnown = true;
     f.kernelDrops = 7;
-    f.notIPv4 = 1200;
+    f.notIP = 1200;
     f.otherProtocol = 1;
+    f.truncated = 8;
     f.malformed = 2;
     f.fragments = 3;
     f.impactsMerged = 40;
@@ -175,8 +176,8 @@ TEST(Hud, StatusLineCountsWhatIsNotShownAndSaysOnceThatTheNodeListIsFull) {
     showStatus(f);
     captureFilter.clear();
     EXPECT_EQ(statusLineText(),
-              "12,345 packets/s  kernel drops 7  not shown: 1,200 not IPv4, 1 other IP, 2 "
-              "malformed, 3 fragments\n"
+              "12,345 packets/s  kernel drops 7  not shown: 1,200 not IP, 1 other IP, 8 "
+              "truncated, 2 malformed, 3 fragments\n"
               "impacts merged 40, capped 5   nodes 999/999 full   beams 6   filter: icmp");
     EXPECT_TRUE(statusDropsRed());
     EXPECT_EQ(narrow(messageList->line(0)->getText()),
