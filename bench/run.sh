@@ -29,7 +29,7 @@ log=$results/run.log
 echo "Building (Release) in $build ..."
 if [ -z "${TESSEL_BENCH_NO_BUILD:-}" ]; then
   cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESSEL_BUILD_TESTS=OFF >>"$log" 2>&1 &&
-    cmake --build "$build" --target run_folder flood_bench intel_bench upkeep_bench \
+    cmake --build "$build" --target run_folder tessel-capture flood_bench intel_bench upkeep_bench \
       frame_bench memory_bench capture_bench scene_bench bench_plot tessel tessel-config \
       replay_capture >>"$log" 2>&1 ||
     { echo "build failed, see $log"; exit 1; }

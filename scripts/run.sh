@@ -8,17 +8,18 @@ build=${TESSEL_BUILD_DIR:-$top/build}
 TESSEL_BUILD_DIR="$build" "$top/scripts/build.sh"
 run="$build/run"
 
-# Capturing needs CAP_NET_RAW; grant it to the freshly built programs when we can. Without it,
-# Tessel plays its demo capture instead, which needs no rights.
+# Capturing needs CAP_NET_RAW, which only the small capture helper holds: grant it to the
+# freshly built helper when we can. Without it, Tessel plays its demo capture instead.
 args=("$@")
+helper="$run/tessel-capture"
 if [ "$(id -u)" -ne 0 ]; then
   if command -v setcap >/dev/null && sudo -n true 2>/dev/null; then
-    for f in "$run/tessel" "$run/tessel-config"; do sudo setcap cap_net_raw,cap_net_admin=eip "$f" || true; done
+    sudo setcap cap_net_raw,cap_net_admin=eip "$helper" || true
   fi
-  if ! getcap "$run/tessel" 2>/dev/null | grep -q cap_net_raw; then
-    echo "Tessel may not capture packets here (it needs the right CAP_NET_RAW), so it plays its demo capture."
-    echo "To watch your own network, grant the right once with:"
-    echo "  for f in $run/tessel $run/tessel-config; do sudo setcap cap_net_raw,cap_net_admin=eip \"\$f\"; done"
+  if ! getcap "$helper" 2>/dev/null | grep -q cap_net_raw; then
+    echo "Tessel may not capture packets here (its helper needs the right CAP_NET_RAW), so it plays its demo capture."
+    echo "To watch your own network, grant the right to the helper once with:"
+    echo "  sudo setcap cap_net_raw,cap_net_admin=eip $helper"
     [ ${#args[@]} -gt 0 ] || args=(--demo)
   fi
 fi

@@ -312,6 +312,19 @@ Canvas makeIcon(const std::string& kind) {
     return c;
 }
 
+// Window and desktop icon: a little cube, drawn on a grid of 32 and scaled to `size`.
+Canvas makeAppIcon(int size) {
+    const float k = size / 32.0f;
+    auto at = [k](int v) { return static_cast<int>(std::lround(v * k)); };
+    Canvas c(size, size, rgb(0, 0, 0, 0));
+    c.fillRect(at(6), at(10), at(22), at(26), rgb(70, 120, 75));
+    c.fillRect(at(22), at(10), at(27), at(26), rgb(45, 80, 50));
+    c.fillRect(at(6), at(5), at(22), at(10), rgb(150, 200, 150));
+    c.frame(at(6), at(10), at(22), at(26), std::max(1, at(1)), rgb(220, 240, 220));
+    c.line(10 * k, 18 * k, 26 * k, 6 * k, 2 * k, rgb(255, 60, 60));
+    return c;
+}
+
 std::vector<std::string> readLines(const std::string& file) {
     std::ifstream in(file);
     std::vector<std::string> lines;
@@ -370,15 +383,11 @@ int main(int argc, char** argv) {
             regular.draw(c, 12, 54, "live network traffic", rgb(200, 225, 200, 230));
             ok &= media.save(c, "tessel5logo.png");
         }
-        {  // Window and desktop icon: a little cube.
-            Canvas c(32, 32, rgb(0, 0, 0, 0));
-            c.fillRect(6, 10, 22, 26, rgb(70, 120, 75));
-            c.fillRect(22, 10, 27, 26, rgb(45, 80, 50));
-            c.fillRect(6, 5, 22, 10, rgb(150, 200, 150));
-            c.frame(6, 10, 22, 26, 1, rgb(220, 240, 220));
-            c.line(10, 18, 26, 6, 2, rgb(255, 60, 60));
-            ok &= media.save(c, "tessel-icon.png");
-        }
+        ok &= media.save(makeAppIcon(32), "tessel-icon.png");
+        // The desktop icon in the sizes of the hicolor theme, installed by the package; drawn
+        // at each size rather than scaled from 32 pixels.
+        for (int size : {16, 32, 48, 64, 128, 256})
+            ok &= top.save(makeAppIcon(size), "tessel-icon-" + std::to_string(size) + ".png");
         {  // Help card: the keys and buttons, readable at 512 x 512.
             Canvas c(512, 512, rgb(18, 30, 20, 225));
             c.frame(0, 0, 512, 512, 3, tint);

@@ -48,6 +48,8 @@ CommandLine parseCommandLine(int argc, char** argv) {
         } else if (flag == "--demo") {
             line.demo = true;
             line.loop = true;
+        } else if (flag == "--version") {
+            line.version = true;
         } else if (flag == "--loop") {
             line.loop = true;
         } else if (flag == "--speed") {

@@ -19,6 +19,7 @@ struct CommandLine {
     std::string replayPath;  // empty: capture live
     bool demo = false;
     bool loop = false;
+    bool version = false;  // --version: print it and end
     double speed = 1.0;
     std::string host, gateway, netmask;
     std::string maxFps;                 // as written; empty when not given

@@ -158,6 +158,10 @@ int runTessel(int argc, char** argv) {
         std::fprintf(stderr, "tessel: %s\n", line.error.c_str());
         return 2;
     }
+    if (line.version) {
+        std::printf("tessel %s\n", TESSEL_VERSION);
+        return 0;
+    }
     line.replayPath = absolutePath(line.demo ? std::string() : line.replayPath);
     enterUserWorkingFolder();
     if (line.demo) line.replayPath = kDemoCapture;

@@ -45,26 +45,4 @@ std::vector<InterfaceAddress> listCaptureAdapters(std::string* error) {
     return out;
 }
 
-CaptureAccess probeCapture(const std::string& nic, std::string* errorText) {
-    char errbuf[PCAP_ERRBUF_SIZE] = {0};
-    pcap_t* handle = pcap_create(nic.c_str(), errbuf);
-    if (!handle) {
-        if (errorText) *errorText = errbuf;
-        return CaptureAccess::Unusable;
-    }
-    pcap_set_snaplen(handle, 65536);
-    pcap_set_promisc(handle, 1);
-    pcap_set_timeout(handle, 100);
-    const int rc = pcap_activate(handle);
-    CaptureAccess access = CaptureAccess::Allowed;
-    if (rc == PCAP_ERROR_PERM_DENIED || rc == PCAP_ERROR_PROMISC_PERM_DENIED) {
-        access = CaptureAccess::PermissionDenied;
-    } else if (rc < 0) {
-        access = CaptureAccess::Unusable;
-        if (errorText) *errorText = pcap_geterr(handle);
-    }
-    pcap_close(handle);
-    return access;
-}
-
 }  // namespace tessel

@@ -35,11 +35,28 @@ cCaptureSession::cCaptureSession(std::unique_ptr<cReplaySource> source, bool loo
     sink_.writer = &writer_;
 }
 
+cCaptureSession::cCaptureSession(std::unique_ptr<cHelperCapture> helper, HandOffChannel& channel,
+                                 std::string folder)
+    : replay_(helper->takeFrames()),
+      helper_(std::move(helper)),
+      channel_(channel),
+      writer_(folder),
+      reader_(folder, channel) {
+    sink_.linkType = replay_ ? replay_->linkType() : DLT_EN10MB;
+    sink_.channel = &channel_;
+    sink_.writer = &writer_;
+}
+
 cCaptureSession::~cCaptureSession() { stop(); }
 
 void cCaptureSession::start() {
     if (capture_ || replay_) captureThread_ = std::thread([this] { captureThreadBody(); });
-    if (stats_) {
+    if (helper_) {
+        statsThread_ = std::thread([this] {
+            nameThisThread(kStatsThreadName);
+            runHelperFeedsLoop(helper_->ratesFd(), helper_->countersFd(), &helperCounters_, stop_);
+        });
+    } else if (stats_) {
         statsThread_ = std::thread([this] {
             nameThisThread(kStatsThreadName);
             StatsState previousSampleTime;  // lives for the whole loop
@@ -57,6 +74,10 @@ void cCaptureSession::start() {
 
 void cCaptureSession::captureThreadBody() {
     nameThisThread(kCaptureThreadName);
+    if (replay_ && helper_) {
+        runLiveStreamLoop(*replay_, sink_, stop_);
+        return;
+    }
     if (replay_) {
         runReplayLoop(*replay_, sink_, stop_, loop_);
         return;
@@ -84,6 +105,10 @@ void cCaptureSession::stop() {
     if (captureThread_.joinable()) captureThread_.join();
     if (statsThread_.joinable()) statsThread_.join();
     if (readerThread_.joinable()) readerThread_.join();
+    if (helper_) {  // its readers are gone: end it
+        replay_.reset();
+        helper_->stop();
+    }
     std::lock_guard<std::mutex> guard(closeLock_);
     if (capture_) {  // never started
         writer_.flush();
@@ -97,6 +122,12 @@ void cCaptureSession::stop() {
 }
 
 bool cCaptureSession::kernelStats(KernelCaptureStats* stats) const {
+    if (helper_) {  // as the helper last reported them; 0 until its first report
+        stats->received = helperCounters_.received.load();
+        stats->dropped = helperCounters_.dropped.load();
+        stats->interfaceDropped = helperCounters_.interfaceDropped.load();
+        return true;
+    }
     std::lock_guard<std::mutex> guard(closeLock_);
     // On Linux pcap_stats reads the socket's counters and touches nothing the capture loop uses.
     struct pcap_stat s {};

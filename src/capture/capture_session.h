@@ -7,6 +7,8 @@
 #include <string>
 #include <thread>
 
+#include "capture/helper_capture.h"
+#include "capture/helper_feeds.h"
 #include "capture/intel_reader.h"
 #include "capture/intel_writer.h"
 #include "capture/packet_dispatch.h"
@@ -43,6 +45,10 @@ class cCaptureSession {
     // feeds the rate history itself), starting over at the end when `loop` is set.
     cCaptureSession(std::unique_ptr<cReplaySource> source, bool loop, HandOffChannel& channel,
                     std::string folder = intelFolder);
+    // A live capture through the capture helper (started): the capture thread reads its frames
+    // as they come, the statistics thread its rate samples and the kernel's counters.
+    cCaptureSession(std::unique_ptr<cHelperCapture> helper, HandOffChannel& channel,
+                    std::string folder = intelFolder);
     ~cCaptureSession();
     cCaptureSession(const cCaptureSession&) = delete;
     cCaptureSession& operator=(const cCaptureSession&) = delete;
@@ -60,6 +66,8 @@ class cCaptureSession {
     pcap_t* stats_ = nullptr;
     std::unique_ptr<cReplaySource> replay_;
     bool loop_ = false;
+    std::unique_ptr<cHelperCapture> helper_;  // with replay_ reading its frames
+    HelperCounters helperCounters_;
     HandOffChannel& channel_;
     cIntelWriter writer_;
     cIntelReaderWorker reader_;

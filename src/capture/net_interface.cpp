@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "capture/capture_filter.h"
-#include "capture/capture_handles.h"
 #include "capture/capture_session.h"
+#include "capture/helper_capture.h"
 #include "core/adapter_addresses.h"
 #include "core/event_log.h"
 #include "core/fatal_exit.h"
@@ -22,27 +22,17 @@ namespace {
 // F1, F5, F6: the capture library's own failures go to standard error, not to a message box.
 [[noreturn]] void endAfterLibraryFailure() { endAfterFatal("", false); }
 
-std::string selfPath() {
-    char path[4096];
-    ssize_t n = ::readlink("/proc/self/exe", path, sizeof(path) - 1);
-    if (n <= 0) return "tessel";
-    path[n] = '\0';
-    return path;
-}
-
 // Without CAP_NET_RAW the open fails on every adapter, so choosing another one in the
-// configuration tool cannot help: tell the user how to grant the right.
+// configuration tool cannot help: tell the user how to grant the right, which only the capture
+// helper holds.
 std::string permissionHelp(const std::string& device) {
     return "Tessel may not capture on " + device +
-           ": this program lacks the right to capture packets.\n\n"
-           "Grant it with\n"
+           ": its capture helper lacks the right to capture packets.\n\n"
+           "Where Tessel came from its package, join the group tessel and log in again:\n"
+           "    sudo usermod -aG tessel $USER\n"
+           "Otherwise grant the right to the helper alone:\n"
            "    sudo setcap cap_net_raw,cap_net_admin=eip " +
-           selfPath() +
-           "\n"
-           "    sudo setcap cap_net_raw,cap_net_admin=eip " +
-           configToolPath() +
-           "\n"
-           "or run Tessel as root.";
+           captureHelperPath() + "\n";
 }
 
 [[noreturn]] void failOpen(pcap_if_t* devices, const char* deviceName, bool permissionDenied) {
@@ -153,25 +143,23 @@ bool cNetInterface::startCapture(std::string nic, const std::string& filter,
         restartConfigToolAndExit("Failed to bind to NIC, reruning tessel-config");
     }
 
-    bool denied = false;
-    pcap_t* captureHandle = openHandle(chosen->name, false, errbuf, &denied);
-    if (!captureHandle) failOpen(devices, chosen->name, denied);
-    pcap_t* statsHandle = openHandle(chosen->name, true, errbuf, &denied);
-    if (!statsHandle) failOpen(devices, chosen->name, denied);
-    if (pcap_setnonblock(statsHandle, 1, errbuf) < 0 || pcap_get_selectable_fd(statsHandle) < 0) {
-        std::fprintf(stderr, "\nError setting statistics mode.\n");
-        pcap_close(statsHandle);
-        endAfterLibraryFailure();
-    }
-
-    // The statistics handle counts what the capture handle sees, so the rate graph shows the
-    // filtered traffic too.
-    if (!filter.empty() && (!applyCaptureFilter(captureHandle, filter, filterError) ||
-                            !applyCaptureFilter(statsHandle, filter, filterError))) {
-        pcap_close(captureHandle);
-        pcap_close(statsHandle);
-        pcap_freealldevs(devices);
-        return false;
+    // The capture helper opens the capture and statistics handles with the same filter, so the
+    // rate graph shows the filtered traffic too; this program holds no rights.
+    auto helper = std::make_unique<cHelperCapture>();
+    std::string message;
+    switch (helper->start(chosen->name, filter, &message)) {
+        case HelperResult::Ok:
+            break;
+        case HelperResult::BadFilter:
+            *filterError = message;
+            pcap_freealldevs(devices);
+            return false;
+        case HelperResult::NoRights:
+            std::fprintf(stderr, "%s\n", message.c_str());
+            failOpen(devices, chosen->name, true);
+        default:
+            std::fprintf(stderr, "%s\n", message.c_str());
+            failOpen(devices, chosen->name, false);
     }
 
     std::printf("\nlistening on %s...\n",
@@ -179,7 +167,7 @@ bool cNetInterface::startCapture(std::string nic, const std::string& filter,
     std::fflush(stdout);
     pcap_freealldevs(devices);
 
-    session = std::make_unique<cCaptureSession>(captureHandle, statsHandle, handOff());
+    session = std::make_unique<cCaptureSession>(std::move(helper), handOff());
     session->start();
     return true;
 }

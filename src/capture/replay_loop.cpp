@@ -124,6 +124,38 @@ std::string durationText(std::int64_t us) {
 
 }  // namespace
 
+namespace {
+
+void waitForStop(const WakeSignal& stop) {
+    while (!stop.raised()) {
+        struct pollfd p {};
+        p.fd = stop.fd();
+        p.events = POLLIN;
+        ::poll(&p, stop.fd() >= 0 ? 1 : 0, 250);
+    }
+}
+
+}  // namespace
+
+void runLiveStreamLoop(cReplaySource& source, PacketSink& sink, const WakeSignal& stop) {
+    u_char* user = reinterpret_cast<u_char*>(&sink);
+    while (!stop.raised()) {
+        if (!waitForInput(source, sink, stop)) break;
+        const pcap_pkthdr* header = nullptr;
+        const u_char* data = nullptr;
+        if (source.next(&header, &data) == 1) {
+            onPacket(user, header, data);
+            continue;
+        }
+        std::fprintf(stderr, "capture: %s: the capture helper ended: %s\n", source.name().c_str(),
+                     source.errorText().c_str());
+        if (sink.channel) sink.channel->pushMessage("Capture stopped");
+        break;
+    }
+    if (sink.writer) sink.writer->flush();
+    waitForStop(stop);
+}
+
 void runReplayLoop(cReplaySource& source, PacketSink& sink, const WakeSignal& stop, bool loop) {
     ReplayState& state = replayState();
     cReplayPacer pacer;
@@ -172,12 +204,7 @@ void runReplayLoop(cReplaySource& source, PacketSink& sink, const WakeSignal& st
     state.finished.store(true);
     if (sink.channel) sink.channel->pushMessage("Replay finished");
     // The scene stays until the user quits; nothing more to do but wait to be stopped.
-    while (!stop.raised()) {
-        struct pollfd p {};
-        p.fd = stop.fd();
-        p.events = POLLIN;
-        ::poll(&p, stop.fd() >= 0 ? 1 : 0, 250);
-    }
+    waitForStop(stop);
 }
 
 }  // namespace tessel

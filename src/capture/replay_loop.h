@@ -13,4 +13,9 @@ struct PacketSink;
 // the thread waits for `stop`. Returns, with the writer flushed, once `stop` is raised.
 void runReplayLoop(cReplaySource& source, PacketSink& sink, const WakeSignal& stop, bool loop);
 
+// A live capture read from the capture helper's stream: every frame goes to onPacket as soon as
+// it comes. When the stream ends (the helper is gone) the message list says so and the thread
+// waits for `stop`. Returns, with the writer flushed, once `stop` is raised.
+void runLiveStreamLoop(cReplaySource& source, PacketSink& sink, const WakeSignal& stop);
+
 }  // namespace tessel

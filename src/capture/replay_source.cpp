@@ -23,6 +23,15 @@ constexpr int kHeaderWaitMs = 30000;
 constexpr std::size_t kReadAheadFrames = 1000;
 constexpr int kReadAheadMs = 5000;
 
+// A stream's read buffer: many frames per read() under load.
+constexpr std::size_t kStreamBufferBytes = 256 * 1024;
+
+// The bytes the C library has read ahead of `f` (glibc keeps them between these two pointers).
+std::size_t bufferedBytes(const FILE* f) {
+    return f && f->_IO_read_end > f->_IO_read_ptr ? std::size_t(f->_IO_read_end - f->_IO_read_ptr)
+                                                  : 0;
+}
+
 bool readableWithin(int fd, int ms) {
     struct pollfd p {};
     p.fd = fd;
@@ -130,24 +139,37 @@ bool cReplaySource::openStream(std::string* error) {
     pipeRead_ = fds[0];
     pipeWrite_ = fds[1];
     pump_ = std::thread([this] { pumpStandardInput(); });
-    if (!readableWithin(pipeRead_, kHeaderWaitMs)) {
-        *error = "standard input: no capture arrived within " +
-                 std::to_string(kHeaderWaitMs / 1000) + " s";
+    return openPipe(kHeaderWaitMs, error);
+}
+
+bool cReplaySource::openLive(int fd, const std::string& name, int headerWaitMs,
+                             std::string* error) {
+    stream_ = true;
+    name_ = name;
+    pipeRead_ = fd;
+    return openPipe(headerWaitMs, error);
+}
+
+bool cReplaySource::openPipe(int headerWaitMs, std::string* error) {
+    if (!readableWithin(pipeRead_, headerWaitMs)) {
+        *error =
+            name_ + ": no capture arrived within " + std::to_string(headerWaitMs / 1000) + " s";
         return false;
     }
     FILE* in = ::fdopen(pipeRead_, "rb");
     if (!in) {
-        *error = "standard input: cannot read the pipe";
+        *error = name_ + ": cannot read the pipe";
         return false;
     }
-    // Unbuffered, so that poll() on the pipe says whether a read would wait.
-    std::setvbuf(in, nullptr, _IONBF, 0);
+    // Buffered, so that a frame costs no system call of its own; waitFd() looks into the
+    // buffer before it sends anyone to poll() the pipe.
+    std::setvbuf(in, nullptr, _IOFBF, kStreamBufferBytes);
     char errbuf[PCAP_ERRBUF_SIZE] = "";
     handle_ = pcap_fopen_offline(in, errbuf);
     if (!handle_) {
         std::fclose(in);
         pipeRead_ = -1;
-        *error = std::string("standard input: ") + errbuf;
+        *error = name_ + ": " + errbuf;
         return false;
     }
     linkType_ = pcap_datalink(handle_);
@@ -206,6 +228,11 @@ int cReplaySource::next(const pcap_pkthdr** header, const u_char** data) {
     const int r = pcap_next_ex(handle_, &h, data);
     *header = h;
     return r;
+}
+
+int cReplaySource::waitFd() const {
+    if (!stream_ || readAheadNext_ < readAhead_.size()) return -1;
+    return handle_ && bufferedBytes(pcap_file(handle_)) > 0 ? -1 : pipeRead_;
 }
 
 std::string cReplaySource::errorText() const { return handle_ ? pcap_geterr(handle_) : ""; }

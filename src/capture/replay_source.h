@@ -26,6 +26,9 @@ class cReplaySource {
 
     // Opens `path` ("-": standard input). False with *error naming the file and libpcap's reason.
     bool open(const std::string& path, std::string* error);
+    // Reads a live pcap stream from `fd` (the capture helper's output; the source closes it),
+    // waiting at most `headerWaitMs` for its header. Frames are read as they come.
+    bool openLive(int fd, const std::string& name, int headerWaitMs, std::string* error);
     // Lets only frames that match `filter` (a capture filter) through, from now on and after a
     // restart; the inference below sees the same frames. False with *error naming the reason.
     bool setFilter(const std::string& filter, std::string* error);
@@ -49,13 +52,14 @@ class cReplaySource {
     // How far through the file the reading is, in thousandths; -1 for a stream.
     int progressPermille() const;
     // What to poll before next() would wait on a quiet stream; -1 when it would not wait.
-    int waitFd() const { return stream_ && readAheadNext_ >= readAhead_.size() ? pipeRead_ : -1; }
+    int waitFd() const;
     // Ends a stream: the copy from standard input stops, and reading sees the end. Any thread.
     void endStream();
 
   private:
     bool openFile(std::string* error);
     bool openStream(std::string* error);
+    bool openPipe(int headerWaitMs, std::string* error);
     void pumpStandardInput();
     bool writeToPipe(const char* data, std::size_t size);
 

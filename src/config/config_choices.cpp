@@ -4,6 +4,7 @@
 
 #include "capture/adapter_list.h"
 #include "capture/capture_filter.h"
+#include "capture/helper_capture.h"
 #include "core/text_number.h"
 #include "platform/adapter_info.h"
 #include "platform/config_file.h"
@@ -101,20 +102,19 @@ std::string filterProblem(const std::string& nic, const std::string& filter) {
 }
 
 std::string grantRightsCommand() {
-    std::string dir = programDirectory();
-    // setcap takes one file per capability text.
-    return "sudo setcap cap_net_raw,cap_net_admin=eip " + dir + "/tessel && " +
-           "sudo setcap cap_net_raw,cap_net_admin=eip " + dir + "/tessel-config";
+    return "sudo setcap cap_net_raw,cap_net_admin=eip " + captureHelperPath();
 }
 
 std::string captureRightsProblem(const std::string& nic) {
+    // The capture helper alone holds the rights: it is what has to open the adapter.
     std::string error;
-    switch (probeCapture(nic, &error)) {
-        case CaptureAccess::Allowed:
+    switch (checkAdapterWithHelper(nic, "", &error)) {
+        case HelperResult::Ok:
             return std::string();
-        case CaptureAccess::PermissionDenied:
+        case HelperResult::NoRights:
             return "Tessel may not capture on " + nic +
-                   ". Run it as root, or grant the rights once:\n" + grantRightsCommand();
+                   ". Join the group tessel (then log in again), or grant the right once:\n" +
+                   grantRightsCommand();
         default:
             return "Cannot capture on " + nic + ": " + error;
     }

@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -13,9 +14,11 @@
 #include <set>
 #include <thread>
 
+#include "capture/capture_filter.h"
 #include "capture/capture_handles.h"
 #include "capture/capture_session.h"
 #include "capture/net_interface.h"
+#include "capture/packet_decoder.h"
 #include "capture/stats_loop.h"
 #include "core/adapter_addresses.h"
 #include "core/hand_off.h"
@@ -213,15 +216,16 @@ class Netns {
     ~Netns() { sh("ip netns delete " + name); }
     std::string exec() const { return "ip netns exec " + name + " "; }
     test::ProcessResult run(const std::string& childTest, const std::string& mode,
-                            const std::vector<std::string>& wrapper = {}) {
+                            const std::vector<std::string>& wrapper = {},
+                            std::map<std::string, std::string> env = {}) {
         std::vector<std::string> argv = {"ip", "netns", "exec", name};
         argv.insert(argv.end(), wrapper.begin(), wrapper.end());
         argv.push_back(selfExe());
         argv.push_back("--gtest_filter=NetnsChild." + childTest);
-        return test::runProcess(
-            argv, wrapper.empty() ? dir.path() : "/",
-            {{kChildEnv, mode}, {"TESSEL_DIALOGS", "stderr"}, {"TESSEL_CONFIG_TOOL", "/bin/true"}},
-            20000);
+        env.insert(
+            {{kChildEnv, mode}, {"TESSEL_DIALOGS", "stderr"}, {"TESSEL_CONFIG_TOOL", "/bin/true"}});
+        return test::runProcess(argv, wrapper.empty() || env.count("HOME") ? dir.path() : "/", env,
+                                20000);
     }
     std::string name;
     bool ok = false;
@@ -272,6 +276,82 @@ TEST(NetnsChild, Discover) {
                                                             cCaptureSession::kIntelThreadName}));
     net.stopCapture();
     EXPECT_TRUE(sessionThreads().empty());  // every one joined
+}
+
+// Runs only when started by the test below, as a user without any right to capture.
+TEST(NetnsChild, CaptureThroughTheHelper) {
+    const char* mode = std::getenv(kChildEnv);
+    if (!mode || (std::string(mode) != "helper" && std::string(mode) != "reference"))
+        GTEST_SKIP() << "started by the test below";
+    char err[PCAP_ERRBUF_SIZE] = "";
+    bool denied = false;
+    if (std::string(mode) == "reference") {  // root, in process: what the adapter carries
+        pcap_t* h = openHandle("tva", false, err, &denied);
+        ASSERT_NE(h, nullptr) << err;
+        std::string error;
+        ASSERT_TRUE(applyCaptureFilter(h, "udp port 5300", &error)) << error;
+        int packets = 0;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(12);
+        while (packets < 50 && std::chrono::steady_clock::now() < end) {
+            pcap_pkthdr* header = nullptr;
+            const u_char* data = nullptr;
+            if (pcap_next_ex(h, &header, &data) == 1)
+                packets += decodeFrame(pcap_datalink(h), data, header->caplen).outcome ==
+                           FrameOutcome::Packet;
+        }
+        std::printf("reference: packets %d\n", packets);
+        pcap_close(h);
+        return;
+    }
+    EXPECT_EQ(openHandle("tva", false, err, &denied), nullptr);  // this process may not capture
+    EXPECT_TRUE(denied) << err;
+    ASSERT_EQ(mkdir("intel", 0755), 0);
+    cNetInterface net;
+    net.discoverAdapter("tva");
+    std::string filterError;
+    ASSERT_TRUE(net.startCapture("tva", "udp port 5300", &filterError)) << filterError;
+    std::printf("child: capture started\n");
+    std::fflush(stdout);
+    for (int i = 0; i < 1000 && captureCounters.packets.load() < 50; ++i) usleep(10000);
+    std::printf("child: packets %llu\n", (unsigned long long)captureCounters.packets.load());
+    net.stopCapture();
+}
+
+// The capture helper holds the rights; a program without any captures through it, and sees
+// every frame an in-process capture of the same adapter sees.
+TEST(LiveCapture, ThroughTheHelperWithoutRightsOfItsOwn) {
+    if (!test::isRoot()) GTEST_SKIP() << "needs root for network namespaces and capture";
+    Netns ns;
+    ASSERT_TRUE(ns.ok);
+    ASSERT_EQ(sh(ns.exec() + "ip neigh add 10.77.0.9 lladdr 02:00:00:00:00:09 dev tva"), 0);
+    const std::string helper = ns.dir.file("tessel-capture");
+    std::filesystem::copy_file(test::runDir() + "/tessel-capture", helper);
+    ASSERT_EQ(sh("setcap cap_net_raw,cap_net_admin=eip " + helper), 0);
+    ASSERT_EQ(chmod(ns.dir.path().c_str(), 0777), 0);
+    // The reference: an in-process capture of the same adapter, as root.
+    test::BackgroundProcess reference({"ip", "netns", "exec", ns.name, selfExe(),
+                                       "--gtest_filter=NetnsChild.CaptureThroughTheHelper"},
+                                      ns.dir.path(), {{kChildEnv, "reference"}});
+    std::thread traffic([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // both are listening
+        sh(ns.exec() +
+           "python3 -c \"import socket\nfor i in range(50): "
+           "socket.socket(socket.AF_INET, socket.SOCK_DGRAM).sendto(b'x' * 40, "
+           "('10.77.0.9', 5300))\"");
+    });
+    test::ProcessResult r =
+        ns.run("CaptureThroughTheHelper", "helper",
+               // The bounding set stays: the helper's file capabilities
+               // need it, as they would for any user.
+               {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--inh-caps=-all"},
+               {{"TESSEL_CAPTURE_HELPER", helper}, {"HOME", ns.dir.path()}});
+    traffic.join();
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("child: capture started"), std::string::npos) << r.out << r.err;
+    EXPECT_NE(r.out.find("child: packets 50\n"), std::string::npos) << r.out << r.err;
+    EXPECT_EQ(reference.wait(15000), 0);
+    EXPECT_NE(reference.output().find("reference: packets 50\n"), std::string::npos)
+        << reference.output();
 }
 
 TEST(LiveCapture, DiscoveryInANetworkNamespace) {
@@ -327,8 +407,12 @@ TEST(LiveCapture, DiscoveryInANetworkNamespace) {
     EXPECT_NE(r.err.find("\nUnable to open the adapter. tva is not supported by WinPcap\n"),
               std::string::npos)
         << r.err;
-    EXPECT_NE(r.err.find("sudo setcap cap_net_raw,cap_net_admin=eip "), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("eip /bin/true\n"), std::string::npos);  // the configuration tool too
+    // The right goes to the capture helper alone.
+    EXPECT_NE(r.err.find("sudo setcap cap_net_raw,cap_net_admin=eip " + test::runDir() +
+                         "/tessel-capture\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find("eip /bin/true"), std::string::npos) << r.err;
     EXPECT_EQ(r.out.find("child: capture started"), std::string::npos);
 
     // A link-local address alone did not make tvb usable (above); a global IPv6 address and an
