@@ -62,7 +62,9 @@ mounted_under() { awk -v d="$1" '$2 == d || index($2, d "/") == 1 { print $2 }' 
 cleanup() {
   local rc=$?
   trap - EXIT INT TERM
-  [ -z "$bootstrap_pid" ] || kill "$bootstrap_pid" 2>/dev/null || true
+  if [ -n "$bootstrap_pid" ] && kill "$bootstrap_pid" 2>/dev/null; then
+    for _ in $(seq 50); do kill -0 "$bootstrap_pid" 2>/dev/null || break; sleep 0.1; done
+  fi
   if [ -d "$root" ]; then
     # Whatever still runs inside the chroot was started by this script.
     local p pids=()

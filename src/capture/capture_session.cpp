@@ -37,14 +37,8 @@ cCaptureSession::cCaptureSession(std::unique_ptr<cReplaySource> source, bool loo
 
 cCaptureSession::cCaptureSession(std::unique_ptr<cHelperCapture> helper, HandOffChannel& channel,
                                  std::string folder)
-    : replay_(helper->takeFrames()),
-      helper_(std::move(helper)),
-      channel_(channel),
-      writer_(folder),
-      reader_(folder, channel) {
-    sink_.linkType = replay_ ? replay_->linkType() : DLT_EN10MB;
-    sink_.channel = &channel_;
-    sink_.writer = &writer_;
+    : cCaptureSession(helper->takeFrames(), false, channel, std::move(folder)) {
+    helper_ = std::move(helper);
 }
 
 cCaptureSession::~cCaptureSession() { stop(); }
