@@ -37,10 +37,20 @@ constexpr int kRatesBufferBytes = 8 * 1024 * 1024;
 constexpr int kReportMs = 1000;
 constexpr int kCountersFd = 3;
 
+// What is open, closed on every way out (so that nothing is left for a leak checker to find).
+pcap_t* g_handle = nullptr;
+pcap_dumper_t* g_dump = nullptr;
+
+[[noreturn]] void finish(int status) {
+    if (g_dump) pcap_dump_close(g_dump);
+    if (g_handle) pcap_close(g_handle);
+    std::exit(status);
+}
+
 [[noreturn]] void fail(int status, const char* what, const char* detail) {
     std::fprintf(stderr, "tessel-capture: %s%s%s\n", what, detail ? ": " : "",
                  detail ? detail : "");
-    std::exit(status);
+    finish(status);
 }
 
 // Test seam, read by a program with rights: it may only make the buffer smaller, so that a test
@@ -55,6 +65,7 @@ pcap_t* openAdapter(const HelperArguments& args) {
     char errbuf[PCAP_ERRBUF_SIZE] = "";
     pcap_t* h = pcap_create(args.adapter, errbuf);
     if (!h) fail(kHelperFailed, "cannot open the adapter", errbuf);
+    g_handle = h;
     pcap_set_snaplen(h, kSnapLength);
     pcap_set_promisc(h, 1);
     pcap_set_timeout(h, kReadTimeoutMs);
@@ -113,14 +124,15 @@ void reportCounters(pcap_t* h) {
     if (pcap_stats(h, &s) != 0) return;
     char line[96];
     const int n = std::snprintf(line, sizeof line, "%u %u %u\n", s.ps_recv, s.ps_drop, s.ps_ifdrop);
-    if (write(kCountersFd, line, std::size_t(n)) < 0 && errno == EPIPE) std::exit(kHelperOk);
+    if (write(kCountersFd, line, std::size_t(n)) < 0 && errno == EPIPE) finish(kHelperOk);
 }
 
 void runFrames(pcap_t* h) {
     const bool counters = fcntl(kCountersFd, F_GETFD) != -1;
     pcap_dumper_t* dump = pcap_dump_fopen(h, stdout);
     if (!dump) fail(kHelperFailed, "cannot write the stream", pcap_geterr(h));
-    if (pcap_dump_flush(dump) != 0) std::exit(kHelperOk);  // the header, at once
+    g_dump = dump;
+    if (pcap_dump_flush(dump) != 0) finish(kHelperOk);  // the header, at once
     long long reportAt = millisecondsNow() + kReportMs;
     while (waitForWork(h, reportAt)) {
         const int n = pcap_dispatch(h, -1, pcap_dump, reinterpret_cast<u_char*>(dump));
@@ -131,7 +143,7 @@ void runFrames(pcap_t* h) {
             reportAt += kReportMs;
         }
     }
-    std::exit(kHelperOk);
+    finish(kHelperOk);
 }
 
 struct RateCount {
@@ -160,7 +172,7 @@ void runRates(pcap_t* h) {
         count = RateCount();
         reportAt += kReportMs;
     }
-    std::exit(kHelperOk);
+    finish(kHelperOk);
 }
 
 }  // namespace
@@ -184,10 +196,11 @@ int main(int argc, char** argv) {
     pcap_t* h = openAdapter(args);
     dropRights();
     applyFilter(h, args.filter);
-    if (args.mode == HelperMode::Check) return kHelperOk;
+    if (args.mode == HelperMode::Check) finish(kHelperOk);
     char errbuf[PCAP_ERRBUF_SIZE] = "";
     if (pcap_setnonblock(h, 1, errbuf) != 0 || pcap_get_selectable_fd(h) < 0)
         fail(kHelperFailed, "cannot wait for frames", errbuf);
     if (args.mode == HelperMode::Frames) runFrames(h);
     runRates(h);
+    finish(kHelperOk);
 }
