@@ -187,8 +187,8 @@ step "apt-get install ./$deb in the chroot"
 limit=600 logged in_root apt-get update || fail "apt-get update in the chroot"
 limit=600 logged in_root sh -c "cd /tmp && apt-get install -y ./$deb" || fail "installing $deb"
 # What the checks below use, not what Tessel needs.
-limit=600 logged in_root apt-get install -y --no-install-recommends xvfb xauth iputils-ping ||
-  fail "installing xvfb xauth iputils-ping"
+limit=600 logged in_root apt-get install -y --no-install-recommends xvfb iputils-ping ||
+  fail "installing xvfb iputils-ping"
 
 step "installed package"
 expect "tessel --version" "$(in_root tessel --version)" "tessel $upstream"
@@ -251,13 +251,14 @@ home=/home/$user
 dump=$home/.local/share/Ashgrove/Tessel/scene-dump.txt
 pid=
 bg=
+xvfb=
 as_user() {
   setpriv --reuid="$user" --regid="$user" --init-groups env -i HOME="$home" USER="$user" \
     LOGNAME="$user" PATH=/usr/bin:/bin LC_ALL=C.UTF-8 TESSEL_DIALOGS=stderr "$@"
 }
 stop() {
   local i
-  for p in $pid $bg; do
+  for p in $pid $bg $xvfb; do
     kill -TERM "$p" 2>/dev/null || continue
     for i in $(seq 50); do kill -0 "$p" 2>/dev/null || break; sleep 0.1; done
     kill -KILL "$p" 2>/dev/null || true
@@ -266,6 +267,7 @@ stop() {
 fail() {
   echo "live: FAIL: $*"
   [ -s /tmp/tessel.out ] && tail -n 20 /tmp/tessel.out | sed 's/^/  tessel: /'
+  [ -s /tmp/xvfb.log ] && tail -n 20 /tmp/xvfb.log | sed 's/^/  Xvfb: /'
   stop
   exit 1
 }
@@ -300,8 +302,22 @@ check "tessel-capture check on no adapter" "$(status_of as_user tessel-capture c
 check "tessel-capture check with a bad filter" "$(status_of as_user tessel-capture check lo 'port port')" 5
 check "tessel-capture without an adapter" "$(status_of as_user tessel-capture frames)" 2
 
-rm -f /tmp/tessel.pid /tmp/tessel.out
-as_user xvfb-run -a -s "-screen 0 1024x768x24" sh -c 'echo $$ > /tmp/tessel.pid; exec tessel' \
+# Xvfb writes its display number to the -displayfd file once it accepts connections, so
+# Tessel never starts before the server is there; its log shows on failure.
+rm -f /tmp/tessel.pid /tmp/tessel.out /tmp/xvfb.display /tmp/xvfb.log
+as_user Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>/tmp/xvfb.display \
+  >/tmp/xvfb.log 2>&1 &
+xvfb=$!
+display=
+for i in $(seq 100); do
+  [ -s /tmp/xvfb.display ] && [ "$(wc -l </tmp/xvfb.display)" -ge 1 ] &&
+    display=$(head -n 1 /tmp/xvfb.display | tr -cd 0-9)
+  [ -n "$display" ] && break
+  kill -0 "$xvfb" 2>/dev/null || fail "Xvfb ended at once"
+  sleep 0.1
+done
+[ -n "$display" ] || fail "Xvfb did not start within 10 s"
+as_user env DISPLAY=":$display" sh -c 'echo $$ > /tmp/tessel.pid; exec tessel' \
   >/tmp/tessel.out 2>&1 &
 bg=$!
 for i in $(seq 200); do
