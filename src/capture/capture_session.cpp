@@ -1,7 +1,6 @@
 #include "capture/capture_session.h"
 
 #include "capture/replay_loop.h"
-#include "capture/stats_loop.h"
 #include "platform/process.h"
 
 namespace tessel {
@@ -11,13 +10,8 @@ std::mutex g_currentLock;
 const cCaptureSession* g_current = nullptr;
 }  // namespace
 
-cCaptureSession::cCaptureSession(pcap_t* captureHandle, pcap_t* statsHandle,
-                                 HandOffChannel& channel, std::string folder)
-    : capture_(captureHandle),
-      stats_(statsHandle),
-      channel_(channel),
-      writer_(folder),
-      reader_(folder, channel) {
+cCaptureSession::cCaptureSession(pcap_t* captureHandle, HandOffChannel& channel, std::string folder)
+    : capture_(captureHandle), channel_(channel), writer_(folder), reader_(folder, channel) {
     sink_.linkType = capture_ ? pcap_datalink(capture_) : DLT_EN10MB;
     sink_.channel = &channel_;
     sink_.writer = &writer_;
@@ -49,13 +43,6 @@ void cCaptureSession::start() {
         statsThread_ = std::thread([this] {
             nameThisThread(kStatsThreadName);
             runHelperFeedsLoop(helper_->ratesFd(), helper_->countersFd(), &helperCounters_, stop_);
-        });
-    } else if (stats_) {
-        statsThread_ = std::thread([this] {
-            nameThisThread(kStatsThreadName);
-            StatsState previousSampleTime;  // lives for the whole loop
-            runStatsLoop(stats_, onStatsSample, reinterpret_cast<u_char*>(&previousSampleTime),
-                         &stop_);
         });
     }
     readerThread_ = std::thread([this] {
@@ -108,10 +95,6 @@ void cCaptureSession::stop() {
         writer_.flush();
         pcap_close(capture_);
         capture_ = nullptr;
-    }
-    if (stats_) {
-        pcap_close(stats_);
-        stats_ = nullptr;
     }
 }
 

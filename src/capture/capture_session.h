@@ -38,8 +38,9 @@ class cCaptureSession {
     static constexpr const char* kStatsThreadName = "tessel-stats";
     static constexpr const char* kIntelThreadName = "tessel-intel";
 
-    // Takes over both live handles (the statistics one may be null in tests).
-    cCaptureSession(pcap_t* captureHandle, pcap_t* statsHandle, HandOffChannel& channel,
+    // Takes over an in-process live handle (tests and benchmarks; the program captures through
+    // the helper). No rate samples: only the helper's statistics feed runs a statistics thread.
+    cCaptureSession(pcap_t* captureHandle, HandOffChannel& channel,
                     std::string folder = intelFolder);
     // A replay: the capture thread releases the frames of `source` by their time stamps (and
     // feeds the rate history itself), starting over at the end when `loop` is set.
@@ -63,7 +64,6 @@ class cCaptureSession {
     void captureThreadBody();
 
     pcap_t* capture_ = nullptr;
-    pcap_t* stats_ = nullptr;
     std::unique_ptr<cReplaySource> replay_;
     bool loop_ = false;
     std::unique_ptr<cHelperCapture> helper_;  // with replay_ reading its frames

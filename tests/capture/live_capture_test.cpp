@@ -88,7 +88,7 @@ TEST(LiveCapture, LoopbackConnectionMakesAndRemovesABeam) {
     ASSERT_NE(h, nullptr) << err;
     ASSERT_TRUE(setFilter(h, "tcp and host 127.0.0.2 and port " + std::to_string(serverPort)));
     HandOffChannel channel;
-    cCaptureSession session(h, nullptr, channel);
+    cCaptureSession session(h, channel);
     session.start();
 
     int clientPort = 0;
