@@ -33,7 +33,7 @@ enum HelperStatus {
 constexpr int kHelperSnapLength = 65536;
 // libpcap's default of 2 MiB overflows while the reader is held up; 32 MiB rides out bursts.
 constexpr int kHelperFramesBufferBytes = 32 * 1024 * 1024;
-// The rates helper only counts, but reads at most once per batch.
+// The rates handle only counts: room for what arrives between two of its batches.
 constexpr int kHelperRatesBufferBytes = 8 * 1024 * 1024;
 // Test seam: this variable may only make the frames helper's buffer smaller, so that a test can
 // make the kernel drop frames (the helper holds rights; nothing here may enlarge anything).
