@@ -4,7 +4,8 @@
 // reads (the kernel drops them there silently, so no ICMP comes back), at a fixed rate for a
 // fixed time, then stops by itself. A capture thread, pinned to one core, captures on "lo"
 // opened exactly as the program opens its adapter: either a pcap_loop with a handler that only
-// counts (the bare loop), or the program's own capture loop (decode, dispatch, the intel writer)
+// counts (the bare loop), or a loop of this file's own that hands every frame to the program's
+// decoding and dispatch (onPacket, the intel writer), as the program did before the helper,
 // with the program's intel reader thread beside it; a stand-in for the render loop takes the
 // records from the hand-off channel every 433 ms (26 frames at 60 FPS). The third variant is
 // what the program does: the capture helper (tessel-capture, beside the program or
@@ -16,6 +17,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <pcap/pcap.h>
+#include <poll.h>
 #include <pthread.h>
 #include <sched.h>
 #include <sys/socket.h>
@@ -24,12 +26,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <thread>
 
 #include "bench_support.h"
-#include "capture/capture_handles.h"
+#include "capture/frame_source.h"
 #include "capture/helper_capture.h"
 #include "capture/helper_feeds.h"
 #include "capture/intel_reader.h"
@@ -37,6 +40,7 @@
 #include "capture/packet_dispatch.h"
 #include "capture/replay_loop.h"
 #include "core/hand_off.h"
+#include "platform/helper_protocol.h"
 #include "platform/process.h"
 #include "platform/wake_signal.h"
 
@@ -66,11 +70,13 @@ struct FloodResult {
     unsigned received = 0;
 };
 
-// Bare: a counting pcap_loop. InProcess: the capture loop on a handle of this process. Helper:
-// the capture loop on the helper's stream, as the program captures.
+// Bare: a counting pcap_loop. InProcess: onPacket on a handle of this process. Helper: the
+// program's capture loop on the helper's stream, as the program captures.
 enum class Path { Bare, InProcess, Helper };
 
 std::atomic<long> g_bareHandled{0};
+// What onPacket made of the frames, in every variant but the bare one.
+tessel::CaptureCounters g_counters;
 
 void countOnly(u_char*, const pcap_pkthdr*, const u_char*) {
     g_bareHandled.fetch_add(1, std::memory_order_relaxed);
@@ -78,7 +84,52 @@ void countOnly(u_char*, const pcap_pkthdr*, const u_char*) {
 
 // Frames handled so far by the variant under test.
 long handledSoFar(Path path) {
-    return path != Path::Bare ? long(tessel::captureCounters.packets.load()) : g_bareHandled.load();
+    return path != Path::Bare ? long(g_counters.packets.load()) : g_bareHandled.load();
+}
+
+// `device` opened as the capture helper opens its adapter.
+pcap_t* openLikeTheHelper(const char* device, char* errbuf) {
+    pcap_t* h = pcap_create(device, errbuf);
+    if (!h) return nullptr;
+    pcap_set_snaplen(h, tessel::kHelperSnapLength);
+    pcap_set_promisc(h, 1);
+    pcap_set_timeout(h, 1000);
+    pcap_set_buffer_size(h, tessel::kHelperFramesBufferBytes);
+    if (pcap_activate(h) < 0) {
+        std::snprintf(errbuf, PCAP_ERRBUF_SIZE, "%s", pcap_geterr(h));
+        pcap_close(h);
+        return nullptr;
+    }
+    return h;
+}
+
+// The in-process capture loop: waits in poll() for frames of the nonblocking `handle`, hands
+// them to onPacket and links the writer's gathered records into place on time, until `stop`.
+void inProcessLoop(pcap_t* handle, tessel::PacketSink& sink, const tessel::WakeSignal& stop) {
+    using Clock = std::chrono::steady_clock;
+    char errbuf[PCAP_ERRBUF_SIZE];
+    const int fd = pcap_setnonblock(handle, 1, errbuf) == 0 ? pcap_get_selectable_fd(handle) : -1;
+    u_char* user = reinterpret_cast<u_char*>(&sink);
+    while (!stop.raised() && fd >= 0) {
+        int waitMs = 250;
+        if (sink.writer->hasPending()) {
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(sink.writer->deadline() -
+                                                                     Clock::now());
+            waitMs = int(std::clamp<long long>(left.count(), 0, 250));
+        }
+        struct pollfd p[2] = {};
+        p[0].fd = fd;
+        p[0].events = POLLIN;
+        p[1].fd = stop.fd();
+        p[1].events = POLLIN;
+        const int r = ::poll(p, 2, waitMs);
+        if (r < 0 && errno != EINTR) break;
+        if (r > 0 && (p[0].revents & POLLIN) &&
+            pcap_dispatch(handle, -1, tessel::onPacket, user) < 0)
+            break;
+        sink.writer->flushIfDue(Clock::now());
+    }
+    sink.writer->flush();
 }
 
 // The helper's last report of the kernel's drops, read from its counters pipe.
@@ -91,9 +142,9 @@ unsigned helperDrops(int fd) {
     if (end == std::string::npos) return 0;
     const std::string line = text.substr(start == std::string::npos ? 0 : start + 1,
                                          end - (start == std::string::npos ? 0 : start + 1));
-    std::uint64_t received = 0, dropped = 0, interfaceDropped = 0;
-    tessel::parseCountersLine(line, &received, &dropped, &interfaceDropped);
-    return unsigned(dropped);
+    tessel::HelperCountersLine counters;
+    tessel::parseCountersLine(line, &counters);
+    return unsigned(counters.dropped);
 }
 
 // Sends `rate` datagrams per second for `seconds` (both clamped), in bursts of up to 64 paced
@@ -152,7 +203,7 @@ FloodResult runFlood(Path path, double rate, double seconds) {
     char errbuf[PCAP_ERRBUF_SIZE] = "";
     pcap_t* handle = nullptr;
     std::unique_ptr<tessel::cHelperCapture> helper;
-    std::unique_ptr<tessel::cReplaySource> frames;
+    std::unique_ptr<tessel::cFrameSource> frames;
     if (path == Path::Helper) {  // as startCapture opens the chosen adapter
         helper = std::make_unique<tessel::cHelperCapture>();
         std::string message;
@@ -163,8 +214,7 @@ FloodResult runFlood(Path path, double rate, double seconds) {
         frames = helper->takeFrames();
         fcntl(helper->countersFd(), F_SETFL, O_NONBLOCK);
     } else {
-        bool denied = false;
-        handle = tessel::openHandle("lo", false, errbuf, &denied);
+        handle = openLikeTheHelper("lo", errbuf);
         if (!handle) {
             std::fprintf(stderr, "opening lo: %s (needs capture rights)\n", errbuf);
             std::exit(3);
@@ -177,6 +227,7 @@ FloodResult runFlood(Path path, double rate, double seconds) {
     packets.linkType = handle ? pcap_datalink(handle) : frames->linkType();
     packets.channel = &channel;
     packets.writer = &writer;
+    packets.counters = &g_counters;
     tessel::WakeSignal stop;
     const long base = handledSoFar(path);
     std::thread capture([&] {
@@ -184,7 +235,7 @@ FloodResult runFlood(Path path, double rate, double seconds) {
         if (path == Path::Helper)
             tessel::runLiveStreamLoop(*frames, packets, stop);
         else if (tessel)
-            tessel::runCaptureLoop(handle, packets, stop);
+            inProcessLoop(handle, packets, stop);
         else
             pcap_loop(handle, -1, countOnly, nullptr);
     });
@@ -278,9 +329,10 @@ std::vector<double> helperLatencies(int count) {
         std::fprintf(stderr, "capture helper on lo: %s\n", message.c_str());
         std::exit(3);
     }
-    std::unique_ptr<tessel::cReplaySource> frames = helper.takeFrames();
+    std::unique_ptr<tessel::cFrameSource> frames = helper.takeFrames();
     tessel::PacketSink packets;
     packets.linkType = frames->linkType();
+    packets.counters = &g_counters;
     tessel::WakeSignal stop;
     std::thread capture([&] { tessel::runLiveStreamLoop(*frames, packets, stop); });
     int s = socket(AF_INET, SOCK_DGRAM, 0);
@@ -296,10 +348,10 @@ std::vector<double> helperLatencies(int count) {
     for (int i = 0; i < count; ++i) {
         timespec gap{0, 100000000};
         nanosleep(&gap, nullptr);
-        const long before = long(tessel::captureCounters.packets.load());
+        const long before = long(g_counters.packets.load());
         const Clock::time_point sent = Clock::now();
         sendto(s, "x", 1, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-        while (long(tessel::captureCounters.packets.load()) == before && secondsSince(sent) < 1.0) {
+        while (long(g_counters.packets.load()) == before && secondsSince(sent) < 1.0) {
             timespec tick{0, 100000};
             nanosleep(&tick, nullptr);
         }

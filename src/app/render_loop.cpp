@@ -30,8 +30,9 @@ void loadIntelFiles(SSceneContext& context, const std::vector<IntelAnode>& recor
     addParticleImpacts(context, records);
 }
 
-cRenderLoop::cRenderLoop(IrrlichtDevice* device, SSceneContext& context, int maxFps)
-    : device_(device), context_(context) {
+cRenderLoop::cRenderLoop(IrrlichtDevice* device, SSceneContext& context, int maxFps,
+                         const cCaptureSession* capture)
+    : device_(device), context_(context), capture_(capture) {
     if (maxFps > 0)
         framePeriod_ = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
             std::chrono::duration<double>(1.0 / maxFps));
@@ -136,7 +137,7 @@ void cRenderLoop::frame() {
     updateImpactLine(context_.timer ? context_.timer->getTime() : 0);
     updateReplayLine();
     const cStatusGatherer::Clock::time_point now = cStatusGatherer::Clock::now();
-    if (status_.due(now)) showStatus(status_.gather(now));
+    if (status_.due(now)) showStatus(status_.gather(now, capture_));
     gui->drawAll();
     if (statsGraphShown) {
         std::vector<std::int32_t> samples;
@@ -147,7 +148,7 @@ void cRenderLoop::frame() {
     serviceFrameRequests(driver);
     driver->endScene();
     if (context_.collisionWorlds) context_.collisionWorlds->refreshWorldSelector();
-    serviceSceneDump(context_);
+    serviceSceneDump(context_, capture_);
     waitForFrameSlot();
 }
 

@@ -11,6 +11,7 @@
 namespace tessel {
 
 struct HandOffBatch;
+class cCaptureSession;
 
 // The render loop: one frame per call while the device runs, with the 26-frame job cycle, the
 // caption, the scene (or the pause picture), the GUI and the rate graph, and the one point of
@@ -18,8 +19,10 @@ struct HandOffBatch;
 class cRenderLoop {
   public:
     // `maxFps` 0 renders as fast as the driver allows; otherwise frames are spaced to at most
-    // that many a second.
-    cRenderLoop(irr::IrrlichtDevice* device, SSceneContext& context, int maxFps);
+    // that many a second. `capture` (may be null; it outlives the loop) gives the status line's
+    // and the scene dump's capture counters.
+    cRenderLoop(irr::IrrlichtDevice* device, SSceneContext& context, int maxFps,
+                const cCaptureSession* capture = nullptr);
     ~cRenderLoop();
     cRenderLoop(const cRenderLoop&) = delete;
     cRenderLoop& operator=(const cRenderLoop&) = delete;
@@ -47,6 +50,7 @@ class cRenderLoop {
     irr::video::ITexture* pauseTexture_ = nullptr;
     int pauseTextureGeneration_ = -1;
     cStatusGatherer status_;
+    const cCaptureSession* capture_;
 };
 
 // The intel pass of the cycle's step 1: the records the intel reader handed over become

@@ -81,7 +81,7 @@ void installSceneDumpSignal() {
     sigaction(SIGUSR1, &action, nullptr);
 }
 
-std::string sceneDumpText(SSceneContext& context) {
+std::string sceneDumpText(SSceneContext& context, const cCaptureSession* capture) {
     std::ostringstream out;
     {
         const std::vector<SNetNode> nodes = cNodeManager().copyAllNodes();
@@ -119,13 +119,13 @@ std::string sceneDumpText(SSceneContext& context) {
     out << "impacts drawn-per-second " << rates.drawnPerSecond << " of " << rates.totalPerSecond
         << " cap " << kImpactSpriteCap << "\n";
     out << "hand-off dropped-beam-events " << handOff().droppedBeamEvents() << "\n";
-    out << "frames packets " << captureCounters.packets.load() << " short "
-        << captureCounters.droppedShort.load() << " malformed "
-        << captureCounters.droppedMalformed.load() << " ignored " << captureCounters.ignored.load()
-        << " not-ip " << captureCounters.notIP.load() << " fragments "
-        << captureCounters.fragments.load() << "\n";
+    static const CaptureCounters kNone;
+    const CaptureCounters& frames = capture ? capture->counters() : kNone;
+    out << "frames packets " << frames.packets.load() << " short " << frames.droppedShort.load()
+        << " malformed " << frames.droppedMalformed.load() << " ignored " << frames.ignored.load()
+        << " not-ip " << frames.notIP.load() << " fragments " << frames.fragments.load() << "\n";
     KernelCaptureStats kernel;
-    if (captureKernelStats(&kernel))
+    if (capture && capture->kernelStats(&kernel))
         out << "kernel received " << kernel.received << " dropped " << kernel.dropped
             << " ifdropped " << kernel.interfaceDropped << "\n";
     out << "status shown " << statusLineShown() << " drops-red " << statusDropsRed() << " legend "
@@ -151,10 +151,10 @@ std::string sceneDumpText(SSceneContext& context) {
     return out.str();
 }
 
-void serviceSceneDump(SSceneContext& context) {
+void serviceSceneDump(SSceneContext& context, const cCaptureSession* capture) {
     ++g_framesServiced;
     if (!g_dumpRequested.exchange(0)) return;
-    std::string text = sceneDumpText(context);
+    std::string text = sceneDumpText(context, capture);
     // Written whole under another name first, so a reader never sees half a dump.
     std::FILE* f = std::fopen("scene-dump.txt.tmp", "w");
     if (!f) return;

@@ -15,9 +15,10 @@
 #include "app/command_line.h"
 #include "app/render_loop.h"
 #include "app/scene_dump.h"
+#include "capture/adapter_inference.h"
 #include "capture/capture_session.h"
+#include "capture/frame_source.h"
 #include "capture/net_interface.h"
-#include "capture/replay_source.h"
 #include "core/adapter_addresses.h"
 #include "core/event_log.h"
 #include "core/fatal_exit.h"
@@ -72,10 +73,10 @@ std::string absolutePath(const std::string& path) {
 
 // Opens the capture to replay, or ends the program with status 2: a file that cannot be read is
 // not something the configuration tool could mend.
-std::unique_ptr<cReplaySource> openReplay(const std::string& path) {
-    auto source = std::make_unique<cReplaySource>();
+std::unique_ptr<cFrameSource> openReplay(const std::string& path) {
     std::string error;
-    if (source->open(path, &error)) return source;
+    std::unique_ptr<cFrameSource> source = openReplaySource(path, &error);
+    if (source) return source;
     std::fprintf(stderr, "tessel: cannot replay %s\n", error.c_str());
     std::fflush(stderr);
     endAfterFatal("", false, 2);
@@ -96,8 +97,8 @@ std::unique_ptr<cReplaySource> openReplay(const std::string& path) {
 
 // What adapter discovery gives a live capture, inferred from the replay (or given on the
 // command line), with the trace lines that say what was chosen.
-void adoptReplayedAdapter(cReplaySource& source, const CommandLine& line) {
-    const AdapterGuess guess = source.guessAdapter(line.host, line.netmask, line.gateway);
+void adoptReplayedAdapter(cFrameSource& source, const CommandLine& line) {
+    const AdapterGuess guess = guessAdapter(source, line.host, line.netmask, line.gateway);
     std::printf("replay: %s\n", source.name().c_str());
     if (guess.host.empty()) {
         std::printf("replay: no IPv4 traffic tells which host captured it\n");
@@ -185,7 +186,7 @@ int runTessel(int argc, char** argv) {
     emptyDirectory("intel");
 
     captureFilter = line.filter ? *line.filter : registry->readValue("filter", "");
-    std::unique_ptr<cReplaySource> replay;
+    std::unique_ptr<cFrameSource> replay;
     if (replaying) {
         replay = openReplay(line.replayPath);
         std::string error;
@@ -283,7 +284,8 @@ int runTessel(int argc, char** argv) {
     enteredEnvironment = 0;
 
     {
-        cRenderLoop loop(device, sceneContext, maxFpsFor(*registry, line));
+        cRenderLoop loop(device, sceneContext, maxFpsFor(*registry, line),
+                         netInterface->captureSession());
         loop.run();
     }
 

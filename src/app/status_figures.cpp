@@ -9,9 +9,10 @@
 
 namespace tessel {
 
-StatusFigures cStatusGatherer::gather(Clock::time_point now) {
+StatusFigures cStatusGatherer::gather(Clock::time_point now, const cCaptureSession* capture) {
     StatusFigures f;
-    const CaptureCounters& c = captureCounters;
+    static const CaptureCounters kNone;
+    const CaptureCounters& c = capture ? capture->counters() : kNone;
     const std::uint64_t notIP = c.notIP.load(), fragments = c.fragments.load(),
                         ignored = c.ignored.load();
     f.notIP = notIP;
@@ -30,7 +31,7 @@ StatusFigures cStatusGatherer::gather(Clock::time_point now) {
     next_ = now + kPeriod;
 
     KernelCaptureStats kernel;
-    f.kernelDropsKnown = !replayState().active && captureKernelStats(&kernel);
+    f.kernelDropsKnown = !replayState().active && capture && capture->kernelStats(&kernel);
     if (f.kernelDropsKnown) f.kernelDrops = kernel.dropped + kernel.interfaceDropped;
     const ImpactTotals impacts = impactTotals();
     f.impactsMerged = impacts.merged;

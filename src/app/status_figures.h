@@ -6,9 +6,11 @@
 
 namespace tessel {
 
-// Gathers the status line's figures from the capture counters, the kernel, the node list, the
-// beams and the impacts, at most twice a second: each gathering is a handful of counter reads
-// and one kernel statistics call. Main thread.
+class cCaptureSession;
+
+// Gathers the status line's figures from the capture session's counters (with the kernel's, as
+// the capture helper reports them), the node list, the beams and the impacts, at most twice a
+// second: each gathering is a handful of counter reads. Main thread.
 class cStatusGatherer {
   public:
     using Clock = std::chrono::steady_clock;
@@ -16,7 +18,8 @@ class cStatusGatherer {
 
     // New figures when a period has passed since the last ones; false otherwise.
     bool due(Clock::time_point now) const { return now >= next_; }
-    StatusFigures gather(Clock::time_point now);
+    // `capture` (may be null) gives the frame and kernel counters.
+    StatusFigures gather(Clock::time_point now, const cCaptureSession* capture = nullptr);
 
   private:
     Clock::time_point next_{};

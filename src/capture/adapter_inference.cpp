@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "capture/frame_reader.h"
+#include "capture/frame_source.h"
 #include "capture/packet_decoder.h"
 
 namespace tessel {
@@ -142,6 +143,17 @@ AdapterGuess cAdapterInference::guess(const std::string& host, const std::string
     g.gateway = dotted(best);
     g.gatewayReason = "the next hop of " + std::to_string(most) + " frames beyond the subnet";
     return g;
+}
+
+AdapterGuess guessAdapter(cFrameSource& source, const std::string& host, const std::string& netmask,
+                          const std::string& gateway) {
+    cAdapterInference inference;
+    const int linkType = source.linkType();
+    source.preview([&inference, linkType](const pcap_pkthdr& header, const u_char* data) {
+        inference.addFrame(linkType, data, header.caplen);
+        return !inference.full();
+    });
+    return inference.guess(host, netmask, gateway);
 }
 
 }  // namespace tessel

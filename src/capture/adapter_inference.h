@@ -7,6 +7,8 @@
 
 namespace tessel {
 
+class cFrameSource;
+
 // This host, its net mask and the default gateway of a capture that no adapter describes, by a
 // rule (README, "Replaying a capture"):
 //  - this host: the IPv4 address with the most peers (distinct addresses it exchanged TCP, UDP
@@ -24,9 +26,12 @@ struct AdapterGuess {
     std::string hostReason, gatewayReason;  // for the trace lines
 };
 
+// Fed frames of any source, one by one; judges by the first kMaxFrames.
 class cAdapterInference {
   public:
     void addFrame(int linkType, const std::uint8_t* frame, std::size_t length);
+    // True once more frames would not be looked at.
+    bool full() const { return frames_ >= kMaxFrames; }
     AdapterGuess guess(const std::string& host, const std::string& netmask,
                        const std::string& gateway) const;
 
@@ -51,5 +56,10 @@ class cAdapterInference {
     std::size_t order_ = 0;
     std::size_t seenOrder();
 };
+
+// The guess for the frames `source` shows of its beginning (cFrameSource::preview: a stream's
+// are read ahead and kept, so this may wait up to 5 s). Main thread, before the source is read.
+AdapterGuess guessAdapter(cFrameSource& source, const std::string& host, const std::string& netmask,
+                          const std::string& gateway);
 
 }  // namespace tessel

@@ -1,36 +1,51 @@
 #pragma once
-#include <pcap/pcap.h>
-
+#include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 
+#include "capture/frame_source.h"
 #include "capture/helper_capture.h"
 #include "capture/helper_feeds.h"
+#include "capture/intel_folder.h"
 #include "capture/intel_reader.h"
 #include "capture/intel_writer.h"
 #include "capture/packet_dispatch.h"
-#include "capture/replay_source.h"
 #include "platform/wake_signal.h"
 
 namespace tessel {
 
 class HandOffChannel;
 
-// The kernel's counters of the capture handle (pcap_stats): frames it handed to the socket and
-// frames it dropped because the capture thread fell behind.
+// The kernel's counters of the capture handle (pcap_stats, as the capture helper reports them):
+// frames it handed to the socket and frames it dropped because the reader fell behind.
 struct KernelCaptureStats {
     std::uint64_t received = 0;
     std::uint64_t dropped = 0;           // no room in the capture buffer
     std::uint64_t interfaceDropped = 0;  // dropped by the adapter's driver
 };
 
-// The worker threads of one capture and what they share: the capture thread (frames -> decoding
-// -> the channel and the intel writer), the statistics thread (rate samples) and the intel
-// reader thread (record files -> the channel). Made and started on the main thread; stop() (or
-// the destructor) asks each thread to end, wakes it, joins it and closes the handles.
+// How a session plays its source.
+struct CaptureOptions {
+    // Replay: frames are released by their time stamps (speed and pause from replayState()), the
+    // rate history is fed in capture time and the HUD's progress kept. Otherwise each frame goes
+    // on as it comes (a live capture).
+    bool paced = false;
+    // A paced source that can start over does so at its end.
+    bool loop = false;
+    // The capture helper the source's frames come from (started): its rate samples and kernel
+    // counters feed the statistics thread, and it is ended once its readers have stopped.
+    std::unique_ptr<cHelperCapture> helper;
+    // Where recorded packets queue as files.
+    std::string folder = intelFolder;
+};
+
+// The worker threads of one capture and what they share: the capture thread (frames of the
+// source -> decoding -> the channel and the intel writer), the statistics thread (the helper's
+// rate samples and counters; live captures only) and the intel reader thread (record files ->
+// the channel). Made and started on the main thread; stop() (or the destructor) asks each thread
+// to end, wakes it, joins it, then closes the source and ends the helper.
 class cCaptureSession {
   public:
     // What the threads are called (in /proc/self/task/*/comm and profilers).
@@ -38,18 +53,8 @@ class cCaptureSession {
     static constexpr const char* kStatsThreadName = "tessel-stats";
     static constexpr const char* kIntelThreadName = "tessel-intel";
 
-    // Takes over an in-process live handle (tests and benchmarks; the program captures through
-    // the helper). No rate samples: only the helper's statistics feed runs a statistics thread.
-    cCaptureSession(pcap_t* captureHandle, HandOffChannel& channel,
-                    std::string folder = intelFolder);
-    // A replay: the capture thread releases the frames of `source` by their time stamps (and
-    // feeds the rate history itself), starting over at the end when `loop` is set.
-    cCaptureSession(std::unique_ptr<cReplaySource> source, bool loop, HandOffChannel& channel,
-                    std::string folder = intelFolder);
-    // A live capture through the capture helper (started): the capture thread reads its frames
-    // as they come, the statistics thread its rate samples and the kernel's counters.
-    cCaptureSession(std::unique_ptr<cHelperCapture> helper, HandOffChannel& channel,
-                    std::string folder = intelFolder);
+    cCaptureSession(std::unique_ptr<cFrameSource> source, HandOffChannel& channel,
+                    CaptureOptions options = {});
     ~cCaptureSession();
     cCaptureSession(const cCaptureSession&) = delete;
     cCaptureSession& operator=(const cCaptureSession&) = delete;
@@ -57,27 +62,28 @@ class cCaptureSession {
     void start();
     void stop();
 
-    // False once the capture handle is closed. Any thread.
+    // What the capture thread made of the frames so far. Any thread.
+    const CaptureCounters& counters() const { return counters_; }
+    // The kernel's counters as the helper last reported them (0 until its first report); false
+    // without a helper, or while the session is not running. Any thread.
     bool kernelStats(KernelCaptureStats* stats) const;
 
   private:
     void captureThreadBody();
 
-    pcap_t* capture_ = nullptr;
-    std::unique_ptr<cReplaySource> replay_;
+    std::unique_ptr<cFrameSource> source_;
+    bool paced_ = false;
     bool loop_ = false;
-    std::unique_ptr<cHelperCapture> helper_;  // with replay_ reading its frames
+    std::unique_ptr<cHelperCapture> helper_;
     HelperCounters helperCounters_;
+    CaptureCounters counters_;
+    std::atomic<bool> running_{false};
     HandOffChannel& channel_;
     cIntelWriter writer_;
     cIntelReaderWorker reader_;
     PacketSink sink_;
     WakeSignal stop_;
-    mutable std::mutex closeLock_;  // the capture handle is closed under it
     std::thread captureThread_, statsThread_, readerThread_;
 };
-
-// The counters of the session started last, while it runs (the scene dump shows them).
-bool captureKernelStats(KernelCaptureStats* stats);
 
 }  // namespace tessel

@@ -4,11 +4,15 @@
 
 #include <cstdlib>
 
+#include "capture/stream_source.h"
+#include "platform/helper_protocol.h"
 #include "platform/process.h"
 
 namespace tessel {
 
 namespace {
+
+static_assert(kHelperCountersFd == 3, "startChild's extra pipe is the child's descriptor 3");
 
 // The helper opens the adapter at once; this is room for a slow machine, not a wait on traffic
 // (the stream's header comes before any frame).
@@ -16,13 +20,13 @@ constexpr int kStartWaitMs = 10000;
 
 HelperResult resultOf(int status) {
     switch (status) {
-        case 0:
+        case kHelperOk:
             return HelperResult::Ok;
-        case 3:
+        case kHelperNoAdapter:
             return HelperResult::NoAdapter;
-        case 4:
+        case kHelperNoRights:
             return HelperResult::NoRights;
-        case 5:
+        case kHelperBadFilter:
             return HelperResult::BadFilter;
         default:
             return HelperResult::Failed;
@@ -79,7 +83,8 @@ std::string captureHelperPath() {
 HelperResult checkAdapterWithHelper(const std::string& nic, const std::string& filter,
                                     std::string* message) {
     ChildProcess child;
-    if (!startChild(captureHelperPath(), helperArguments("check", nic, filter), false, &child))
+    if (!startChild(captureHelperPath(), helperArguments(kHelperModeCheck, nic, filter), false,
+                    &child))
         return cannotStart(captureHelperPath(), message);
     const int status = waitChild(&child, kStartWaitMs);
     *message = helperLine(readChildErrors(child));
@@ -93,16 +98,18 @@ cHelperCapture::~cHelperCapture() { stop(); }
 HelperResult cHelperCapture::start(const std::string& nic, const std::string& filter,
                                    std::string* message) {
     const std::string helper = captureHelperPath();
-    if (!startChild(helper, helperArguments("frames", nic, filter), true, &framesChild_) ||
-        !startChild(helper, helperArguments("rates", nic, filter), false, &rates_)) {
+    if (!startChild(helper, helperArguments(kHelperModeFrames, nic, filter), true, &framesChild_) ||
+        !startChild(helper, helperArguments(kHelperModeRates, nic, filter), false, &rates_)) {
         stop();
         return cannotStart(helper, message);
     }
-    frames_ = std::make_unique<cReplaySource>();
+    auto frames = std::make_unique<cLiveStreamSource>(nic);
     std::string error;
     const int out = framesChild_.out;
     framesChild_.out = -1;  // the source owns it now
-    if (!frames_->openLive(out, nic, kStartWaitMs, &error)) {
+    const bool streaming = frames->open(out, kStartWaitMs, &error);
+    frames_ = std::move(frames);
+    if (!streaming) {
         frames_.reset();
         const HelperResult r = failedStart(&framesChild_, message);
         if (message->empty()) *message = error;

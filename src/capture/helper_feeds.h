@@ -1,7 +1,6 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
-#include <string>
 
 namespace tessel {
 
@@ -13,15 +12,9 @@ struct HelperCounters {
     std::atomic<std::uint64_t> received{0}, dropped{0}, interfaceDropped{0};
 };
 
-// Parses one line of the rates helper, "SECONDS MICROSECONDS PACKETS BYTES"; false when it is
-// not one. Pure.
-bool parseRateLine(const std::string& line, long long* seconds, long* micros, std::uint64_t* bytes);
-// Parses one counters line, "RECEIVED DROPPED IFDROPPED"; false when it is not one. Pure.
-bool parseCountersLine(const std::string& line, std::uint64_t* received, std::uint64_t* dropped,
-                       std::uint64_t* interfaceDropped);
-
-// The statistics thread of a capture through the helper: reads the rates helper's samples into
-// the rate history and the frames helper's counters into *counters, until `stop` is raised or
+// The statistics thread of a capture through the helper: reads the rates helper's lines into the
+// rate history and the frames helper's counters lines into *counters (both formats in
+// platform/helper_protocol.h; a line that is not one is skipped), until `stop` is raised or
 // both pipes end. Either descriptor may be -1.
 void runHelperFeedsLoop(int ratesFd, int countersFd, HelperCounters* counters,
                         const WakeSignal& stop);

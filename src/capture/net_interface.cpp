@@ -143,8 +143,8 @@ bool cNetInterface::startCapture(std::string nic, const std::string& filter,
         restartConfigToolAndExit("Failed to bind to NIC, reruning tessel-config");
     }
 
-    // The capture helper opens the capture and statistics handles with the same filter, so the
-    // rate graph shows the filtered traffic too; this program holds no rights.
+    // The capture helper opens the frames and rates handles with the same filter, so the rate
+    // graph shows the filtered traffic too; this program holds no rights.
     auto helper = std::make_unique<cHelperCapture>();
     std::string message;
     switch (helper->start(chosen->name, filter, &message)) {
@@ -167,13 +167,19 @@ bool cNetInterface::startCapture(std::string nic, const std::string& filter,
     std::fflush(stdout);
     pcap_freealldevs(devices);
 
-    session = std::make_unique<cCaptureSession>(std::move(helper), handOff());
+    std::unique_ptr<cFrameSource> frames = helper->takeFrames();
+    CaptureOptions options;
+    options.helper = std::move(helper);
+    session = std::make_unique<cCaptureSession>(std::move(frames), handOff(), std::move(options));
     session->start();
     return true;
 }
 
-void cNetInterface::startReplay(std::unique_ptr<cReplaySource> source, bool loop) {
-    session = std::make_unique<cCaptureSession>(std::move(source), loop, handOff());
+void cNetInterface::startReplay(std::unique_ptr<cFrameSource> source, bool loop) {
+    CaptureOptions options;
+    options.paced = true;
+    options.loop = loop;
+    session = std::make_unique<cCaptureSession>(std::move(source), handOff(), std::move(options));
     session->start();
 }
 

@@ -8,7 +8,7 @@
 namespace tessel {
 
 class cCaptureSession;
-class cReplaySource;
+class cFrameSource;
 
 // Adapter discovery and capture start, run once on the main thread before the render loop.
 // Every failure ends the process (see the messages in the implementation).
@@ -18,14 +18,17 @@ class cNetInterface {
     // Fills localAddresses/netMasks/gatewayAddresses for `nic` (the caller then adds this host
     // and the gateway to the node list).
     void discoverAdapter(std::string nic);
-    // Opens the capture and statistics handles on `nic`, sets `filter` (a capture filter, "" for
-    // none) on both, and starts the capture session's threads. False, with *filterError saying
-    // why and nothing started, when the filter does not compile for the adapter.
+    // Starts the capture helper on `nic` with `filter` (a capture filter, "" for none; the
+    // helper sets it on its frames and its rates handle alike) and the capture session's threads
+    // on its stream. False, with *filterError saying why and nothing started, when the filter
+    // does not compile for the adapter.
     bool startCapture(std::string nic, const std::string& filter, std::string* filterError);
     // Starts the session's threads on a replay instead of an adapter.
-    void startReplay(std::unique_ptr<cReplaySource> source, bool loop);
+    void startReplay(std::unique_ptr<cFrameSource> source, bool loop);
     // Stops and joins the session's threads (main thread, at shutdown).
     void stopCapture();
+    // The session started last, or null: its counters stay readable after stopCapture().
+    const cCaptureSession* captureSession() const { return session.get(); }
 
   private:
     std::unique_ptr<cCaptureSession> session;

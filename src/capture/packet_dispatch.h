@@ -9,26 +9,9 @@
 namespace tessel {
 
 class HandOffChannel;
-class WakeSignal;
 class cIntelWriter;
 
-// Where the decoded packets of one capture go. Owned by whoever runs the capture loop; used on
-// that one thread.
-struct PacketSink {
-    int linkType = DLT_EN10MB;
-    HandOffChannel* channel = nullptr;  // beam events and trace lines for the main thread
-    cIntelWriter* writer = nullptr;     // recorded packets; none: records are not kept
-};
-
-// Side effects of one decoded Packet, in order: beam start, beam end (both handed to the main
-// thread), trace line in the log and the message list while logging is on, intel record unless
-// the segment was a bare 40 bytes. Capture thread (or a test standing in for it).
-void dispatchFrame(const DecodedFrame& decoded, PacketSink& sink);
-
-// libpcap handler: `user` is the PacketSink. decodeFrame + dispatchFrame, counting drops.
-void onPacket(u_char* user, const struct pcap_pkthdr* header, const u_char* frame);
-
-// Frames seen by onPacket since start (any thread may read them).
+// Frames seen by onPacket, per capture session (any thread may read them).
 struct CaptureCounters {
     std::atomic<std::uint64_t> droppedShort{0};      // truncated captures
     std::atomic<std::uint64_t> droppedMalformed{0};  // contradicting header lengths
@@ -39,12 +22,23 @@ struct CaptureCounters {
     std::atomic<std::uint64_t> fragments{0};
     std::atomic<std::uint64_t> packets{0};  // dispatched packets
 };
-extern CaptureCounters captureCounters;
 
-// The capture thread's loop over a live `handle`, which it switches to nonblocking mode: waits
-// in poll() for frames, hands them to onPacket with `sink`, and links the writer's gathered
-// records into place on time. Returns, with the writer flushed, once `stop` is raised or the
-// handle fails.
-void runCaptureLoop(pcap_t* handle, PacketSink& sink, const WakeSignal& stop);
+// Where the decoded packets of one capture go. Owned by whoever runs the capture loop; used on
+// that one thread.
+struct PacketSink {
+    int linkType = DLT_EN10MB;
+    HandOffChannel* channel = nullptr;    // beam events and trace lines for the main thread
+    cIntelWriter* writer = nullptr;       // recorded packets; none: records are not kept
+    CaptureCounters* counters = nullptr;  // none: frames are not counted
+};
+
+// Side effects of one decoded Packet, in order: beam start, beam end (both handed to the main
+// thread), trace line in the log and the message list while logging is on, intel record unless
+// the segment was a bare 40 bytes. Capture thread (or a test standing in for it).
+void dispatchFrame(const DecodedFrame& decoded, PacketSink& sink);
+
+// libpcap handler: `user` is the PacketSink. decodeFrame + dispatchFrame, counting every frame
+// in the sink's counters.
+void onPacket(u_char* user, const struct pcap_pkthdr* header, const u_char* frame);
 
 }  // namespace tessel

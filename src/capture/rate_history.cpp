@@ -17,6 +17,22 @@ std::uint64_t samplesAppended = 0;
 
 }  // namespace
 
+bool statsSampleRate(StatsState* state, const timeval& when, std::uint64_t bytes,
+                     std::int64_t* bitsPerSecond) {
+    bool had = state->havePrevious;
+    timeval prev = state->previous;
+    state->previous = when;
+    state->havePrevious = true;
+    if (!had) return false;
+    // Microseconds since the previous sample, as a 32-bit unsigned number.
+    std::uint32_t delay =
+        std::uint32_t((std::uint32_t(when.tv_sec) - std::uint32_t(prev.tv_sec)) * 1000000u -
+                      std::uint32_t(prev.tv_usec) + std::uint32_t(when.tv_usec));
+    if (delay == 0) return false;
+    *bitsPerSecond = std::int64_t(bytes * 8000000ull / delay);
+    return true;
+}
+
 void appendRateSample(std::int64_t bitsPerSecond) {
     std::lock_guard<std::mutex> lock(rateMutex);
     const float asFloat = static_cast<float>(bitsPerSecond);

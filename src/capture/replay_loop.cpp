@@ -10,12 +10,11 @@
 #include <cstdio>
 #include <string>
 
+#include "capture/frame_source.h"
 #include "capture/intel_writer.h"
 #include "capture/packet_dispatch.h"
 #include "capture/rate_history.h"
 #include "capture/replay_pacer.h"
-#include "capture/replay_source.h"
-#include "capture/stats_loop.h"
 #include "core/hand_off.h"
 #include "core/replay_state.h"
 #include "platform/wake_signal.h"
@@ -95,7 +94,7 @@ bool waitForFrame(cReplayPacer& pacer, PacketSink& sink, const WakeSignal& stop)
 
 // Waits for a quiet stream's next bytes, linking the writer's gathered records into place on
 // time meanwhile. False when stopped.
-bool waitForInput(const cReplaySource& source, PacketSink& sink, const WakeSignal& stop) {
+bool waitForInput(const cFrameSource& source, PacketSink& sink, const WakeSignal& stop) {
     const int fd = source.waitFd();
     if (fd < 0) return true;
     for (;;) {
@@ -137,7 +136,7 @@ void waitForStop(const WakeSignal& stop) {
 
 }  // namespace
 
-void runLiveStreamLoop(cReplaySource& source, PacketSink& sink, const WakeSignal& stop) {
+void runLiveStreamLoop(cFrameSource& source, PacketSink& sink, const WakeSignal& stop) {
     u_char* user = reinterpret_cast<u_char*>(&sink);
     while (!stop.raised()) {
         if (!waitForInput(source, sink, stop)) break;
@@ -156,7 +155,7 @@ void runLiveStreamLoop(cReplaySource& source, PacketSink& sink, const WakeSignal
     waitForStop(stop);
 }
 
-void runReplayLoop(cReplaySource& source, PacketSink& sink, const WakeSignal& stop, bool loop) {
+void runReplayLoop(cFrameSource& source, PacketSink& sink, const WakeSignal& stop, bool loop) {
     ReplayState& state = replayState();
     cReplayPacer pacer;
     cCaptureRateMeter rate;

@@ -2,20 +2,20 @@
 
 namespace tessel {
 
-class cReplaySource;
+class cFrameSource;
 class WakeSignal;
 struct PacketSink;
 
-// The replay thread's loop: each frame of `source` is released when the pacer says it is due
-// (speed and pause from replayState()), then goes to onPacket like a captured one; the rate
+// The capture thread's loop for a replay: each frame of `source` is released when the pacer says it
+// is due (speed and pause from replayState()), then goes to onPacket like a captured one; the rate
 // history is fed in capture time; the HUD's progress is kept in replayState(). At the end of a
 // file it starts again when `loop` is set; otherwise the message list says "Replay finished" and
 // the thread waits for `stop`. Returns, with the writer flushed, once `stop` is raised.
-void runReplayLoop(cReplaySource& source, PacketSink& sink, const WakeSignal& stop, bool loop);
+void runReplayLoop(cFrameSource& source, PacketSink& sink, const WakeSignal& stop, bool loop);
 
-// A live capture read from the capture helper's stream: every frame goes to onPacket as soon as
-// it comes. When the stream ends (the helper is gone) the message list says so and the thread
-// waits for `stop`. Returns, with the writer flushed, once `stop` is raised.
-void runLiveStreamLoop(cReplaySource& source, PacketSink& sink, const WakeSignal& stop);
+// The capture thread's loop for a live source (the capture helper's stream): every frame goes to
+// onPacket as soon as it comes. When the stream ends (the helper is gone) the message list says
+// so and the thread waits for `stop`. Returns, with the writer flushed, once `stop` is raised.
+void runLiveStreamLoop(cFrameSource& source, PacketSink& sink, const WakeSignal& stop);
 
 }  // namespace tessel

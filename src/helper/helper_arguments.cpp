@@ -1,4 +1,4 @@
-#include "helper/helper_arguments.h"
+#include "helper_arguments.h"
 
 #include <net/if.h>
 
@@ -42,11 +42,11 @@ bool parseHelperArguments(int argc, char** argv, HelperArguments* out, const cha
         return false;
     }
     const char* mode = argv[1];
-    if (std::strcmp(mode, "frames") == 0) {
+    if (std::strcmp(mode, tessel::kHelperModeFrames) == 0) {
         out->mode = HelperMode::Frames;
-    } else if (std::strcmp(mode, "rates") == 0) {
+    } else if (std::strcmp(mode, tessel::kHelperModeRates) == 0) {
         out->mode = HelperMode::Rates;
-    } else if (std::strcmp(mode, "check") == 0) {
+    } else if (std::strcmp(mode, tessel::kHelperModeCheck) == 0) {
         out->mode = HelperMode::Check;
     } else {
         *why = "MODE must be frames, rates or check";

@@ -1,11 +1,7 @@
 // tessel-capture: the one program that holds capture rights. It opens one adapter with libpcap,
-// gives up every right once the handle is open, and writes what it captures to standard output:
-//   frames  a pcap stream, flushed after every batch; the kernel's counters (pcap_stats) as the
-//           line "RECEIVED DROPPED IFDROPPED" on descriptor 3, if open, once a second
-//   rates   one line "SECONDS MICROSECONDS PACKETS BYTES" a second: what the adapter carried
-//   check   nothing: the exit status says whether the adapter can be opened
-// It ends when its reader goes away. Only libc and libpcap: everything that parses and draws
-// runs in tessel, without rights.
+// gives up every right once the handle is open, and writes what it captures to standard output
+// (its modes and lines: platform/helper_protocol.h). It ends when its reader goes away. Only libc
+// and libpcap: everything that parses and draws runs in tessel, without rights.
 #include <fcntl.h>
 #include <linux/capability.h>
 #include <pcap/pcap.h>
@@ -23,19 +19,16 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "helper/helper_arguments.h"
+#include "helper_arguments.h"
+#include "platform/helper_protocol.h"
 
 namespace {
 
-constexpr int kSnapLength = 65536;
+using namespace tessel;
+
 // Short enough that a frame reaches the reader well within 50 ms at any rate, long enough that
 // a busy adapter's frames come in batches.
 constexpr int kReadTimeoutMs = 10;
-// libpcap's default of 2 MiB overflows while the reader is held up; 32 MiB rides out bursts.
-constexpr int kFramesBufferBytes = 32 * 1024 * 1024;
-constexpr int kRatesBufferBytes = 8 * 1024 * 1024;
-constexpr int kReportMs = 1000;
-constexpr int kCountersFd = 3;
 
 // What is open, closed on every way out (so that nothing is left for a leak checker to find).
 pcap_t* g_handle = nullptr;
@@ -53,12 +46,11 @@ pcap_dumper_t* g_dump = nullptr;
     finish(status);
 }
 
-// Test seam, read by a program with rights: it may only make the buffer smaller, so that a test
-// can make the kernel drop frames.
+// The test seam, read by a program with rights: it may only make the buffer smaller.
 int framesBufferBytes() {
-    const char* v = std::getenv("TESSEL_CAPTURE_BUFFER_BYTES");
+    const char* v = std::getenv(kHelperBufferBytesVariable);
     const long bytes = v ? std::strtol(v, nullptr, 10) : 0;
-    return bytes > 0 && bytes < kFramesBufferBytes ? int(bytes) : kFramesBufferBytes;
+    return bytes > 0 && bytes < kHelperFramesBufferBytes ? int(bytes) : kHelperFramesBufferBytes;
 }
 
 pcap_t* openAdapter(const HelperArguments& args) {
@@ -66,11 +58,11 @@ pcap_t* openAdapter(const HelperArguments& args) {
     pcap_t* h = pcap_create(args.adapter, errbuf);
     if (!h) fail(kHelperFailed, "cannot open the adapter", errbuf);
     g_handle = h;
-    pcap_set_snaplen(h, kSnapLength);
+    pcap_set_snaplen(h, kHelperSnapLength);
     pcap_set_promisc(h, 1);
     pcap_set_timeout(h, kReadTimeoutMs);
-    pcap_set_buffer_size(h,
-                         args.mode == HelperMode::Rates ? kRatesBufferBytes : framesBufferBytes());
+    pcap_set_buffer_size(
+        h, args.mode == HelperMode::Rates ? kHelperRatesBufferBytes : framesBufferBytes());
     const int rc = pcap_activate(h);
     if (rc == PCAP_ERROR_NO_SUCH_DEVICE) fail(kHelperNoAdapter, "no such adapter", args.adapter);
     if (rc == PCAP_ERROR_PERM_DENIED || rc == PCAP_ERROR_PROMISC_PERM_DENIED)
@@ -122,55 +114,58 @@ bool waitForWork(pcap_t* h, long long reportAt) {
 void reportCounters(pcap_t* h) {
     struct pcap_stat s {};
     if (pcap_stats(h, &s) != 0) return;
-    char line[96];
-    const int n = std::snprintf(line, sizeof line, "%u %u %u\n", s.ps_recv, s.ps_drop, s.ps_ifdrop);
-    if (write(kCountersFd, line, std::size_t(n)) < 0 && errno == EPIPE) finish(kHelperOk);
+    HelperCountersLine counters;
+    counters.received = s.ps_recv;
+    counters.dropped = s.ps_drop;
+    counters.interfaceDropped = s.ps_ifdrop;
+    char line[kHelperLongestLine];
+    const int n = formatCountersLine(line, sizeof line, counters);
+    if (write(kHelperCountersFd, line, std::size_t(n)) < 0 && errno == EPIPE) finish(kHelperOk);
 }
 
 void runFrames(pcap_t* h) {
-    const bool counters = fcntl(kCountersFd, F_GETFD) != -1;
+    const bool counters = fcntl(kHelperCountersFd, F_GETFD) != -1;
     pcap_dumper_t* dump = pcap_dump_fopen(h, stdout);
     if (!dump) fail(kHelperFailed, "cannot write the stream", pcap_geterr(h));
     g_dump = dump;
     if (pcap_dump_flush(dump) != 0) finish(kHelperOk);  // the header, at once
-    long long reportAt = millisecondsNow() + kReportMs;
+    long long reportAt = millisecondsNow() + kHelperReportMs;
     while (waitForWork(h, reportAt)) {
         const int n = pcap_dispatch(h, -1, pcap_dump, reinterpret_cast<u_char*>(dump));
         if (n < 0) fail(kHelperFailed, "capture failed", pcap_geterr(h));
         if (n > 0 && pcap_dump_flush(dump) != 0) break;  // the reader went away
         if (millisecondsNow() >= reportAt) {
             if (counters) reportCounters(h);
-            reportAt += kReportMs;
+            reportAt += kHelperReportMs;
         }
     }
     finish(kHelperOk);
 }
 
-struct RateCount {
-    unsigned long long packets = 0, bytes = 0;
-};
-
 void countFrame(u_char* user, const pcap_pkthdr* header, const u_char*) {
-    RateCount* c = reinterpret_cast<RateCount*>(user);
+    HelperRateLine* c = reinterpret_cast<HelperRateLine*>(user);
     c->packets += 1;
     c->bytes += header->len;
 }
 
 void runRates(pcap_t* h) {
-    RateCount count;
-    long long reportAt = millisecondsNow() + kReportMs;
+    HelperRateLine count;
+    long long reportAt = millisecondsNow() + kHelperReportMs;
     while (waitForWork(h, reportAt)) {
         if (pcap_dispatch(h, -1, countFrame, reinterpret_cast<u_char*>(&count)) < 0)
             fail(kHelperFailed, "capture failed", pcap_geterr(h));
         if (millisecondsNow() < reportAt) continue;
         timeval now{};
         gettimeofday(&now, nullptr);
-        if (std::printf("%lld %ld %llu %llu\n", (long long)now.tv_sec, (long)now.tv_usec,
-                        count.packets, count.bytes) < 0 ||
+        count.seconds = (long long)now.tv_sec;
+        count.micros = (long)now.tv_usec;
+        char line[kHelperLongestLine];
+        const int n = formatRateLine(line, sizeof line, count);
+        if (n < 0 || std::fwrite(line, 1, std::size_t(n), stdout) != std::size_t(n) ||
             std::fflush(stdout) != 0)
             break;
-        count = RateCount();
-        reportAt += kReportMs;
+        count = HelperRateLine();
+        reportAt += kHelperReportMs;
     }
     finish(kHelperOk);
 }

@@ -6,6 +6,7 @@
 
 #include <regex>
 
+#include "platform/helper_protocol.h"
 #include "support/headless_run.h"
 #include "support/veth_pair.h"
 
@@ -24,9 +25,9 @@ TEST(LiveStatus, AFilterLetsOnlyItsTrafficThroughAndTheStatusLineCountsTheRest) 
     test::VethPair lab;
     ASSERT_TRUE(lab.ok);
     // A small capture buffer, so that frames are dropped while the program is stopped.
-    test::HeadlessRun t(
-        {"env", "TESSEL_CAPTURE_BUFFER_BYTES=262144", "ip", "netns", "exec", lab.client}, {},
-        {"firstrun=1", "nic=" + lab.nic, "filter=icmp or arp"});
+    test::HeadlessRun t({"env", std::string(kHelperBufferBytesVariable) + "=262144", "ip", "netns",
+                         "exec", lab.client},
+                        {}, {"firstrun=1", "nic=" + lab.nic, "filter=icmp or arp"});
     std::string dump;
     ASSERT_TRUE(t.waitDump("\nstatus-2 ", 30, &dump)) << t.tessel->output();
     EXPECT_NE(dump.find("filter: icmp or arp"), std::string::npos) << dump;

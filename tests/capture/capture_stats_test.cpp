@@ -1,10 +1,16 @@
-// Rate samples of the statistics feed, and the route-table / adapter look-up of discovery.
+// Rate samples of the statistics feed (the capture helper's lines as the statistics thread reads
+// them), and the route-table / adapter look-up of discovery.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
-#include "capture/capture_handles.h"
+#include <string>
+#include <thread>
+
+#include "capture/helper_feeds.h"
 #include "capture/net_interface.h"
 #include "capture/rate_history.h"
-#include "capture/stats_loop.h"
+#include "platform/wake_signal.h"
 
 namespace tessel {
 namespace {
@@ -16,14 +22,10 @@ timeval at(long sec, long usec) {
     return t;
 }
 
+// What the statistics thread does with one sample.
 void sample(StatsState* state, timeval when, std::uint64_t bytes) {
-    u_char data[16] = {};
-    for (int i = 0; i < 8; ++i) data[8 + i] = u_char(bytes >> (8 * i));
-    data[0] = 99;  // the packet count is not used
-    pcap_pkthdr h{};
-    h.ts = when;
-    h.caplen = h.len = 16;
-    onStatsSample(reinterpret_cast<u_char*>(state), &h, data);
+    std::int64_t bps = 0;
+    if (statsSampleRate(state, when, bytes, &bps)) appendRateSample(bps);
 }
 
 TEST(StatsSamples, RateFromDelayAndBytes) {
@@ -67,14 +69,39 @@ TEST(StatsSamples, HistoryKeepsFiftyAndThePeakNeverFalls) {
     readRateHistory(&h, &peak);
     EXPECT_EQ(h.back(), 0);
     EXPECT_FLOAT_EQ(peak, 8 * 2050.0f);
-    // A sample whose data is cut short is ignored.
-    pcap_pkthdr cut{};
-    cut.ts = at(101, 0);
-    cut.caplen = 12;
-    u_char data[16] = {};
-    onStatsSample(reinterpret_cast<u_char*>(&s), &cut, data);
+}
+
+// The statistics thread on two pipes standing in for the helpers: every sound line counts, a
+// line that is not the helper's (however it arrives) counts for nothing, and the thread ends
+// with both pipes.
+TEST(StatsSamples, HelperFeedsTakeSoundLinesOnly) {
+    resetRateHistory();
+    int rates[2], counters[2];
+    ASSERT_EQ(pipe2(rates, O_CLOEXEC), 0);
+    ASSERT_EQ(pipe2(counters, O_CLOEXEC), 0);
+    HelperCounters got;
+    WakeSignal stop;
+    std::thread feeds([&] { runHelperFeedsLoop(rates[0], counters[0], &got, stop); });
+    auto put = [](int fd, const std::string& text) {
+        ASSERT_EQ(write(fd, text.data(), text.size()), ssize_t(text.size()));
+    };
+    put(rates[1], "100 0 1 999\n");
+    put(rates[1], "101 0 7 125");  // a line in two writes
+    put(rates[1], "000\n100 -5 1 1\n102 0 1 x\n");
+    put(counters[1], std::string(3000, ' ') + "1 2 3\n");  // far longer than any of the helper's
+    put(counters[1], "4 5\n7 8 9\n");
+    close(rates[1]);
+    close(counters[1]);
+    feeds.join();  // both pipes ended
+    std::vector<std::int32_t> h;
     readRateHistory(&h, nullptr);
-    EXPECT_EQ(h.size(), 50u);
+    EXPECT_EQ(h, std::vector<std::int32_t>{1000000});
+    EXPECT_TRUE(got.known.load());
+    EXPECT_EQ(got.received.load(), 7u);
+    EXPECT_EQ(got.dropped.load(), 8u);
+    EXPECT_EQ(got.interfaceDropped.load(), 9u);
+    close(rates[0]);
+    close(counters[0]);
 }
 
 // Fields: Iface Destination Gateway Flags RefCnt Use Metric Mask MTU Window IRTT
@@ -106,14 +133,6 @@ TEST(AdapterConfig, ExactNameAddressMaskAndGatewayInMemoryOrder) {
     EXPECT_EQ(bare.gateway, "10.0.0.2");
     EXPECT_FALSE(findAdapterConfig("ETH0", ifs, kRoutes).exists);
     EXPECT_FALSE(findAdapterConfig("eth", ifs, kRoutes).exists);
-}
-
-TEST(AdapterConfig, PermissionErrorsAreRecognised) {
-    EXPECT_TRUE(isPermissionError(
-        "eth0: You don't have permission to capture on that device (socket: Operation not "
-        "permitted)"));
-    EXPECT_TRUE(isPermissionError("socket: Operation not permitted"));
-    EXPECT_FALSE(isPermissionError("eth9: No such device exists (SIOCGIFHWADDR: No such device)"));
 }
 
 }  // namespace

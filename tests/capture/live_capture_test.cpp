@@ -1,5 +1,6 @@
-// Real libpcap on real interfaces: loopback connections between 127.0.0.1 and 127.0.0.2, and
-// adapter discovery plus capture start inside a network namespace of the test's own. Root only.
+// Real capture on real interfaces, through the capture helper as the program captures: loopback
+// connections between 127.0.0.1 and 127.0.0.2, the helper's rate samples, and adapter discovery
+// plus capture start inside a network namespace of the test's own. Root only.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -8,23 +9,22 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <set>
 #include <thread>
 
 #include "capture/capture_filter.h"
-#include "capture/capture_handles.h"
 #include "capture/capture_session.h"
+#include "capture/helper_capture.h"
 #include "capture/net_interface.h"
 #include "capture/packet_decoder.h"
-#include "capture/stats_loop.h"
 #include "core/adapter_addresses.h"
 #include "core/hand_off.h"
 #include "nodes/connection_list.h"
 #include "nodes/node_manager.h"
-#include "platform/wake_signal.h"
+#include "platform/child_process.h"
+#include "platform/helper_protocol.h"
 #include "scene/traffic_beams.h"
 #include "support/test_support.h"
 
@@ -54,14 +54,6 @@ int boundSocket(int type, const char* address, int* port) {
     return fd;
 }
 
-bool setFilter(pcap_t* h, const std::string& text) {
-    bpf_program program;
-    if (pcap_compile(h, &program, text.c_str(), 1, PCAP_NETMASK_UNKNOWN) != 0) return false;
-    bool ok = pcap_setfilter(h, &program) == 0;
-    pcap_freecode(&program);
-    return ok;
-}
-
 TEST(LiveCapture, LoopbackConnectionMakesAndRemovesABeam) {
     if (!test::isRoot()) GTEST_SKIP() << "needs capture rights";
     test::TempDir dir;
@@ -83,12 +75,17 @@ TEST(LiveCapture, LoopbackConnectionMakesAndRemovesABeam) {
     ASSERT_GE(server, 0);
     ASSERT_EQ(listen(server, 1), 0);
 
-    char err[PCAP_ERRBUF_SIZE];
-    pcap_t* h = pcap_open_live("lo", 65536, 1, 1000, err);
-    ASSERT_NE(h, nullptr) << err;
-    ASSERT_TRUE(setFilter(h, "tcp and host 127.0.0.2 and port " + std::to_string(serverPort)));
+    auto helper = std::make_unique<cHelperCapture>();
+    std::string message;
+    ASSERT_EQ(helper->start("lo", "tcp and host 127.0.0.2 and port " + std::to_string(serverPort),
+                            &message),
+              HelperResult::Ok)
+        << message;
+    std::unique_ptr<cFrameSource> frames = helper->takeFrames();
+    CaptureOptions options;
+    options.helper = std::move(helper);
     HandOffChannel channel;
-    cCaptureSession session(h, channel);
+    cCaptureSession session(std::move(frames), channel, std::move(options));
     session.start();
 
     int clientPort = 0;
@@ -123,71 +120,72 @@ TEST(LiveCapture, LoopbackConnectionMakesAndRemovesABeam) {
         std::this_thread::yield();
     }
     EXPECT_TRUE(beamList.empty());
-    EXPECT_GE(captureCounters.packets.load(), 6u);
+    EXPECT_GE(session.counters().packets.load(), 6u);
+    KernelCaptureStats kernel;
+    EXPECT_TRUE(session.kernelStats(&kernel));
 
-    session.stop();  // closes the handle
+    session.stop();  // ends the helpers
+    EXPECT_FALSE(session.kernelStats(&kernel));
     close(server);
     beamList.clear();
     manager.clearAllNodes();
     device->drop();
 }
 
-struct SampleLog {
-    std::atomic<int> samples{0};
-    std::atomic<std::uint64_t> bytes{0};
-    std::atomic<int> emptySamples{0};
-};
-
-void recordSample(u_char* user, const pcap_pkthdr*, const u_char* data) {
-    SampleLog* log = reinterpret_cast<SampleLog*>(user);
-    std::uint64_t b = 0;
-    for (int i = 0; i < 8; ++i) b |= std::uint64_t(data[8 + i]) << (8 * i);
-    log->samples += 1;
-    log->bytes += b;
-    if (b == 0) log->emptySamples += 1;
-}
-
-TEST(LiveCapture, StatisticsGiveOneSampleASecondIdleOrBusy) {
+// The helper's rates mode, as the statistics thread reads it: one line a second, idle or busy,
+// each frame's bytes counted once.
+TEST(LiveCapture, RatesHelperGivesOneSampleASecondIdleOrBusy) {
     if (!test::isRoot()) GTEST_SKIP() << "needs capture rights";
-    char err[PCAP_ERRBUF_SIZE];
-    bool denied = false;
-    pcap_t* h = openStatsHandle("lo", err, &denied);
-    ASSERT_NE(h, nullptr) << err;
-    ASSERT_EQ(pcap_setnonblock(h, 1, err), 0);
     int port = 0;
     int sink = boundSocket(SOCK_DGRAM, "127.0.0.2", &port);  // bound, so no ICMP replies
     ASSERT_GE(sink, 0);
-    ASSERT_TRUE(setFilter(h, "udp and dst port " + std::to_string(port)));
-
-    SampleLog log;
-    WakeSignal stop;
-    long emitted = 0;
-    auto started = Clock::now();
-    std::thread stats(
-        [&] { emitted = runStatsLoop(h, recordSample, reinterpret_cast<u_char*>(&log), &stop); });
-    // Idle: empty samples still arrive, one per interval.
-    auto until = Clock::now() + std::chrono::seconds(5);
-    while (log.samples < 2 && Clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_EQ(log.samples.load(), 2);
-    EXPECT_EQ(log.bytes.load(), 0u);
+    ChildProcess rates;
+    ASSERT_TRUE(startChild(captureHelperPath(),
+                           {kHelperModeRates, "lo", "udp and dst port " + std::to_string(port)},
+                           false, &rates));
+    const auto started = Clock::now();
+    std::string pending;
+    int samples = 0, emptySamples = 0;
+    std::uint64_t bytes = 0;
+    // Reads the lines that arrive until `done` or `limit`.
+    auto readUntil = [&](auto done, std::chrono::seconds limit) {
+        const auto until = Clock::now() + limit;
+        while (!done() && Clock::now() < until) {
+            struct pollfd p {};
+            p.fd = rates.out;
+            p.events = POLLIN;
+            if (poll(&p, 1, 100) <= 0) continue;
+            char buffer[512];
+            const ssize_t n = read(rates.out, buffer, sizeof buffer);
+            if (n <= 0) break;
+            pending.append(buffer, std::size_t(n));
+            for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
+                HelperRateLine line;
+                EXPECT_TRUE(parseRateLine(pending.substr(0, end), &line)) << pending;
+                pending.erase(0, end + 1);
+                samples += 1;
+                emptySamples += line.bytes == 0;
+                bytes += line.bytes;
+            }
+        }
+    };
+    // Idle: empty samples still arrive, one per second.
+    readUntil([&] { return samples >= 2; }, std::chrono::seconds(5));
+    EXPECT_EQ(samples, 2);
+    EXPECT_EQ(emptySamples, 2);
     // Busy: the bytes of the datagrams are counted.
     int sender = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_in to = loopback("127.0.0.2", port);
     for (int i = 0; i < 10; ++i)
         sendto(sender, "0123456789", 10, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-    until = Clock::now() + std::chrono::seconds(5);
-    while (log.bytes < 10 * 52u && Clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    stop.raise();
-    stats.join();
-    double seconds = std::chrono::duration<double>(Clock::now() - started).count();
-    EXPECT_EQ(log.bytes.load(), 10 * 52u);  // 14 + 20 + 8 + 10 bytes each, counted once
-    EXPECT_EQ(emitted, log.samples.load());
-    EXPECT_NEAR(double(log.samples.load()), seconds, 1.0);  // one per second
+    readUntil([&] { return bytes >= 10 * 52u; }, std::chrono::seconds(5));
+    readUntil([] { return false; }, std::chrono::seconds(1));  // nothing counted twice
+    const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+    EXPECT_EQ(bytes, 10 * 52u);                  // 14 + 20 + 8 + 10 bytes each, counted once
+    EXPECT_NEAR(double(samples), seconds, 1.0);  // one per second
+    endChild(&rates);
     close(sender);
     close(sink);
-    pcap_close(h);
 }
 
 // --- inside a network namespace -------------------------------------------------------------
@@ -284,9 +282,8 @@ TEST(NetnsChild, CaptureThroughTheHelper) {
     if (!mode || (std::string(mode) != "helper" && std::string(mode) != "reference"))
         GTEST_SKIP() << "started by the test below";
     char err[PCAP_ERRBUF_SIZE] = "";
-    bool denied = false;
     if (std::string(mode) == "reference") {  // root, in process: what the adapter carries
-        pcap_t* h = openHandle("tva", false, err, &denied);
+        pcap_t* h = pcap_open_live("tva", kHelperSnapLength, 1, 1000, err);
         ASSERT_NE(h, nullptr) << err;
         std::string error;
         ASSERT_TRUE(applyCaptureFilter(h, "udp port 5300", &error)) << error;
@@ -303,8 +300,10 @@ TEST(NetnsChild, CaptureThroughTheHelper) {
         pcap_close(h);
         return;
     }
-    EXPECT_EQ(openHandle("tva", false, err, &denied), nullptr);  // this process may not capture
-    EXPECT_TRUE(denied) << err;
+    pcap_t* own = pcap_create("tva", err);  // this process may not capture
+    ASSERT_NE(own, nullptr) << err;
+    EXPECT_EQ(pcap_activate(own), PCAP_ERROR_PERM_DENIED);
+    pcap_close(own);
     ASSERT_EQ(mkdir("intel", 0755), 0);
     cNetInterface net;
     net.discoverAdapter("tva");
@@ -312,8 +311,9 @@ TEST(NetnsChild, CaptureThroughTheHelper) {
     ASSERT_TRUE(net.startCapture("tva", "udp port 5300", &filterError)) << filterError;
     std::printf("child: capture started\n");
     std::fflush(stdout);
-    for (int i = 0; i < 1000 && captureCounters.packets.load() < 50; ++i) usleep(10000);
-    std::printf("child: packets %llu\n", (unsigned long long)captureCounters.packets.load());
+    const CaptureCounters& counters = net.captureSession()->counters();
+    for (int i = 0; i < 1000 && counters.packets.load() < 50; ++i) usleep(10000);
+    std::printf("child: packets %llu\n", (unsigned long long)counters.packets.load());
     net.stopCapture();
 }
 

@@ -61,14 +61,12 @@ Outcome replay(const std::string& file, int* linkType) {
     if (!p) return o;
     *linkType = pcap_datalink(p);
     test::CaptureSink capture(*linkType);
-    const std::uint64_t s = captureCounters.droppedShort, m = captureCounters.droppedMalformed,
-                        i = captureCounters.ignored;
     EXPECT_EQ(pcap_loop(p, 0, onPacket, capture.user()), 0) << pcap_geterr(p);
     pcap_close(p);
     for (const BeamEvent& e : capture.takeBeams()) (e.start ? o.starts : o.ends) += 1;
-    o.shortDrops = captureCounters.droppedShort - s;
-    o.malformed = captureCounters.droppedMalformed - m;
-    o.ignored = captureCounters.ignored - i;
+    o.shortDrops = capture.counters.droppedShort;
+    o.malformed = capture.counters.droppedMalformed;
+    o.ignored = capture.counters.ignored;
     std::set<int> ports;
     for (const IntelAnode& a : capture.takeRecords()) {
         ++o.records;

@@ -1,11 +1,16 @@
 // Replay pacing on a clock the test drives, and who this host and the gateway are in a capture
 // that no adapter describes.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <memory>
+#include <vector>
 
+#include "capture/adapter_inference.h"
+#include "capture/frame_source.h"
 #include "capture/replay_pacer.h"
-#include "capture/replay_source.h"
+#include "capture/stream_source.h"
 #include "support/test_support.h"
 
 namespace tessel {
@@ -74,10 +79,11 @@ TEST(ReplayPacer, LongGapsAndBackwardStampsDoNotHoldTheReplay) {
 
 AdapterGuess guessFor(const std::string& file, const std::string& host = "",
                       const std::string& netmask = "", const std::string& gateway = "") {
-    cReplaySource source;
     std::string error;
-    EXPECT_TRUE(source.open(file, &error)) << error;
-    return source.guessAdapter(host, netmask, gateway);
+    std::unique_ptr<cFrameSource> source = openReplaySource(file, &error);
+    EXPECT_NE(source, nullptr) << error;
+    if (!source) return AdapterGuess();
+    return guessAdapter(*source, host, netmask, gateway);
 }
 
 TEST(AdapterInference, HostAndGatewayComeFromTheTrafficUnlessGiven) {
@@ -102,6 +108,52 @@ TEST(AdapterInference, HostAndGatewayComeFromTheTrafficUnlessGiven) {
     g = guessFor(captures + "ipv6.pcap");
     EXPECT_EQ(g.host, "");
     EXPECT_EQ(g.gateway, "");
+}
+
+// A stream's first frames are read ahead for the guess, kept, and given first; what is already
+// in the read buffer counts without waiting for more, and the read-ahead never outwaits 5 s.
+TEST(AdapterInference, AStreamIsJudgedByFramesItThenReplays) {
+    const std::string file = test::runDir() + "/demo.pcap";
+    char err[PCAP_ERRBUF_SIZE] = "";
+    pcap_t* p = pcap_open_offline(file.c_str(), err);
+    ASSERT_NE(p, nullptr) << err;
+    std::vector<std::vector<u_char>> expected;
+    pcap_pkthdr* h = nullptr;
+    const u_char* data = nullptr;
+    while (expected.size() < 40 && pcap_next_ex(p, &h, &data) == 1)
+        expected.emplace_back(data, data + h->caplen);
+    pcap_close(p);
+    ASSERT_EQ(expected.size(), 40u);
+    // The file's first 40 frames, with its header, in one write; the writer stays open.
+    const std::string whole = test::readFile(file);
+    std::size_t end = 24;
+    for (std::size_t i = 0; i < expected.size(); ++i) end += 16 + expected[i].size();
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(write(fds[1], whole.data(), end), ssize_t(end));
+
+    cLiveStreamSource source("test stream");
+    std::string error;
+    ASSERT_TRUE(source.open(fds[0], 1000, &error)) << error;
+    const auto started = std::chrono::steady_clock::now();
+    const AdapterGuess g = guessAdapter(source, "", "", "");
+    const double waited =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    EXPECT_EQ(g.host, "192.168.1.10") << g.hostReason;
+    EXPECT_GT(waited, 4.5);  // the stream stayed open: the read-ahead ends at 5 s
+    EXPECT_LT(waited, 6.0);
+    for (const auto& frame : expected) {
+        ASSERT_EQ(source.waitFd(), -1);  // kept frames: nothing to wait for
+        const pcap_pkthdr* header = nullptr;
+        const u_char* bytes = nullptr;
+        ASSERT_EQ(source.next(&header, &bytes), 1);
+        EXPECT_EQ(std::vector<u_char>(bytes, bytes + header->caplen), frame);
+    }
+    EXPECT_EQ(source.waitFd(), fds[0]);  // now the pipe
+    close(fds[1]);
+    const pcap_pkthdr* header = nullptr;
+    const u_char* bytes = nullptr;
+    EXPECT_EQ(source.next(&header, &bytes), PCAP_ERROR_BREAK);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@ CaptureSink::CaptureSink(int linkType, const std::string& folder)
     sink.linkType = linkType;
     sink.channel = &channel;
     sink.writer = &writer;
+    sink.counters = &counters;
 }
 
 void CaptureSink::feed(const std::vector<std::uint8_t>& frame) {

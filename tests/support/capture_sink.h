@@ -1,6 +1,6 @@
 #pragma once
 // A packet sink for tests that stand in for the capture thread: frames fed to onPacket land in a
-// channel and an intel writer of the test's own, and can be read back.
+// channel, an intel writer and counters of the test's own, and can be read back.
 #include <pcap/pcap.h>
 
 #include <string>
@@ -25,6 +25,7 @@ class CaptureSink {
 
     HandOffChannel channel;
     cIntelWriter writer;
+    CaptureCounters counters;
     PacketSink sink;
 
   private:
