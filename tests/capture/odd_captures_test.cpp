@@ -70,7 +70,7 @@ Outcome replay(const std::string& file, int* linkType) {
     o.malformed = captureCounters.droppedMalformed - m;
     o.ignored = captureCounters.ignored - i;
     std::set<int> ports;
-    for (const IntelAnode& a : capture.takeRecords()) {
+    for (const TrafficRecord& a : capture.takeRecords()) {
         ++o.records;
         ports.insert(a.srcport);
     }
