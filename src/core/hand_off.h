@@ -23,10 +23,10 @@ struct BeamEvent {
 
 // What one drain hands the main thread.
 struct HandOffBatch {
-    std::vector<BeamEvent> beams;       // in capture order
-    std::vector<std::string> messages;  // oldest first
-    std::vector<TrafficRecord> records;    // in file order; only when records were asked for
-    bool intelFolderMissing = false;    // the intel reader could not list its folder
+    std::vector<BeamEvent> beams;        // in capture order
+    std::vector<std::string> messages;   // oldest first
+    std::vector<TrafficRecord> records;  // in file order; only when records were asked for
+    bool intelFolderMissing = false;     // the intel reader could not list its folder
 };
 
 class HandOffChannel {

@@ -287,7 +287,7 @@ TEST(IntelFiles, OddTextsGiveTheRecordsTheyAlwaysGave) {
         {"no markup at all", {}},
         {"<?xml version='1.0'?>\n<map>\n</map>\n", {}},
         {"\xef\xbb\xbf<anode tcp='1'/>", {}},  // byte-order mark: not plain ASCII
-        {"<anode tcp='1'/>\n\x01", {"| | 0 0 0 1 0 0"}},
+        {"<anode tcp='1'/>\n\x01", {"|| 0 0 0 1 0 0"}},
         {"<anode tcp='1'/>\nx\xc3\xa9", {}},
         {"<ANODE tcp='1'/><Anode tcp='1'/><anodes tcp='1'/><x:anode tcp='1'/>", {}},
         {"<anode src='a'tcp='1'/>", {}},  // attributes must be spaced

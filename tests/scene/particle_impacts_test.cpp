@@ -55,7 +55,7 @@ class ImpactTest : public ::testing::Test {
         return t ? t->getName().getPath().c_str() : "";
     }
     static TrafficRecord record(const std::string& src, const std::string& dst, int size, int tcp,
-                             int udp, int icmp) {
+                                int udp, int icmp) {
         TrafficRecord a;
         a.src = src;
         a.dst = dst;
