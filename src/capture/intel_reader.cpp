@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -164,6 +163,7 @@ class IntelTextParser {
     }
     // Entity decoding as the engine's XML reader did it, quirks and all (see above).
     static std::string decoded(const std::string& raw) {
+        // Each: the character it stands for, then its name after the "&".
         static const char* const kEntities[] = {"&amp;", "<lt;", ">gt;", "\"quot;", "'apos;"};
         const long size = long(raw.size());
         std::size_t amp = raw.find('&');

@@ -24,10 +24,11 @@ class HandOffChannel;
 std::vector<TrafficRecord> parseIntelText(const char* data, std::size_t length);
 
 // One pass over `folder`: each regular file whose name does not start with "." is read (any
-// name, with or without ".xml"; more than 1 MiB holds no record); its records go to `sink` in file
-// order and the file is deleted when it held at least one. A file without a record stays and is
-// read again by a later pass. No further file is opened once `recordBudget` records have been
-// handed out. Gives false when the folder cannot be listed. Any thread (touches only the folder).
+// name, with or without ".xml"; one of more than 1 MiB counts as holding none); its records go to
+// `sink` in file order and the file is deleted when it held at least one. A file without a record
+// stays and is read again by a later pass. No further file is opened once `recordBudget` records
+// have been handed out. Gives false when the folder cannot be listed. Any thread (touches only the
+// folder).
 bool consumeIntelFolder(const std::string& folder,
                         const std::function<void(const TrafficRecord&)>& sink,
                         std::size_t recordBudget = std::numeric_limits<std::size_t>::max());
