@@ -37,36 +37,40 @@ class IntelTextParser {
     IntelTextParser(const char* d, std::size_t n) : p(d), end(d + n) {}
 
     bool parse(std::vector<TrafficRecord>* out) {
-        for (const char* q = p; q < end; ++q)
-            if (*q == 0 || static_cast<unsigned char>(*q) > 0x7F) return false;
+        if (!plainAscii()) return false;
         while (p < end) {
-            if (*p != '<') {
-                ++p;  // text
+            if (*p != '<') {  // text
+                const void* next = std::memchr(p, '<', std::size_t(end - p));
+                p = next ? static_cast<const char*>(next) : end;
                 continue;
             }
             // A declaration ends at its first ">". Comments, CDATA and DOCTYPE are refused: we
             // never write them.
-            bool ok = starts("<?")   ? closedAtFirstGreater("?")
-                      : starts("</") ? endTag()
-                      : starts("<!") ? false
-                                     : startTag(out);
+            bool ok = starts('?')   ? closedAtFirstGreater("?")
+                      : starts('/') ? endTag()
+                      : starts('!') ? false
+                                    : startTag(out);
             if (!ok) return false;
         }
         return true;
     }
 
   private:
-    struct Attribute {
-        const char* name;
-        std::size_t nameLength;
-        const char* value;
-        std::size_t valueLength;
-    };
-
-    bool starts(const char* s) const {
-        std::size_t n = std::strlen(s);
-        return std::size_t(end - p) >= n && std::memcmp(p, s, n) == 0;
+    // No NUL and nothing above 0x7F; eight bytes a step (a byte is 0 or has its top bit set).
+    bool plainAscii() const {
+        constexpr std::uint64_t kOnes = 0x0101010101010101u, kTops = 0x8080808080808080u;
+        const char* q = p;
+        for (; end - q >= 8; q += 8) {
+            std::uint64_t w;
+            std::memcpy(&w, q, 8);
+            if ((((w - kOnes) & ~w) | w) & kTops) return false;
+        }
+        for (; q < end; ++q)
+            if (*q == 0 || static_cast<unsigned char>(*q) > 0x7F) return false;
+        return true;
     }
+    // Whether the text at p is "<" and then `second`.
+    bool starts(char second) const { return end - p >= 2 && p[0] == '<' && p[1] == second; }
     // The construct at p runs to the first ">" after its opening, which must be preceded by
     // `closing`, with no "<" on the way.
     bool closedAtFirstGreater(const char* closing) {
@@ -81,8 +85,8 @@ class IntelTextParser {
         return false;
     }
     static bool nameChar(char c) {
-        return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == ':' || c == '-' ||
-               c == '.';
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '_' || c == ':' || c == '-' || c == '.';
     }
     static bool blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
     bool name() {
@@ -107,8 +111,10 @@ class IntelTextParser {
         ++p;
         const char* elementName = p;
         if (!name()) return false;
-        const std::size_t nameLength = std::size_t(p - elementName);
-        attributes.clear();
+        const bool anode =
+            std::size_t(p - elementName) == 5 && std::memcmp(elementName, "anode", 5) == 0;
+        TrafficRecord record;
+        unsigned taken = 0;  // fields already given: a repeated attribute counts the first time
         for (;;) {
             bool spaced = blanks();
             if (p >= end) return false;
@@ -117,50 +123,70 @@ class IntelTextParser {
                 p += *p == '/' ? 2 : 1;
                 break;
             }
-            Attribute a;
-            a.name = p;
+            const char* attribute = p;
             if (!spaced || !name()) return false;
-            a.nameLength = std::size_t(p - a.name);
+            const std::size_t attributeLength = std::size_t(p - attribute);
             blanks();
             if (p >= end || *p != '=') return false;
             ++p;
             blanks();
             if (p >= end || (*p != '\'' && *p != '"')) return false;
             const char quote = *p++;
-            a.value = p;
-            while (p < end && *p != quote) {
+            const char* value = p;
+            bool entity = false;
+            for (; p < end && *p != quote; ++p) {
                 if (*p == '<') return false;
-                ++p;
+                entity = entity || *p == '&';
             }
             if (p >= end) return false;
-            a.valueLength = std::size_t(p - a.value);
+            if (anode) take(&record, &taken, attribute, attributeLength, value, p, entity);
             ++p;
-            attributes.push_back(a);
         }
-        if (nameLength == 5 && std::memcmp(elementName, "anode", 5) == 0) out->push_back(record());
+        if (anode) out->push_back(std::move(record));
         return true;
     }
 
-    TrafficRecord record() const {
-        TrafficRecord r;
-        r.src = value("src");
-        r.dst = value("dst");
-        r.srcport = atoiText(value("srcport"));
-        r.dstport = atoiText(value("dstport"));
-        r.size = atoiText(value("size"));
-        r.tcp = atoiText(value("tcp"));
-        r.udp = atoiText(value("udp"));
-        r.icmp = atoiText(value("icmp"));
-        return r;
+    // 0 src, 1 dst, 2 srcport, 3 dstport, 4 size, 5 tcp, 6 udp, 7 icmp; -1 for other names.
+    static int fieldOf(const char* a, std::size_t n) {
+        switch (n) {
+            case 3:
+                return std::memcmp(a, "src", 3) == 0   ? 0
+                       : std::memcmp(a, "dst", 3) == 0 ? 1
+                       : std::memcmp(a, "tcp", 3) == 0 ? 5
+                       : std::memcmp(a, "udp", 3) == 0 ? 6
+                                                       : -1;
+            case 4:
+                return std::memcmp(a, "size", 4) == 0 ? 4 : std::memcmp(a, "icmp", 4) == 0 ? 7 : -1;
+            case 7:
+                return std::memcmp(a, "srcport", 7) == 0   ? 2
+                       : std::memcmp(a, "dstport", 7) == 0 ? 3
+                                                           : -1;
+            default:
+                return -1;
+        }
     }
-    // The first attribute of that name, decoded; "" when there is none.
-    std::string value(const char* wanted) const {
-        const std::size_t n = std::strlen(wanted);
-        for (const Attribute& a : attributes)
-            if (a.nameLength == n && std::memcmp(a.name, wanted, n) == 0)
-                return decoded(std::string(a.value, a.valueLength));
-        return {};
+
+    // Sets the field the attribute names, unless it was set already; others are ignored. A
+    // field without its attribute keeps "" or 0.
+    static void take(TrafficRecord* r, unsigned* taken, const char* attribute,
+                     std::size_t attributeLength, const char* value, const char* valueEnd,
+                     bool entity) {
+        const int field = fieldOf(attribute, attributeLength);
+        if (field < 0 || (*taken & (1u << field))) return;
+        *taken |= 1u << field;
+        std::string text;
+        if (entity) {
+            text = decoded(std::string(value, valueEnd));
+            value = text.data();
+            valueEnd = value + text.size();
+        }
+        int* const numbers[] = {&r->srcport, &r->dstport, &r->size, &r->tcp, &r->udp, &r->icmp};
+        if (field < 2)
+            (field == 0 ? r->src : r->dst).assign(value, valueEnd);
+        else
+            *numbers[field - 2] = atoiText(value, valueEnd);
     }
+
     // Entity decoding as the engine's XML reader did it, quirks and all (see above).
     static std::string decoded(const std::string& raw) {
         // Each: the character it stands for, then its name after the "&".
@@ -198,7 +224,6 @@ class IntelTextParser {
 
     const char* p;
     const char* end;
-    std::vector<Attribute> attributes;
 };
 
 // Reads the already opened file whole (at most kMaxIntelFileBytes; a larger one gives nothing)
