@@ -5,8 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "core/hand_off.h"
