@@ -98,7 +98,7 @@ void BM_LoadThousandIntelFiles(benchmark::State& state) {
         state.PauseTiming();
         for (int i = 0; i < 1000; ++i) tessel::writeIntelFile(r);
         state.ResumeTiming();
-        tessel::consumeIntelFolder("intel", [&](const tessel::IntelAnode&) { ++records; });
+        tessel::consumeIntelFolder("intel", [&](const tessel::TrafficRecord&) { ++records; });
     }
     state.counters["records"] =
         benchmark::Counter(double(records), benchmark::Counter::kAvgIterations);

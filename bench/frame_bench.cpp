@@ -137,9 +137,9 @@ int main(int argc, char** argv) {
             auto topUp = [&] {
                 tessel::CImpactSprites* sprites =
                     tessel::impactSpritesOf(world.context.sceneManager);
-                std::vector<tessel::IntelAnode> records;
+                std::vector<tessel::TrafficRecord> records;
                 for (int i = int(sprites->liveCount()); i < n; ++i, ++made) {
-                    tessel::IntelAnode a;
+                    tessel::TrafficRecord a;
                     a.src = bench::foreignAddress(2 + made % 497);
                     a.dst = bench::foreignAddress(2 + (made * 13 + 5) % 497);
                     a.udp = 1;

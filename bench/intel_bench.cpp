@@ -18,7 +18,7 @@ tessel::TrafficRecord record(int i) {
     r.udp = 1;
     r.src = bench::foreignAddress(i % 40);
     r.dst = bench::foreignAddress(40 + i % 300);
-    r.srcport = std::uint16_t(1024 + i % 5000);
+    r.srcport = 1024 + i % 5000;
     r.dstport = 53;
     r.size = 15360;
     return r;
@@ -40,7 +40,7 @@ double writeRecords(int count, int perFile) {
 
 double readAll(long* records) {
     const bench::Clock::time_point start = bench::Clock::now();
-    tessel::consumeIntelFolder("intel", [&](const tessel::IntelAnode&) { ++*records; });
+    tessel::consumeIntelFolder("intel", [&](const tessel::TrafficRecord&) { ++*records; });
     return bench::secondsSince(start);
 }
 
@@ -90,14 +90,8 @@ int main() {
     irr::ITimer* timer = world.device->getTimer();
     timer->stop();
     timer->setTime(1000);
-    std::vector<tessel::IntelAnode> records;
-    for (int i = 0; i < 4300; ++i) {
-        const tessel::TrafficRecord r = record(i);
-        tessel::IntelAnode a;
-        a.src = r.src, a.dst = r.dst, a.srcport = r.srcport, a.dstport = r.dstport;
-        a.size = r.size, a.udp = 1;
-        records.push_back(a);
-    }
+    std::vector<tessel::TrafficRecord> records;
+    for (int i = 0; i < 4300; ++i) records.push_back(record(i));
     std::vector<double> mainPasses;
     for (int pass = 0; pass < 9; ++pass) {
         const bench::Clock::time_point start = bench::Clock::now();

@@ -6,7 +6,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::vector<char> text(data, data + size);
-    std::vector<tessel::IntelAnode> records = tessel::parseIntelText(text.data(), text.size());
+    std::vector<tessel::TrafficRecord> records = tessel::parseIntelText(text.data(), text.size());
     (void)records;
     return 0;
 }

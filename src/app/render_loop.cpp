@@ -24,7 +24,7 @@ namespace tessel {
 
 using namespace irr;
 
-void loadIntelFiles(SSceneContext& context, const std::vector<IntelAnode>& records,
+void loadIntelFiles(SSceneContext& context, const std::vector<TrafficRecord>& records,
                     bool folderMissing) {
     if (folderMissing) endAfterFatal("Failed to open 'intel' folder. Failing...", false);
     addParticleImpacts(context, records);

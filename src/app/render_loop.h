@@ -56,7 +56,7 @@ class cRenderLoop {
 // The intel pass of the cycle's step 1: the records the intel reader handed over become
 // particle impacts. When the reader could not list the folder it shows "Failed to open 'intel'
 // folder. Failing...", closes the log and ends the process with status 0.
-void loadIntelFiles(SSceneContext& context, const std::vector<IntelAnode>& records,
+void loadIntelFiles(SSceneContext& context, const std::vector<TrafficRecord>& records,
                     bool folderMissing);
 
 }  // namespace tessel

@@ -2,13 +2,11 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <irrXML.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "core/hand_off.h"
@@ -23,83 +21,56 @@ namespace {
 // A full file of our own is about 9 kB; anything far larger was not written by us.
 constexpr std::size_t kMaxIntelFileBytes = 1024 * 1024;
 
-// Reads the engine's XML reader node by node, collecting "anode" elements (case-sensitive).
-std::vector<IntelAnode> collectAnodes(irr::io::IrrXMLReader* xml) {
-    std::vector<IntelAnode> out;
-    if (!xml) return out;
-    while (xml->read()) {
-        if (xml->getNodeType() != irr::io::EXN_ELEMENT) continue;
-        const char* name = xml->getNodeName();
-        if (!name || std::strcmp(name, "anode") != 0) continue;
-        // getAttributeValueSafe gives "" for a missing attribute; atoiText reads numbers the
-        // way the C library does (leading blanks, sign), unlike getAttributeValueAsInt.
-        IntelAnode a;
-        a.src = xml->getAttributeValueSafe("src");
-        a.dst = xml->getAttributeValueSafe("dst");
-        a.srcport = atoiText(xml->getAttributeValueSafe("srcport"));
-        a.dstport = atoiText(xml->getAttributeValueSafe("dstport"));
-        a.size = atoiText(xml->getAttributeValueSafe("size"));
-        a.tcp = atoiText(xml->getAttributeValueSafe("tcp"));
-        a.udp = atoiText(xml->getAttributeValueSafe("udp"));
-        a.icmp = atoiText(xml->getAttributeValueSafe("icmp"));
-        out.push_back(a);
-    }
-    return out;
-}
-
-// Feeds the engine's XML reader from memory.
-class MemoryCallback : public irr::io::IFileReadCallBack {
+// The one reader of record files: a strict scanner of the little XML our files hold
+// (declaration, elements with quoted attributes, end tags, text), pure ASCII. A text that is
+// anything else gives no record at all, so its file is kept. Within that grammar it reads what
+// the engine's XML reader read from these files before it, odd corners included, so hand-edited
+// files keep giving the records they gave:
+//  - every "anode" start tag (case-sensitive; "<anode/>" too) is a record, in document order;
+//  - an attribute named twice counts the first time; a missing one is "" and so 0;
+//  - attribute values decode &amp; &lt; &gt; &quot; &apos; the way that reader did, which drops
+//    the single character after an entity that ends one short of the value's end ("&amp;x" is
+//    "&") and turns a lone "&" into "";
+//  - numbers are read atoi-style (leading blanks, a sign, digits; clamped to int).
+class IntelTextParser {
   public:
-    MemoryCallback(const char* d, std::size_t n) : data(d), size(n) {}
-    int read(void* buffer, int sizeToRead) override {
-        if (sizeToRead <= 0) return 0;
-        std::size_t n = std::min<std::size_t>(std::size_t(sizeToRead), size - pos);
-        if (n) std::memcpy(buffer, data + pos, n);
-        pos += n;
-        return int(n);
-    }
-    long getSize() const override { return long(size); }
+    IntelTextParser(const char* d, std::size_t n) : p(d), end(d + n) {}
 
-  private:
-    const char* data;
-    std::size_t size;
-    std::size_t pos = 0;
-};
-
-// The engine's XML reader runs past the end of its buffer on some malformed texts (a lone "<",
-// "<a<b", a tag cut before its ">") and guesses UTF-16/32 from a byte-order mark. Our files are
-// short, plain ASCII and well formed, so the text is screened first with a strict scanner of
-// the little XML we write (declaration, elements with quoted attributes, end tags, text);
-// anything else is unreadable: no record, file kept.
-class XmlScreen {
-  public:
-    XmlScreen(const char* d, std::size_t n) : p(d), end(d + n) {}
-
-    bool wellFormed() {
-        for (const char* q = p; q < end; ++q)
-            if (*q == 0 || static_cast<unsigned char>(*q) > 0x7F) return false;
+    bool parse(std::vector<TrafficRecord>* out) {
+        if (!plainAscii()) return false;
         while (p < end) {
-            if (*p != '<') {
-                ++p;  // text
+            if (*p != '<') {  // text
+                const void* next = std::memchr(p, '<', std::size_t(end - p));
+                p = next ? static_cast<const char*>(next) : end;
                 continue;
             }
-            // A declaration ends, for the engine's reader, at its first ">". Comments,
-            // CDATA and DOCTYPE are refused: we never write them, and the reader mishandles
-            // odd ones ("<!--->").
-            bool ok = starts("<?")   ? closedAtFirstGreater("?")
-                      : starts("</") ? endTag()
-                      : starts("<!") ? false
-                                     : startTag();
+            // A declaration ends at its first ">". Comments, CDATA and DOCTYPE are refused: we
+            // never write them.
+            bool ok = starts('?')   ? closedAtFirstGreater("?")
+                      : starts('/') ? endTag()
+                      : starts('!') ? false
+                                    : startTag(out);
             if (!ok) return false;
         }
         return true;
     }
 
   private:
-    bool starts(const char* s) const {
-        std::size_t n = std::strlen(s);
-        return std::size_t(end - p) >= n && std::memcmp(p, s, n) == 0;
+    // No NUL and nothing above 0x7F; eight bytes a step (a byte is 0 or has its top bit set).
+    bool plainAscii() const {
+        constexpr std::uint64_t kOnes = 0x0101010101010101u, kTops = 0x8080808080808080u;
+        const char* q = p;
+        for (; end - q >= 8; q += 8) {
+            std::uint64_t w;
+            std::memcpy(&w, q, 8);
+            if ((((w - kOnes) & ~w) | w) & kTops) return false;
+        }
+        for (; q < end; ++q)
+            if (*q == 0 || static_cast<unsigned char>(*q) > 0x7F) return false;
+        return true;
     }
+    // Whether the text at p is "<" and then `second`.
+    bool starts(char second) const { return end - p >= 2 && p[0] == '<' && p[1] == second; }
     // The construct at p runs to the first ">" after its opening, which must be preceded by
     // `closing`, with no "<" on the way.
     bool closedAtFirstGreater(const char* closing) {
@@ -114,8 +85,8 @@ class XmlScreen {
         return false;
     }
     static bool nameChar(char c) {
-        return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == ':' || c == '-' ||
-               c == '.';
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '_' || c == ':' || c == '-' || c == '.';
     }
     static bool blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
     bool name() {
@@ -136,101 +107,128 @@ class XmlScreen {
         ++p;
         return true;
     }
-    bool startTag() {
+    bool startTag(std::vector<TrafficRecord>* out) {
         ++p;
+        const char* elementName = p;
         if (!name()) return false;
+        const bool anode =
+            std::size_t(p - elementName) == 5 && std::memcmp(elementName, "anode", 5) == 0;
+        TrafficRecord record;
+        unsigned taken = 0;  // fields already given: a repeated attribute counts the first time
         for (;;) {
             bool spaced = blanks();
             if (p >= end) return false;
-            if (*p == '>') {
-                ++p;
-                return true;
+            if (*p == '>' || *p == '/') {
+                if (*p == '/' && (end - p < 2 || p[1] != '>')) return false;
+                p += *p == '/' ? 2 : 1;
+                break;
             }
-            if (*p == '/') {
-                if (end - p < 2 || p[1] != '>') return false;
-                p += 2;
-                return true;
-            }
+            const char* attribute = p;
             if (!spaced || !name()) return false;
+            const std::size_t attributeLength = std::size_t(p - attribute);
             blanks();
             if (p >= end || *p != '=') return false;
             ++p;
             blanks();
             if (p >= end || (*p != '\'' && *p != '"')) return false;
             const char quote = *p++;
-            while (p < end && *p != quote) {
+            const char* value = p;
+            bool entity = false;
+            for (; p < end && *p != quote; ++p) {
                 if (*p == '<') return false;
-                ++p;
+                entity = entity || *p == '&';
             }
             if (p >= end) return false;
+            if (anode) take(&record, &taken, attribute, attributeLength, value, p, entity);
             ++p;
         }
+        if (anode) out->push_back(std::move(record));
+        return true;
     }
 
-    const char* p;
-    const char* end;
-};
-
-// The exact text the writer produces (digits for the numbers, digits and dots for the addresses,
-// any number of "anode" lines) is read directly: for such a text the engine's reader can only
-// give these values, and it is what nearly every file holds. Anything else goes the general way.
-class WriterTextMatcher {
-  public:
-    WriterTextMatcher(const char* d, std::size_t n) : p(d), end(d + n) {}
-
-    bool match(std::vector<IntelAnode>* out) {
-        if (!literal("<?xml version='1.0'?>\n<map>\n")) return false;
-        for (;;) {
-            if (literal("</map>\n")) return p == end;
-            IntelAnode a;
-            if (!anodeLine(&a)) return false;
-            out->push_back(std::move(a));
+    // 0 src, 1 dst, 2 srcport, 3 dstport, 4 size, 5 tcp, 6 udp, 7 icmp; -1 for other names.
+    static int fieldOf(const char* a, std::size_t n) {
+        switch (n) {
+            case 3:
+                return std::memcmp(a, "src", 3) == 0   ? 0
+                       : std::memcmp(a, "dst", 3) == 0 ? 1
+                       : std::memcmp(a, "tcp", 3) == 0 ? 5
+                       : std::memcmp(a, "udp", 3) == 0 ? 6
+                                                       : -1;
+            case 4:
+                return std::memcmp(a, "size", 4) == 0 ? 4 : std::memcmp(a, "icmp", 4) == 0 ? 7 : -1;
+            case 7:
+                return std::memcmp(a, "srcport", 7) == 0   ? 2
+                       : std::memcmp(a, "dstport", 7) == 0 ? 3
+                                                           : -1;
+            default:
+                return -1;
         }
     }
 
-  private:
-    bool anodeLine(IntelAnode* a) {
-        return literal("<anode tcp='") && digits(&a->tcp) && literal("' udp='") &&
-               digits(&a->udp) && literal("' icmp='") && digits(&a->icmp) && literal("' src='") &&
-               address(&a->src) && literal("' dst='") && address(&a->dst) &&
-               literal("' srcport='") && digits(&a->srcport) && literal("' dstport='") &&
-               digits(&a->dstport) && literal("' size='") && digits(&a->size) && literal("' />\n");
+    // Sets the field the attribute names, unless it was set already; others are ignored. A
+    // field without its attribute keeps "" or 0.
+    static void take(TrafficRecord* r, unsigned* taken, const char* attribute,
+                     std::size_t attributeLength, const char* value, const char* valueEnd,
+                     bool entity) {
+        const int field = fieldOf(attribute, attributeLength);
+        if (field < 0 || (*taken & (1u << field))) return;
+        *taken |= 1u << field;
+        std::string text;
+        if (entity) {
+            text = decoded(std::string(value, valueEnd));
+            value = text.data();
+            valueEnd = value + text.size();
+        }
+        int* const numbers[] = {&r->srcport, &r->dstport, &r->size, &r->tcp, &r->udp, &r->icmp};
+        if (field < 2)
+            (field == 0 ? r->src : r->dst).assign(value, valueEnd);
+        else
+            *numbers[field - 2] = atoiText(value, valueEnd);
     }
-    bool literal(const char* s) {
-        const std::size_t n = std::strlen(s);
-        if (std::size_t(end - p) < n || std::memcmp(p, s, n) != 0) return false;
-        p += n;
-        return true;
-    }
-    // Up to 9 digits, so the value is the same whatever the conversion does on overflow.
-    bool digits(int* value) {
-        const char* first = p;
-        long long v = 0;  // ten digits are read to see that there are too many
-        while (p < end && p - first < 10 && *p >= '0' && *p <= '9') v = v * 10 + (*p++ - '0');
-        if (p == first || p - first > 9) return false;
-        *value = int(v);
-        return true;
-    }
-    bool address(std::string* text) {
-        const char* first = p;
-        while (p < end && p - first < 16 && ((*p >= '0' && *p <= '9') || *p == '.')) ++p;
-        if (p == first || p - first > 15) return false;
-        text->assign(first, p);
-        return true;
+
+    // Entity decoding as the engine's XML reader did it, quirks and all (see above).
+    static std::string decoded(const std::string& raw) {
+        // Each: the character it stands for, then its name after the "&".
+        static const char* const kEntities[] = {"&amp;", "<lt;", ">gt;", "\"quot;", "'apos;"};
+        const long size = long(raw.size());
+        std::size_t amp = raw.find('&');
+        if (amp == std::string::npos) return raw;
+        std::string out;
+        long pos = long(amp);
+        long old = 0;
+        while (pos != -1 && pos < size - 2) {
+            const char* entity = nullptr;
+            for (const char* e : kEntities) {
+                if (raw.compare(std::size_t(pos) + 1, std::strlen(e + 1), e + 1) == 0) {
+                    entity = e;
+                    break;
+                }
+            }
+            if (entity) {
+                out.append(raw, std::size_t(old), std::size_t(pos - old));
+                out += entity[0];
+                pos += long(std::strlen(entity));
+            } else {
+                out.append(raw, std::size_t(old), std::size_t(pos - old + 1));
+                pos += 1;
+            }
+            old = pos;
+            const std::size_t next =
+                pos < size ? raw.find('&', std::size_t(pos)) : std::string::npos;
+            pos = next == std::string::npos ? -1 : long(next);
+        }
+        if (old < size - 1) out.append(raw, std::size_t(old), std::string::npos);
+        return out;
     }
 
     const char* p;
     const char* end;
 };
 
-bool plausibleIntelText(const char* data, std::size_t length) {
-    if (!data || length == 0) return false;
-    return XmlScreen(data, length).wellFormed();
-}
-
-// Reads the already opened file whole (at most kMaxIntelFileBytes) and closes it; the text is
-// screened before any XML reader sees it.
-std::vector<IntelAnode> readOpenedFile(int fd) {
+// Reads the already opened file whole (at most kMaxIntelFileBytes; a larger one gives nothing)
+// and closes it.
+std::vector<TrafficRecord> readOpenedFile(int fd) {
     if (fd < 0) return {};
     char buffer[16384];
     std::string text;
@@ -261,24 +259,14 @@ std::vector<IntelAnode> readOpenedFile(int fd) {
 
 }  // namespace
 
-std::vector<IntelAnode> parseIntelText(const char* data, std::size_t length) {
-    if (!data) return {};
-    std::vector<IntelAnode> written;
-    if (WriterTextMatcher(data, length).match(&written)) return written;
-    if (!plausibleIntelText(data, length)) return {};
-    MemoryCallback callback(data, length);
-    irr::io::IrrXMLReader* xml = irr::io::createIrrXMLReader(&callback, false);
-    std::vector<IntelAnode> out = collectAnodes(xml);
-    delete xml;
+std::vector<TrafficRecord> parseIntelText(const char* data, std::size_t length) {
+    std::vector<TrafficRecord> out;
+    if (!data || !IntelTextParser(data, length).parse(&out)) return {};
     return out;
 }
 
-std::vector<IntelAnode> readIntelFile(const std::string& path) {
-    return readOpenedFile(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-}
-
 bool consumeIntelFolder(const std::string& folder,
-                        const std::function<void(const IntelAnode&)>& sink,
+                        const std::function<void(const TrafficRecord&)>& sink,
                         std::size_t recordBudget) {
     DIR* dir = ::opendir(folder.c_str());
     if (!dir) return false;
@@ -305,9 +293,9 @@ bool consumeIntelFolder(const std::string& folder,
             struct stat st;
             if (::fstatat(dirFd, name, &st, 0) != 0 || !S_ISREG(st.st_mode)) continue;
         }
-        std::vector<IntelAnode> records =
+        std::vector<TrafficRecord> records =
             readOpenedFile(::openat(dirFd, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-        for (const IntelAnode& a : records) sink(a);
+        for (const TrafficRecord& a : records) sink(a);
         handed += records.size();
         if (!records.empty()) ::unlinkat(dirFd, name, 0);
     }
@@ -321,9 +309,9 @@ cIntelReaderWorker::cIntelReaderWorker(std::string folder, HandOffChannel& chann
 bool cIntelReaderWorker::pass() {
     const std::size_t room = channel_.recordRoom();
     if (room == 0) return true;  // the main thread is behind: leave the files where they are
-    std::vector<IntelAnode> records;
+    std::vector<TrafficRecord> records;
     bool listed = consumeIntelFolder(
-        folder_, [&records](const IntelAnode& a) { records.push_back(a); }, room);
+        folder_, [&records](const TrafficRecord& a) { records.push_back(a); }, room);
     if (!listed) {
         channel_.reportIntelFolderMissing();
         return false;

@@ -19,18 +19,18 @@ namespace tessel {
 
 class HandOffChannel;
 
-// Every "anode" element of an XML text, in document order (any thread; used by fuzzing).
-std::vector<IntelAnode> parseIntelText(const char* data, std::size_t length);
-// Same for a file; empty when it cannot be read.
-std::vector<IntelAnode> readIntelFile(const std::string& path);
+// The records of one file's text, in document order: one per "anode" element. A text that is
+// not the plain XML our files hold gives none. Pure; any thread (the fuzzer drives it).
+std::vector<TrafficRecord> parseIntelText(const char* data, std::size_t length);
 
-// One pass over `folder`: each regular file whose name does not start with "." is read; its
-// records go to `sink` in file order and the file is deleted when it held at least one. A file
-// without a record stays and is read again by a later pass. No further file is opened once
-// `recordBudget` records have been handed out. Gives false when the folder cannot be listed.
-// Any thread (touches only the folder).
+// One pass over `folder`: each regular file whose name does not start with "." is read (any
+// name, with or without ".xml"; one of more than 1 MiB counts as holding none); its records go to
+// `sink` in file order and the file is deleted when it held at least one. A file without a record
+// stays and is read again by a later pass. No further file is opened once `recordBudget` records
+// have been handed out. Gives false when the folder cannot be listed. Any thread (touches only the
+// folder).
 bool consumeIntelFolder(const std::string& folder,
-                        const std::function<void(const IntelAnode&)>& sink,
+                        const std::function<void(const TrafficRecord&)>& sink,
                         std::size_t recordBudget = std::numeric_limits<std::size_t>::max());
 
 // Records taken out of the folder by every reader of the process (any thread reads it).

@@ -27,10 +27,10 @@ std::atomic<unsigned> g_tempCounter{0};
 void appendAnode(std::string* out, const TrafficRecord& r) {
     char line[256];
     int n = std::snprintf(line, sizeof line,
-                          "<anode tcp='%d' udp='%d' icmp='%d' src='%s' dst='%s' srcport='%u' "
-                          "dstport='%u' size='%u' />\n",
-                          r.tcp, r.udp, r.icmp, r.src.c_str(), r.dst.c_str(), unsigned(r.srcport),
-                          unsigned(r.dstport), unsigned(r.size));
+                          "<anode tcp='%d' udp='%d' icmp='%d' src='%s' dst='%s' srcport='%d' "
+                          "dstport='%d' size='%d' />\n",
+                          r.tcp, r.udp, r.icmp, r.src.c_str(), r.dst.c_str(), r.srcport, r.dstport,
+                          r.size);
     if (n > 0) out->append(line, std::size_t(n) < sizeof line ? std::size_t(n) : sizeof line - 1);
 }
 

@@ -51,8 +51,11 @@ DecodedFrame readTransport(DecodedFrame d, std::uint8_t protocol, const FrameRea
     if (datagramEnd < transport + needed) return outcome(FrameOutcome::Malformed);
     FrameReader header = ip.from(transport);
     if (!header.has(0, needed)) return outcome(FrameOutcome::Short);
-    header.be16(0, &d.record.srcport);
-    header.be16(2, &d.record.dstport);
+    std::uint16_t srcport = 0, dstport = 0;
+    header.be16(0, &srcport);
+    header.be16(2, &dstport);
+    d.record.srcport = srcport;
+    d.record.dstport = dstport;
     if (protocol == kProtoTcp) {
         header.u8(13, &d.tcpFlags);
         d.startsBeam = (d.tcpFlags & kTcpSyn) != 0;

@@ -28,7 +28,7 @@ std::size_t HandOffChannel::recordRoom() const {
     return records_.size() < kRecordLimit ? kRecordLimit - records_.size() : 0;
 }
 
-void HandOffChannel::pushRecords(std::vector<IntelAnode>&& records) {
+void HandOffChannel::pushRecords(std::vector<TrafficRecord>&& records) {
     if (records.empty()) return;
     std::lock_guard<std::mutex> guard(lock_);
     if (records_.empty()) {

@@ -23,10 +23,10 @@ struct BeamEvent {
 
 // What one drain hands the main thread.
 struct HandOffBatch {
-    std::vector<BeamEvent> beams;       // in capture order
-    std::vector<std::string> messages;  // oldest first
-    std::vector<IntelAnode> records;    // in file order; only when records were asked for
-    bool intelFolderMissing = false;    // the intel reader could not list its folder
+    std::vector<BeamEvent> beams;        // in capture order
+    std::vector<std::string> messages;   // oldest first
+    std::vector<TrafficRecord> records;  // in file order; only when records were asked for
+    bool intelFolderMissing = false;     // the intel reader could not list its folder
 };
 
 class HandOffChannel {
@@ -49,7 +49,7 @@ class HandOffChannel {
     // Intel reader: room left before the record limit (0 when full).
     std::size_t recordRoom() const;
     // Takes every record; the limit is the reader's to respect (one file may overshoot it).
-    void pushRecords(std::vector<IntelAnode>&& records);
+    void pushRecords(std::vector<TrafficRecord>&& records);
     void reportIntelFolderMissing();
 
     // Main thread, once per frame. Records are only taken when `withRecords` is set.
@@ -65,7 +65,7 @@ class HandOffChannel {
     mutable std::mutex lock_;
     std::vector<BeamEvent> beams_;
     std::vector<std::string> messages_;
-    std::vector<IntelAnode> records_;
+    std::vector<TrafficRecord> records_;
     bool intelFolderMissing_ = false;
     std::uint64_t droppedBeams_ = 0;
     std::uint64_t droppedMessages_ = 0;

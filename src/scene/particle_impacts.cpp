@@ -99,7 +99,7 @@ video::ITexture* impactTexture(video::IVideoDriver* driver, int protocol, int co
     return texture;
 }
 
-ImpactPass addParticleImpacts(SSceneContext& context, const std::vector<IntelAnode>& records,
+ImpactPass addParticleImpacts(SSceneContext& context, const std::vector<TrafficRecord>& records,
                               std::size_t spriteCap) {
     ImpactPass pass;
     pass.records = static_cast<int>(records.size());
@@ -128,7 +128,7 @@ ImpactPass addParticleImpacts(SSceneContext& context, const std::vector<IntelAno
             indexOf.emplace(address, index);
             return index;
         };
-        for (const IntelAnode& r : records) {
+        for (const TrafficRecord& r : records) {
             if (r.src == r.dst) continue;
             const int from = lookUp(r.src);
             const int to = lookUp(r.dst);
@@ -177,7 +177,7 @@ ImpactPass addParticleImpacts(SSceneContext& context, const std::vector<IntelAno
 
 void addParticleImpact(SSceneContext& context, const std::string& src, const std::string& dst, int,
                        int, int size, int tcp, int udp, int icmp) {
-    IntelAnode a;
+    TrafficRecord a;
     a.src = src;
     a.dst = dst;
     a.size = size;

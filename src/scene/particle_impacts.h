@@ -33,7 +33,7 @@ constexpr std::size_t kImpactSpriteCap = 2000;
 // the same source, destination and protocol start together on the same path, so they fly as one
 // sprite: as wide as the largest, as bright as that many overlapping additive sprites. Once
 // `spriteCap` sprites are alive, further records are counted instead of drawn.
-ImpactPass addParticleImpacts(SSceneContext& context, const std::vector<IntelAnode>& records,
+ImpactPass addParticleImpacts(SSceneContext& context, const std::vector<TrafficRecord>& records,
                               std::size_t spriteCap = kImpactSpriteCap);
 
 // A pass of one record. srcport and dstport are not used.

@@ -92,7 +92,7 @@ TEST_F(DispatchTest, LoggingOffWritesNoTraceAndDropsAreCounted) {
     EXPECT_EQ(capture->counters.packets, 1u);
     EXPECT_EQ(logText(), "");
     EXPECT_TRUE(capture->channel.drain(false).messages.empty());
-    std::vector<IntelAnode> r = capture->takeRecords();
+    std::vector<TrafficRecord> r = capture->takeRecords();
     ASSERT_EQ(r.size(), 1u);
     EXPECT_EQ(r[0].udp, 1);
     EXPECT_EQ(r[0].srcport, 53);

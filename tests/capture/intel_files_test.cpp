@@ -28,9 +28,9 @@ TrafficRecord udpRecord() {
     return r;
 }
 
-std::vector<IntelAnode> consume(const std::string& folder, bool* listed = nullptr) {
-    std::vector<IntelAnode> out;
-    bool ok = consumeIntelFolder(folder, [&](const IntelAnode& a) { out.push_back(a); });
+std::vector<TrafficRecord> consume(const std::string& folder, bool* listed = nullptr) {
+    std::vector<TrafficRecord> out;
+    bool ok = consumeIntelFolder(folder, [&](const TrafficRecord& a) { out.push_back(a); });
     if (listed) *listed = ok;
     return out;
 }
@@ -62,7 +62,7 @@ TEST(IntelFiles, WriterProducesTheFourLinesUnderAnAnodeName) {
     names.clear();
     listDirectory("intel", &names);
     EXPECT_EQ(names.size(), 2u);
-    std::vector<IntelAnode> read = consume("intel");
+    std::vector<TrafficRecord> read = consume("intel");
     ASSERT_EQ(read.size(), 2u);
     std::multiset<int> ports{read[0].srcport, read[1].srcport};
     EXPECT_EQ(ports, (std::multiset<int>{53, 54}));
@@ -84,9 +84,9 @@ TEST(IntelFiles, ReaderTakesEveryAnodeKeepsEmptyMapsAndSkipsTemporaries) {
     test::writeFile(f + "/half.xml", "<?xml version='1.0'?>\n<map>\n<anode tcp='0' u");
     ASSERT_EQ(mkdir((f + "/sub.xml").c_str(), 0755), 0);
 
-    std::vector<IntelAnode> got = consume(f);
+    std::vector<TrafficRecord> got = consume(f);
     std::vector<std::string> sources;
-    for (const IntelAnode& a : got) sources.push_back(a.src);
+    for (const TrafficRecord& a : got) sources.push_back(a.src);
     std::multiset<std::string> set(sources.begin(), sources.end());
     EXPECT_EQ(set, (std::multiset<std::string>{"1.1.1.1", "3.3.3.3", "5.5.5.5"}));
     for (std::size_t i = 0; i < got.size(); ++i) {
@@ -151,7 +151,7 @@ TEST(IntelFiles, SlowRecordsGetAFileEachFastOnesShareFilesOnTime) {
     TrafficRecord r = udpRecord();
     // Slower than one per 50 ms: each record is in place the moment it is written.
     for (int i = 0; i < 3; ++i) {
-        r.srcport = std::uint16_t(i);
+        r.srcport = i;
         writer.write(r, t0 + milliseconds(60 * i));
         EXPECT_FALSE(writer.hasPending());
         EXPECT_EQ(files(), std::size_t(i + 1));
@@ -190,8 +190,8 @@ TEST(IntelFiles, EveryRecordReachesTheMainThreadOnceWhileReaderAndWriterRace) {
         cIntelWriter writer;
         for (int i = 0; i < kRecords; ++i) {
             TrafficRecord r = udpRecord();
-            r.srcport = std::uint16_t(i % 65536);
-            r.size = std::uint16_t(i / 65536);
+            r.srcport = i % 65536;
+            r.size = i / 65536;
             writer.write(r, cIntelWriter::Clock::now());
             writer.flushIfDue(cIntelWriter::Clock::now());
         }
@@ -201,7 +201,7 @@ TEST(IntelFiles, EveryRecordReachesTheMainThreadOnceWhileReaderAndWriterRace) {
     // The main thread's part: take what the reader handed over, as the intel pass does.
     std::vector<int> seen(kRecords, 0);
     auto take = [&] {
-        for (const IntelAnode& a : channel.drain(true).records) {
+        for (const TrafficRecord& a : channel.drain(true).records) {
             const int i = a.size * 65536 + a.srcport;
             if (i >= 0 && i < kRecords) seen[std::size_t(i)] += 1;
         }
@@ -235,7 +235,7 @@ TEST(IntelFiles, AFullChannelLeavesTheFilesInTheFolder) {
     test::ScopedCwd cwd(dir.path());
     ASSERT_EQ(mkdir("intel", 0755), 0);
     HandOffChannel channel;
-    std::vector<IntelAnode> filler(HandOffChannel::kRecordLimit - 1);
+    std::vector<TrafficRecord> filler(HandOffChannel::kRecordLimit - 1);
     channel.pushRecords(std::move(filler));
     writeIntelRecords(std::vector<TrafficRecord>(3, udpRecord()));
     writeIntelFile(udpRecord());
@@ -274,6 +274,63 @@ TEST(IntelFiles, MalformedTextYieldsNoRecordInsteadOfCrashingTheReader) {
         "<anode/>\r\n</map>\r\n",
     };
     for (const std::string& t : good) EXPECT_EQ(parseIntelText(t.data(), t.size()).size(), 2u) << t;
+}
+
+// What hand-edited texts have always given; the scene draws these values as they are.
+TEST(IntelFiles, OddTextsGiveTheRecordsTheyAlwaysGave) {
+    struct Case {
+        const char* text;
+        std::vector<std::string> records;  // "src dst srcport dstport size tcp udp icmp"
+    };
+    const Case cases[] = {
+        {"", {}},
+        {"no markup at all", {}},
+        {"<?xml version='1.0'?>\n<map>\n</map>\n", {}},
+        {"\xef\xbb\xbf<anode tcp='1'/>", {}},  // byte-order mark: not plain ASCII
+        {"<anode tcp='1'/>\n\x01", {"|| 0 0 0 1 0 0"}},
+        {"<anode tcp='1'/>\nx\xc3\xa9", {}},
+        {"<ANODE tcp='1'/><Anode tcp='1'/><anodes tcp='1'/><x:anode tcp='1'/>", {}},
+        {"<anode src='a'tcp='1'/>", {}},  // attributes must be spaced
+        {"<map><x><anode udp = \"1\" src=\"it's\"\n dst='say \"hi\"'></anode></x>",
+         {"it's|say \"hi\"| 0 0 0 0 1 0"}},
+        {"<anode size='70000' srcport='99999' dstport='-1' tcp='1' src='a' dst='b'/>",
+         {"a|b| 99999 -1 70000 1 0 0"}},
+        {"<anode size=' \t-5' srcport='+12x' dstport='99999999999' udp=' +1'/>",
+         {"|| 12 2147483647 -5 0 1 0"}},
+        {"<anode tcp='1' tcp='0' src='x' src='y' size='&#49;'/>", {"x|| 0 0 0 1 0 0"}},
+        // Entities decode, but the one character after an entity ending one short of the end
+        // is dropped, and a lone "&" is nothing.
+        {"<anode src='&lt;&gt;&quot;&apos;&amp;!!' dst='1&amp;2' icmp='&' size='&amp;12'/>",
+         {"<>\"'&!!|1&| 0 0 0 0 0 0"}},
+        {"<anode src='a>b' icmp='1'/></map><anode/>", {"a>b|| 0 0 0 0 0 1", "|| 0 0 0 0 0 0"}},
+    };
+    for (const Case& c : cases) {
+        const std::string text = c.text;
+        std::vector<std::string> got;
+        for (const TrafficRecord& r : parseIntelText(text.data(), text.size()))
+            got.push_back(r.src + "|" + r.dst + "| " + std::to_string(r.srcport) + " " +
+                          std::to_string(r.dstport) + " " + std::to_string(r.size) + " " +
+                          std::to_string(r.tcp) + " " + std::to_string(r.udp) + " " +
+                          std::to_string(r.icmp));
+        EXPECT_EQ(got, c.records) << text;
+    }
+    // The writer's extremes read back as written.
+    TrafficRecord edge;
+    edge.tcp = 1;
+    edge.src = "255.255.255.255";
+    edge.dst = "0.0.0.0";
+    edge.srcport = 65535;
+    edge.size = 65535;
+    const std::string batch = intelFileContent(std::vector<TrafficRecord>{edge, udpRecord()});
+    std::vector<TrafficRecord> back = parseIntelText(batch.data(), batch.size());
+    ASSERT_EQ(back.size(), 2u);
+    EXPECT_EQ(back[0].src, edge.src);
+    EXPECT_EQ(back[0].dst, edge.dst);
+    EXPECT_EQ(back[0].srcport, 65535);
+    EXPECT_EQ(back[0].size, 65535);
+    EXPECT_EQ(back[0].tcp, 1);
+    EXPECT_EQ(back[1].dstport, 1025);
+    EXPECT_EQ(back[1].udp, 1);
 }
 
 }  // namespace

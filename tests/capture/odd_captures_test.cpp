@@ -68,7 +68,7 @@ Outcome replay(const std::string& file, int* linkType) {
     o.malformed = capture.counters.droppedMalformed;
     o.ignored = capture.counters.ignored;
     std::set<int> ports;
-    for (const IntelAnode& a : capture.takeRecords()) {
+    for (const TrafficRecord& a : capture.takeRecords()) {
         ++o.records;
         ports.insert(a.srcport);
     }

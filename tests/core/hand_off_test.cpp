@@ -34,7 +34,7 @@ TEST(HandOff, MessagesKeepTheNewestAndRecordsWaitForTheIntelPass) {
     HandOffChannel channel;
     for (std::size_t i = 0; i < HandOffChannel::kMessageLimit + 2; ++i)
         channel.pushMessage("m" + std::to_string(i));
-    channel.pushRecords(std::vector<IntelAnode>(3));
+    channel.pushRecords(std::vector<TrafficRecord>(3));
     HandOffBatch frame = channel.drain(false);
     ASSERT_EQ(frame.messages.size(), HandOffChannel::kMessageLimit);
     EXPECT_EQ(frame.messages.front(), "m2");  // the two oldest are gone
@@ -55,7 +55,7 @@ TEST(HandOff, AWorkersValuesArriveWholeAndInOrder) {
     std::thread worker([&channel] {
         for (int i = 0; i < kEach; ++i) {
             channel.pushBeam(beam(i % 2 == 0, i));
-            IntelAnode a;
+            TrafficRecord a;
             a.srcport = i;
             channel.pushRecords({a});
         }
@@ -65,7 +65,7 @@ TEST(HandOff, AWorkersValuesArriveWholeAndInOrder) {
     auto take = [&](bool withRecords) {
         HandOffBatch b = channel.drain(withRecords);
         for (const BeamEvent& e : b.beams) ordered = ordered && e.sourcePort == beams++;
-        for (const IntelAnode& a : b.records) ordered = ordered && a.srcport == records++;
+        for (const TrafficRecord& a : b.records) ordered = ordered && a.srcport == records++;
     };
     for (int frame = 0; frame < 1000000 && (beams < kEach || records < kEach); ++frame)
         take(frame % 26 == 1);

@@ -54,9 +54,9 @@ class ImpactTest : public ::testing::Test {
         irr::video::ITexture* t = sprites()->spriteTexture(i);
         return t ? t->getName().getPath().c_str() : "";
     }
-    static IntelAnode record(const std::string& src, const std::string& dst, int size, int tcp,
-                             int udp, int icmp) {
-        IntelAnode a;
+    static TrafficRecord record(const std::string& src, const std::string& dst, int size, int tcp,
+                                int udp, int icmp) {
+        TrafficRecord a;
         a.src = src;
         a.dst = dst;
         a.size = size;
@@ -93,7 +93,7 @@ TEST_F(ImpactTest, SpriteSizeColourAndMaterial) {
 
 TEST_F(ImpactTest, OnePassMergesSharedFlightsAndCountsWhatIsOverTheCap) {
     manager.addGatewayNode("192.168.0.1");
-    std::vector<IntelAnode> pass = {
+    std::vector<TrafficRecord> pass = {
         record("192.168.0.5", "8.8.8.8", 500, 0, 1, 0),
         record("192.168.0.5", "8.8.8.8", 900, 0, 1, 0),  // same flight: merged, largest size
         record("8.8.8.8", "192.168.0.5", 700, 0, 1, 0),  // the way back is another flight

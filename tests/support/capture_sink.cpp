@@ -20,10 +20,10 @@ void CaptureSink::feed(const std::vector<std::uint8_t>& frame) {
 
 std::vector<BeamEvent> CaptureSink::takeBeams() { return channel.drain(false).beams; }
 
-std::vector<IntelAnode> CaptureSink::takeRecords() {
+std::vector<TrafficRecord> CaptureSink::takeRecords() {
     writer.flush();
-    std::vector<IntelAnode> records;
-    consumeIntelFolder(folder_, [&records](const IntelAnode& a) { records.push_back(a); });
+    std::vector<TrafficRecord> records;
+    consumeIntelFolder(folder_, [&records](const TrafficRecord& a) { records.push_back(a); });
     return records;
 }
 

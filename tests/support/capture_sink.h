@@ -21,7 +21,7 @@ class CaptureSink {
     // The beam events handed over so far (taken).
     std::vector<BeamEvent> takeBeams();
     // Every record written so far, read back (the writer is flushed, the files are consumed).
-    std::vector<IntelAnode> takeRecords();
+    std::vector<TrafficRecord> takeRecords();
 
     HandOffChannel channel;
     cIntelWriter writer;
