@@ -19,7 +19,10 @@
 #include <string>
 #include <vector>
 
+#include "core/adapter_addresses.h"
 #include "core/process_flags.h"
+#include "nodes/connection_list.h"
+#include "nodes/name_resolver.h"
 #include "nodes/node_manager.h"
 #include "platform/directory.h"
 #include "scene/node_objects.h"
@@ -170,9 +173,10 @@ struct BenchWorld {
         context.videoDriver = device->getVideoDriver();
         context.timer = device->getTimer();
         context.collisionWorlds = world.collision.get();
+        context.nodes = &nodes;
+        context.connections = &connections;
     }
     ~BenchWorld() {
-        tessel::cNodeManager().clearAllNodes();
         world.collision.reset();
         device->closeDevice();
         device->run();
@@ -182,13 +186,16 @@ struct BenchWorld {
     BenchWorld& operator=(const BenchWorld&) = delete;
 
     // This host, the gateway (index 1), then foreign nodes up to `count` (no cubes yet).
-    static void addNodes(int count) {
-        tessel::cNodeManager manager;
+    void addNodes(int count) {
+        tessel::cNodeManager& manager = nodes;
         if (manager.nodeCount() == 0) manager.addLocalNode("10.0.0.10");
         if (manager.nodeCount() == 1) manager.addGatewayNode("10.0.0.1");
         for (int i = manager.nodeCount(); i < count; ++i) manager.addForeignNode(foreignAddress(i));
     }
 
+    tessel::AdapterAddresses adapter;
+    tessel::cNodeManager nodes{adapter};
+    tessel::cConnectionList connections;
     irr::IrrlichtDevice* device = nullptr;
     tessel::SWorld world;
     tessel::SSceneContext context;

@@ -116,14 +116,15 @@ int main(int argc, char** argv) {
     world.context.timer = world.device->getTimer();
     tessel::cRegistry registry;
     tessel::buildHud(world.device, registry);
-    tessel::setReverseLookup([](const std::string&) { return std::string(); });
-    tessel::cRenderLoop loop(world.device, world.context, 0);
+    tessel::cNameResolver resolver(world.nodes, [](const std::string&) { return std::string(); });
+    resolver.start();
+    tessel::cRenderLoop loop(world.device, world.context, tessel::handOff(), resolver, 0);
     auto nothing = [] {};
 
     const FrameStats empty = runFrames(world, loop, 1.0, seconds, nothing);
     report("empty", empty);
 
-    bench::BenchWorld::addNodes(500);
+    world.addNodes(500);
     tessel::createNodeObjects(world.context);
     tessel::createGatewayLink(world.context);
     for (int i = 0; i < 200; ++i)

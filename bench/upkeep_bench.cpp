@@ -37,10 +37,10 @@ int main() {
     for (int run = 0; run < 3; ++run) {
         bench::BenchWorld world(video::EDT_NULL);
         world.device->getTimer()->stop();
-        bench::BenchWorld::addNodes(400);
+        world.addNodes(400);
         tessel::createNodeObjects(world.context);
         drawFrame(world, 1000);
-        bench::BenchWorld::addNodes(500);
+        world.addNodes(500);
         pass.push_back(medianMs(1, [&] { tessel::createNodeObjects(world.context); }));
         next.push_back(medianMs(1, [&] { drawFrame(world, 1016); }));
     }
@@ -50,7 +50,7 @@ int main() {
 
     bench::BenchWorld world(video::EDT_NULL);
     world.device->getTimer()->stop();
-    bench::BenchWorld::addNodes(tessel::kNodeListLimit);
+    world.addNodes(tessel::kNodeListLimit);
     tessel::createNodeObjects(world.context);
     drawFrame(world, 1000);
     const double refresh = medianMs(50, [&] { world.world.collision->refreshWorldSelector(); });
@@ -72,7 +72,7 @@ int main() {
 
     tessel::cRegistry registry;
     tessel::buildHud(world.device, registry);
-    tessel::cStatusGatherer gatherer;
+    tessel::cStatusGatherer gatherer(world.nodes, world.connections);
     const double update = medianMs(
         2000, [&] { tessel::showStatus(gatherer.gather(tessel::cStatusGatherer::Clock::now())); });
     bench::row("8", "status line: gather and show once", update * 1000.0, "us", "-", "-");

@@ -30,8 +30,13 @@ void loadIntelFiles(SSceneContext& context, const std::vector<IntelAnode>& recor
     addParticleImpacts(context, records);
 }
 
-cRenderLoop::cRenderLoop(IrrlichtDevice* device, SSceneContext& context, int maxFps)
-    : device_(device), context_(context) {
+cRenderLoop::cRenderLoop(IrrlichtDevice* device, SSceneContext& context, HandOffChannel& channel,
+                         cNameResolver& resolver, int maxFps)
+    : device_(device),
+      context_(context),
+      channel_(channel),
+      resolver_(resolver),
+      status_(*context.nodes, *context.connections) {
     if (maxFps > 0)
         framePeriod_ = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
             std::chrono::duration<double>(1.0 / maxFps));
@@ -63,10 +68,10 @@ void cRenderLoop::runFrameJob(int step, const HandOffBatch& batch) {
             loadIntelFiles(context_, batch.records, batch.intelFolderMissing);
             break;
         case 2:
-            startResolverThread();
+            resolver_.wake();
             break;
         case 3:
-            if (std::optional<SNetNode> gone = cNodeManager().pruneOneNode())
+            if (std::optional<SNetNode> gone = context_.nodes->pruneOneNode(*context_.connections))
                 removeNodeCube(context_, *gone);
             break;
         default:
@@ -109,12 +114,12 @@ void cRenderLoop::frame() {
         enteredEnvironment = 0;
     }
     driver->beginScene(true, true, video::SColor(0, 200, 200, 200));
-    if (active) updateInfoPanel(device_);
+    if (active) updateInfoPanel(device_, *context_.nodes, *context_.connections);
 
     // Work handed over by the worker threads lands at this one point of the frame; the intel
     // pass takes its records here, at step 1 of the cycle.
     const bool intelPass = frameJobStep_ == 1;
-    HandOffBatch batch = handOff().drain(intelPass);
+    HandOffBatch batch = channel_.drain(intelPass);
     applyHandOff(batch);
     runFrameJob(frameJobStep_, batch);
     if (++frameJobStep_ >= kJobCycle) frameJobStep_ = 0;

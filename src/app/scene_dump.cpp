@@ -84,7 +84,7 @@ void installSceneDumpSignal() {
 std::string sceneDumpText(SSceneContext& context) {
     std::ostringstream out;
     {
-        const std::vector<SNetNode> nodes = cNodeManager().copyAllNodes();
+        const std::vector<SNetNode> nodes = context.nodes->copyAllNodes();
         const int n = static_cast<int>(nodes.size());
         out << "nodes " << n << "\n";
         for (int i = 0; i < n; ++i) {
@@ -99,8 +99,9 @@ std::string sceneDumpText(SSceneContext& context) {
                 << " resolve " << node.resolveState << " name " << node.hostName << "\n";
         }
     }
-    out << "beams " << beamList.size() << " refused " << beamList.refused() << "\n";
-    for (const STrafficBeam& b : beamList)
+    const cConnectionList& connections = *context.connections;
+    out << "beams " << connections.size() << " refused " << connections.refused() << "\n";
+    for (const STrafficBeam& b : connections)
         out << "beam " << b.source << ":" << b.sourcePort << " " << b.destination << ":"
             << b.destinationPort << " " << b.service << " pick " << b.pickId << " drawn "
             << (beamOf(context, b) ? 1 : 0) << "\n";

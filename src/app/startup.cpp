@@ -22,10 +22,13 @@
 #include "core/event_log.h"
 #include "core/fatal_exit.h"
 #include "core/frame_limit.h"
+#include "core/hand_off.h"
 #include "core/irr_ptr.h"
 #include "core/process_flags.h"
 #include "core/replay_state.h"
 #include "core/text_number.h"
+#include "nodes/connection_list.h"
+#include "nodes/name_resolver.h"
 #include "nodes/node_manager.h"
 #include "platform/directory.h"
 #include "platform/lcg_random.h"
@@ -96,7 +99,8 @@ std::unique_ptr<cReplaySource> openReplay(const std::string& path) {
 
 // What adapter discovery gives a live capture, inferred from the replay (or given on the
 // command line), with the trace lines that say what was chosen.
-void adoptReplayedAdapter(cReplaySource& source, const CommandLine& line) {
+void adoptReplayedAdapter(cReplaySource& source, const CommandLine& line,
+                          AdapterAddresses& adapter) {
     const AdapterGuess guess = source.guessAdapter(line.host, line.netmask, line.gateway);
     std::printf("replay: %s\n", source.name().c_str());
     if (guess.host.empty()) {
@@ -104,15 +108,15 @@ void adoptReplayedAdapter(cReplaySource& source, const CommandLine& line) {
     } else {
         std::printf("replay: this host %s (%s)\n", guess.host.c_str(), guess.hostReason.c_str());
         std::printf("replay: net mask %s\n", guess.netmask.c_str());
-        localAddresses = {guess.host};
-        netMasks = {guess.netmask};
+        adapter.localAddresses = {guess.host};
+        adapter.netMasks = {guess.netmask};
     }
     if (guess.gateway.empty()) {
         std::printf("replay: no gateway (%s)\n", guess.gatewayReason.c_str());
     } else {
         std::printf("replay: gateway %s (%s)\n", guess.gateway.c_str(),
                     guess.gatewayReason.c_str());
-        gatewayAddresses = {guess.gateway};
+        adapter.gatewayAddresses = {guess.gateway};
     }
     std::fflush(stdout);
 }
@@ -240,10 +244,13 @@ int runTessel(int argc, char** argv) {
     device->setEventReceiver(receiver);
 
     driver->setTextureCreationFlag(video::ETCF_CREATE_MIP_MAPS, true);
-    cNetInterface* netInterface = new cNetInterface();
+    AdapterAddresses adapter;
+    cNodeManager nodes(adapter);
+    cConnectionList connections;
+    cNetInterface* netInterface = new cNetInterface(adapter, handOff());
     if (replaying) {
-        adoptReplayedAdapter(*replay, line);
-        cNodeManager().addAdapterNodes();  // this host and the gateway become nodes 0 and 1
+        adoptReplayedAdapter(*replay, line, adapter);
+        nodes.addAdapterNodes();  // this host and the gateway become nodes 0 and 1
         ReplayState& state = replayState();
         state.active = true;
         state.source = replay->name();
@@ -251,7 +258,7 @@ int runTessel(int argc, char** argv) {
         netInterface->startReplay(std::move(replay), line.loop);
     } else {
         netInterface->discoverAdapter(nic);
-        cNodeManager().addAdapterNodes();  // this host and the gateway become nodes 0 and 1
+        nodes.addAdapterNodes();  // this host and the gateway become nodes 0 and 1
         std::string error;
         if (!netInterface->startCapture(nic, captureFilter, &error))
             refuseFilter(error, line.filter.has_value());
@@ -268,13 +275,12 @@ int runTessel(int argc, char** argv) {
     sceneContext.videoDriver = driver;
     sceneContext.timer = device->getTimer();
     sceneContext.collisionWorlds = world.collision.get();
+    sceneContext.nodes = &nodes;
+    sceneContext.connections = &connections;
 
     lcgSeed(static_cast<unsigned>(std::time(nullptr)));
 
-    {
-        cNodeManager manager;
-        if (manager.nodeCount() > 1 && manager.isGatewayAt(1)) createGatewayLink(sceneContext);
-    }
+    if (nodes.nodeCount() > 1 && nodes.isGatewayAt(1)) createGatewayLink(sceneContext);
 
     if (fullscreen && world.camera)
         cameraTour.toggleTour(world.camera, device->getTimer()->getTime());
@@ -282,13 +288,16 @@ int runTessel(int argc, char** argv) {
     if (world.camera) world.camera->setInputReceiverEnabled(false);
     enteredEnvironment = 0;
 
+    cNameResolver resolver(nodes);
+    resolver.start();
     {
-        cRenderLoop loop(device, sceneContext, maxFpsFor(*registry, line));
+        cRenderLoop loop(device, sceneContext, handOff(), resolver, maxFpsFor(*registry, line));
         loop.run();
     }
 
     // The workers go first: nothing they hand over is applied any more.
     netInterface->stopCapture();
+    resolver.stop();
     world.collision.reset();
     engine.reset();  // the scene and the GUI go with the device
     delete receiver;

@@ -35,10 +35,9 @@ StatusFigures cStatusGatherer::gather(Clock::time_point now) {
     const ImpactTotals impacts = impactTotals();
     f.impactsMerged = impacts.merged;
     f.impactsCapped = impacts.capped;
-    cNodeManager nodes;
-    f.nodes = nodes.nodeCount();
-    f.nodeListFull = nodes.refusedNodes() > 0;
-    f.beams = static_cast<int>(beamList.size());
+    f.nodes = nodes_.nodeCount();
+    f.nodeListFull = nodes_.refusedNodes() > 0;
+    f.beams = static_cast<int>(connections_.size());
     return f;
 }
 

@@ -185,7 +185,8 @@ void startHudFade() {
     if (startFader) startFader->fadeIn(3500);
 }
 
-void updateInfoPanel(IrrlichtDevice* device) {
+void updateInfoPanel(IrrlichtDevice* device, const cNodeManager& nodes,
+                     const cConnectionList& connections) {
     if (!infoText || !infoBox) return;
     std::string text;
     if (enteredEnvironment == 1 && !cameraTour.active) {
@@ -194,10 +195,10 @@ void updateInfoPanel(IrrlichtDevice* device) {
             device->getSceneManager()->getSceneCollisionManager();
         if (scene::ISceneNode* node =
                 collision->getSceneNodeFromScreenCoordinatesBB(cursor, kNodePickBit)) {
-            text = nodeInfoText(node->getID());
+            text = nodeInfoText(nodes, node->getID());
         } else if (scene::ISceneNode* beam =
                        collision->getSceneNodeFromScreenCoordinatesBB(cursor, kBeamPickBit)) {
-            text = beamInfoText(beam->getID());
+            text = beamInfoText(nodes, connections, beam->getID());
         }
     }
 

@@ -5,6 +5,8 @@
 
 namespace tessel {
 
+class cConnectionList;
+class cNodeManager;
 class cRegistry;
 
 // Fader, toolbar, logo, font, information panel, message list and GUI colours. Main thread.
@@ -13,7 +15,8 @@ void buildHud(irr::IrrlichtDevice* device, cRegistry& registry);
 void startHudFade();
 // Main loop, every frame while the window is active: shows the text of the node or beam under
 // the cursor, and hides the panel 31 frames after the last hit.
-void updateInfoPanel(irr::IrrlichtDevice* device);
+void updateInfoPanel(irr::IrrlichtDevice* device, const cNodeManager& nodes,
+                     const cConnectionList& connections);
 
 // Main loop, every frame: while some records of the last intel passes were only counted (more
 // than the scene draws), one line says how many are shown, as "showing 2,000 of 9,800 packets/s".

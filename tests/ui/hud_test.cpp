@@ -11,6 +11,7 @@
 #include "platform/registry.h"
 #include "support/test_support.h"
 #include "support/ui_fixture.h"
+#include "support/worldnodes_support.h"
 #include "ui/camera_tour.h"
 #include "ui/fading_text_list.h"
 #include "ui/status_line.h"
@@ -72,7 +73,7 @@ TEST(Hud, ElementsStandInOrderAndEveryColourRoleIsTinted) {
 TEST(Hud, InfoPanelShowsAtOnceAndLingers30FramesAfterTheLastHit) {
     TempDir dir;
     auto ui = buildWith(dir, "");
-    cNodeManager manager;
+    cNodeManager& manager = test::testNodes();
     manager.clearAllNodes();
     manager.addLocalNode("10.0.0.2");
     manager.addForeignNode("203.0.113.9");
@@ -85,7 +86,7 @@ TEST(Hud, InfoPanelShowsAtOnceAndLingers30FramesAfterTheLastHit) {
     ui->smgr->addCubeSceneNode(50, 0, pickId, core::vector3df(0, 0, 1000));
     ui->drawScene();
     auto frames = [&](int n) {
-        for (int i = 0; i < n; ++i) updateInfoPanel(ui->device);
+        for (int i = 0; i < n; ++i) updateInfoPanel(ui->device, manager, test::testConnections());
     };
 
     ui->setCursor(500, 300);
