@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "core/adapter_addresses.h"
-#include "core/process_flags.h"
+#include "core/hand_off.h"
 #include "nodes/connection_list.h"
 #include "nodes/name_resolver.h"
 #include "nodes/node_manager.h"
@@ -28,6 +28,7 @@
 #include "scene/node_objects.h"
 #include "scene/scene_context.h"
 #include "scene/world.h"
+#include "ui/ui_state.h"
 
 namespace bench {
 
@@ -158,8 +159,6 @@ struct BenchWorld {
             std::fprintf(stderr, "no engine device for driver %d\n", int(driverType));
             std::exit(2);
         }
-        tessel::windowWidth = int(width);
-        tessel::windowHeight = int(height);
         const std::string resDat = exeDir() + "/../run/res.dat";
         if (!device->getFileSystem()->addFileArchive(resDat.c_str(), true, true, io::EFAT_ZIP)) {
             std::fprintf(stderr, "%s missing: build the run folder first\n", resDat.c_str());
@@ -175,6 +174,9 @@ struct BenchWorld {
         context.collisionWorlds = world.collision.get();
         context.nodes = &nodes;
         context.connections = &connections;
+        ui.flags.windowWidth = int(width);
+        ui.flags.windowHeight = int(height);
+        ui.channel = &tessel::handOff();
     }
     ~BenchWorld() {
         world.collision.reset();
@@ -196,6 +198,7 @@ struct BenchWorld {
     tessel::AdapterAddresses adapter;
     tessel::cNodeManager nodes{adapter};
     tessel::cConnectionList connections;
+    tessel::SUiState ui;
     irr::IrrlichtDevice* device = nullptr;
     tessel::SWorld world;
     tessel::SSceneContext context;

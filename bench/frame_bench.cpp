@@ -115,10 +115,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "driver: %ls\n", world.context.videoDriver->getName());
     world.context.timer = world.device->getTimer();
     tessel::cRegistry registry;
-    tessel::buildHud(world.device, registry);
+    tessel::buildHud(world.device, registry, world.ui);
     tessel::cNameResolver resolver(world.nodes, [](const std::string&) { return std::string(); });
     resolver.start();
-    tessel::cRenderLoop loop(world.device, world.context, tessel::handOff(), resolver, 0);
+    tessel::cRenderLoop loop(world.device, world.context, world.ui, tessel::handOff(), resolver, 0);
     auto nothing = [] {};
 
     const FrameStats empty = runFrames(world, loop, 1.0, seconds, nothing);
@@ -186,6 +186,6 @@ int main(int argc, char** argv) {
     bench::row("4", "worst / median frame, loaded", spread, "ratio", "<= 2",
                bench::verdict(spread <= 2.0));
     bench::row("4", "packets fed per second (asked: 10000)", fedRate, "packets/s", "-", "-");
-    tessel::destroyMessageList();
+    world.ui.messages.reset();
     return 0;
 }

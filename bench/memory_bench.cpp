@@ -56,7 +56,7 @@ int main() {
     sink.channel = &tessel::handOff();
     sink.writer = &writer;
     tessel::cIntelReaderWorker reader(tessel::intelFolder, tessel::handOff());
-    tessel::cRenderLoop loop(world.device, world.context, tessel::handOff(), resolver, 0);
+    tessel::cRenderLoop loop(world.device, world.context, world.ui, tessel::handOff(), resolver, 0);
 
     const long checkpoints[] = {10000, 100000, 500000, 1000000};
     long rss[4] = {};

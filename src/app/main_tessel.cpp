@@ -1,6 +1,8 @@
 #include "app/startup.h"
 #include "platform/process.h"
 
-// The capture, statistics and resolver threads are never joined; they may still be inside a
-// callback. Ending with _exit keeps static destructors from freeing what they use.
+// runTessel stops and joins the threads it owns (the capture session's, the resolver). The
+// process still ends through endProcess: a fatal path ends it from anywhere with _exit, and the
+// normal end takes the same road, so no static destructor ever runs while a thread the libraries
+// started (the engine's, the desktop dialogs') may still be using what it frees.
 int main(int argc, char** argv) { tessel::endProcess(tessel::runTessel(argc, argv)); }

@@ -19,6 +19,7 @@
 #include "ui/frame_requests.h"
 #include "ui/hud.h"
 #include "ui/status_line.h"
+#include "ui/ui_state.h"
 
 namespace tessel {
 
@@ -30,10 +31,11 @@ void loadIntelFiles(SSceneContext& context, const std::vector<IntelAnode>& recor
     addParticleImpacts(context, records);
 }
 
-cRenderLoop::cRenderLoop(IrrlichtDevice* device, SSceneContext& context, HandOffChannel& channel,
-                         cNameResolver& resolver, int maxFps)
+cRenderLoop::cRenderLoop(IrrlichtDevice* device, SSceneContext& context, SUiState& ui,
+                         HandOffChannel& channel, cNameResolver& resolver, int maxFps)
     : device_(device),
       context_(context),
+      ui_(ui),
       channel_(channel),
       resolver_(resolver),
       status_(*context.nodes, *context.connections) {
@@ -50,12 +52,12 @@ void cRenderLoop::run() {
 
 void cRenderLoop::applyHandOff(const HandOffBatch& batch) {
     applyBeamEvents(context_, batch.beams);
-    if (messageList) {
+    if (CFadingTextList* messages = ui_.messages.get()) {
         // Only the newest lines can still be seen once all are posted.
-        const std::size_t lines = static_cast<std::size_t>(messageList->lineCount());
+        const std::size_t lines = static_cast<std::size_t>(messages->lineCount());
         const std::size_t first = batch.messages.size() > lines ? batch.messages.size() - lines : 0;
         for (std::size_t i = first; i < batch.messages.size(); ++i)
-            messageList->addMessage(batch.messages[i]);
+            messages->addMessage(batch.messages[i]);
     }
 }
 
@@ -111,10 +113,10 @@ void cRenderLoop::frame() {
     const bool active = device_->isWindowActive();
     if (!active) {
         if (camera) camera->setInputReceiverEnabled(false);
-        enteredEnvironment = 0;
+        ui_.flags.enteredEnvironment = 0;
     }
     driver->beginScene(true, true, video::SColor(0, 200, 200, 200));
-    if (active) updateInfoPanel(device_, *context_.nodes, *context_.connections);
+    if (active) updateInfoPanel(device_, ui_, *context_.nodes, *context_.connections);
 
     // Work handed over by the worker threads lands at this one point of the frame; the intel
     // pass takes its records here, at step 1 of the cycle.
@@ -134,25 +136,25 @@ void cRenderLoop::frame() {
         shownFps_ = fps;
     }
 
-    if (pauseState > 2 && !pausePicturePending())
+    if (ui_.flags.pauseState > 2 && !pausePicturePending())
         drawPausePicture();
     else
         smgr->drawAll();
     updateImpactLine(context_.timer ? context_.timer->getTime() : 0);
     updateReplayLine();
     const cStatusGatherer::Clock::time_point now = cStatusGatherer::Clock::now();
-    if (status_.due(now)) showStatus(status_.gather(now));
+    if (status_.due(now)) showStatus(status_.gather(now), ui_.flags, ui_.messages.get());
     gui->drawAll();
-    if (statsGraphShown) {
+    if (ui_.flags.statsGraphShown) {
         std::vector<std::int32_t> samples;
         float rateMax = 0;
         readRateHistory(&samples, &rateMax);
-        drawRateGraph(driver, windowWidth, windowHeight, samples, rateMax);
+        drawRateGraph(driver, ui_.flags.windowWidth, ui_.flags.windowHeight, samples, rateMax);
     }
-    serviceFrameRequests(driver);
+    serviceFrameRequests(driver, ui_.messages.get());
     driver->endScene();
     if (context_.collisionWorlds) context_.collisionWorlds->refreshWorldSelector();
-    serviceSceneDump(context_);
+    serviceSceneDump(SDumpSources{context_, ui_, channel_, ++framesDrawn_});
     waitForFrameSlot();
 }
 

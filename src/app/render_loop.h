@@ -2,6 +2,7 @@
 #include <irrlicht.h>
 
 #include <chrono>
+#include <cstdint>
 #include <vector>
 
 #include "app/status_figures.h"
@@ -13,17 +14,19 @@ namespace tessel {
 struct HandOffBatch;
 class HandOffChannel;
 class cNameResolver;
+struct SUiState;
 
 // The render loop: one frame per call while the device runs, with the 26-frame job cycle, the
 // caption, the scene (or the pause picture), the GUI and the rate graph, and the one point of
 // the frame where the worker threads' hand-off is applied. Main thread only.
 class cRenderLoop {
   public:
-    // `context` names the node and connection lists; `channel` is drained once a frame and
+    // `context` names the node and connection lists; `ui` holds the user's switches and the
+    // message list; `channel` is drained once a frame and
     // `resolver` woken every kJobCycle frames; all outlive the loop. `maxFps` 0 renders as fast
     // as the driver allows; otherwise frames are spaced to at most that many a second.
-    cRenderLoop(irr::IrrlichtDevice* device, SSceneContext& context, HandOffChannel& channel,
-                cNameResolver& resolver, int maxFps);
+    cRenderLoop(irr::IrrlichtDevice* device, SSceneContext& context, SUiState& ui,
+                HandOffChannel& channel, cNameResolver& resolver, int maxFps);
     ~cRenderLoop();
     cRenderLoop(const cRenderLoop&) = delete;
     cRenderLoop& operator=(const cRenderLoop&) = delete;
@@ -43,11 +46,13 @@ class cRenderLoop {
 
     irr::IrrlichtDevice* device_;
     SSceneContext& context_;
+    SUiState& ui_;
     HandOffChannel& channel_;
     cNameResolver& resolver_;
     std::chrono::steady_clock::duration framePeriod_{};
     std::chrono::steady_clock::time_point nextFrame_{};
     int frameJobStep_ = 0;
+    std::uint64_t framesDrawn_ = 0;
     irr::s32 shownFps_ = -1;
     int fadeCounter_ = 1;
     irr::video::ITexture* pauseTexture_ = nullptr;

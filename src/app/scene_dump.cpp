@@ -28,6 +28,7 @@
 #include "ui/fading_text_list.h"
 #include "ui/legend.h"
 #include "ui/status_line.h"
+#include "ui/ui_state.h"
 
 namespace tessel {
 
@@ -35,9 +36,8 @@ using namespace irr;
 
 namespace {
 
+// The signal handler's flag: the one piece of state a handler can reach.
 std::atomic<int> g_dumpRequested{0};
-// serviceSceneDump runs once per frame, so this counts the frames drawn (main thread only).
-std::uint64_t g_framesServiced = 0;
 
 void onDumpSignal(int) { g_dumpRequested.store(1); }
 
@@ -51,7 +51,7 @@ void countScene(scene::ISceneNode* node, int* cubes, int* sprites, int* linksWit
     }
 }
 
-void dumpView(SSceneContext& context, std::ostringstream& out) {
+void dumpView(SSceneContext& context, const SUiState& ui, std::ostringstream& out) {
     scene::ICameraSceneNode* camera =
         context.sceneManager ? context.sceneManager->getActiveCamera() : nullptr;
     if (camera) {
@@ -60,12 +60,13 @@ void dumpView(SSceneContext& context, std::ostringstream& out) {
         out << "camera " << p.X << " " << p.Y << " " << p.Z << " target " << t.X << " " << t.Y
             << " " << t.Z << " far " << camera->getFarValue() << " input "
             << (camera->isInputReceiverEnabled() ? 1 : 0) << " tour-camera "
-            << (camera == cameraTour.tourCamera ? 1 : 0) << "\n";
+            << (camera == ui.tour.tourCamera ? 1 : 0) << "\n";
     }
-    out << "view entered " << enteredEnvironment << " tour " << cameraTour.active << "\n";
-    if (!messageList) return;
-    for (int i = 0; i < messageList->lineCount(); ++i) {
-        gui::IGUIStaticText* line = messageList->line(i);
+    out << "view entered " << ui.flags.enteredEnvironment << " tour " << ui.tour.active << "\n";
+    const CFadingTextList* messages = ui.messages.get();
+    if (!messages) return;
+    for (int i = 0; i < messages->lineCount(); ++i) {
+        gui::IGUIStaticText* line = messages->line(i);
         std::string text = line ? narrowText(line->getText()) : "";
         if (!text.empty()) out << "message " << i << " " << text << "\n";
     }
@@ -81,7 +82,9 @@ void installSceneDumpSignal() {
     sigaction(SIGUSR1, &action, nullptr);
 }
 
-std::string sceneDumpText(SSceneContext& context) {
+std::string sceneDumpText(const SDumpSources& sources) {
+    SSceneContext& context = sources.scene;
+    const ProcessFlags& flags = sources.ui.flags;
     std::ostringstream out;
     {
         const std::vector<SNetNode> nodes = context.nodes->copyAllNodes();
@@ -114,12 +117,12 @@ std::string sceneDumpText(SSceneContext& context) {
     out << "intel-waiting " << waiting.size() << "\n";
     out << "intel written " << intelWriteCounters.written.load() << " read "
         << intelRecordsRead.load() << " lost " << intelWriteCounters.lost.load() << " handed "
-        << handOff().waitingRecords() << "\n";
+        << sources.channel.waitingRecords() << "\n";
     const u32 now = context.timer ? context.timer->getTime() : 0;
     const ImpactRates rates = recentImpactRates(now);
     out << "impacts drawn-per-second " << rates.drawnPerSecond << " of " << rates.totalPerSecond
         << " cap " << kImpactSpriteCap << "\n";
-    out << "hand-off dropped-beam-events " << handOff().droppedBeamEvents() << "\n";
+    out << "hand-off dropped-beam-events " << sources.channel.droppedBeamEvents() << "\n";
     out << "frames packets " << captureCounters.packets.load() << " short "
         << captureCounters.droppedShort.load() << " malformed "
         << captureCounters.droppedMalformed.load() << " ignored " << captureCounters.ignored.load()
@@ -137,8 +140,8 @@ std::string sceneDumpText(SSceneContext& context) {
         out << "status-1 " << rows.substr(0, cut) << "\n";
         out << "status-2 " << rows.substr(cut + 1) << "\n";
     }
-    out << "hud graph " << statsGraphShown << " help " << helpState << " pause " << pauseState
-        << " logging " << loggingEnabled.load() << "\n";
+    out << "hud graph " << flags.statsGraphShown << " help " << flags.helpState << " pause "
+        << flags.pauseState << " logging " << (sources.channel.tracing() ? 1 : 0) << "\n";
     out << "rate-samples " << rateSampleCount() << "\n";
     const ReplayState& replay = replayState();
     if (replay.active)
@@ -146,16 +149,15 @@ std::string sceneDumpText(SSceneContext& context) {
             << replay.progressPermille.load() << " speed " << replay.speed.load() << " paused "
             << replay.paused.load() << " finished " << replay.finished.load() << " source "
             << replay.source << "\n";
-    dumpView(context, out);
-    out << "frame " << g_framesServiced << "\n";
+    dumpView(context, sources.ui, out);
+    out << "frame " << sources.frames << "\n";
     out << "clock " << now << "\n";
     return out.str();
 }
 
-void serviceSceneDump(SSceneContext& context) {
-    ++g_framesServiced;
+void serviceSceneDump(const SDumpSources& sources) {
     if (!g_dumpRequested.exchange(0)) return;
-    std::string text = sceneDumpText(context);
+    std::string text = sceneDumpText(sources);
     // Written whole under another name first, so a reader never sees half a dump.
     std::FILE* f = std::fopen("scene-dump.txt.tmp", "w");
     if (!f) return;
