@@ -176,7 +176,7 @@ struct BenchWorld {
         context.connections = &connections;
         ui.flags.windowWidth = int(width);
         ui.flags.windowHeight = int(height);
-        ui.channel = &tessel::handOff();
+        ui.channel = &channel;
     }
     ~BenchWorld() {
         world.collision.reset();
@@ -198,6 +198,7 @@ struct BenchWorld {
     tessel::AdapterAddresses adapter;
     tessel::cNodeManager nodes{adapter};
     tessel::cConnectionList connections;
+    tessel::HandOffChannel channel;
     tessel::SUiState ui;
     irr::IrrlichtDevice* device = nullptr;
     tessel::SWorld world;

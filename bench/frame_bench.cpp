@@ -67,7 +67,8 @@ FrameStats runFrames(bench::BenchWorld& world, tessel::cRenderLoop& loop, double
 
 // Hands `rate` frames per second to onPacket until told to stop (at most 60 s), never
 // catching up more than a second behind.
-void feed(double rate, const std::atomic<bool>& stop, std::atomic<long>* fed) {
+void feed(tessel::HandOffChannel* channel, double rate, const std::atomic<bool>& stop,
+          std::atomic<long>* fed) {
     std::vector<std::vector<std::uint8_t>> frames;
     for (int i = 0; i < 997; ++i) {
         std::uint8_t src[4], dst[4];
@@ -77,7 +78,7 @@ void feed(double rate, const std::atomic<bool>& stop, std::atomic<long>* fed) {
     }
     tessel::cIntelWriter writer;
     tessel::PacketSink sink;
-    sink.channel = &tessel::handOff();
+    sink.channel = channel;
     sink.writer = &writer;
     pcap_pkthdr header{};
     const bench::Clock::time_point start = bench::Clock::now();
@@ -118,7 +119,7 @@ int main(int argc, char** argv) {
     tessel::buildHud(world.device, registry, world.ui);
     tessel::cNameResolver resolver(world.nodes, [](const std::string&) { return std::string(); });
     resolver.start();
-    tessel::cRenderLoop loop(world.device, world.context, world.ui, tessel::handOff(), resolver, 0);
+    tessel::cRenderLoop loop(world.device, world.context, world.ui, world.channel, resolver, 0);
     auto nothing = [] {};
 
     const FrameStats empty = runFrames(world, loop, 1.0, seconds, nothing);
@@ -157,12 +158,12 @@ int main(int argc, char** argv) {
         world.device->getTimer()->setTime(world.device->getTimer()->getTime() + 3000);
     }
 
-    tessel::HandOffChannel& channel = tessel::handOff();
+    tessel::HandOffChannel& channel = world.channel;
     tessel::cIntelReaderWorker reader(tessel::intelFolder, channel);
     std::thread readerThread([&reader] { reader.run(); });
     std::atomic<bool> stop{false};
     std::atomic<long> fed{0};
-    std::thread feeder(feed, 10000.0, std::cref(stop), &fed);
+    std::thread feeder(feed, &channel, 10000.0, std::cref(stop), &fed);
     const bench::Clock::time_point floodStart = bench::Clock::now();
     // Two seconds first, so the sprites of the flood reach their steady number.
     const FrameStats loaded = runFrames(world, loop, 2.0, seconds, nothing);

@@ -53,10 +53,10 @@ int main() {
     resolver.start();
     tessel::cIntelWriter writer;
     tessel::PacketSink sink;
-    sink.channel = &tessel::handOff();
+    sink.channel = &world.channel;
     sink.writer = &writer;
-    tessel::cIntelReaderWorker reader(tessel::intelFolder, tessel::handOff());
-    tessel::cRenderLoop loop(world.device, world.context, world.ui, tessel::handOff(), resolver, 0);
+    tessel::cIntelReaderWorker reader(tessel::intelFolder, world.channel);
+    tessel::cRenderLoop loop(world.device, world.context, world.ui, world.channel, resolver, 0);
 
     const long checkpoints[] = {10000, 100000, 500000, 1000000};
     long rss[4] = {};

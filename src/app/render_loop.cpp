@@ -92,6 +92,18 @@ void cRenderLoop::drawPausePicture() {
     if (pauseTexture_) driver->draw2DImage(pauseTexture_, core::position2d<s32>(0, 0));
 }
 
+void cRenderLoop::updateCaption() {
+    video::IVideoDriver* driver = context_.videoDriver;
+    const s32 fps = driver->getFPS();
+    if (fps == shownFps_) return;
+    core::stringw caption = L"Tessel [";
+    caption += driver->getName();
+    caption += L"] FPS:";
+    caption += fps;
+    device_->setWindowCaption(caption.c_str());
+    shownFps_ = fps;
+}
+
 void cRenderLoop::waitForFrameSlot() {
     if (framePeriod_ == std::chrono::steady_clock::duration::zero()) return;
     const auto now = std::chrono::steady_clock::now();
@@ -126,15 +138,7 @@ void cRenderLoop::frame() {
     runFrameJob(frameJobStep_, batch);
     if (++frameJobStep_ >= kJobCycle) frameJobStep_ = 0;
 
-    const s32 fps = driver->getFPS();
-    if (fps != shownFps_) {
-        core::stringw caption = L"Tessel [";
-        caption += driver->getName();
-        caption += L"] FPS:";
-        caption += fps;
-        device_->setWindowCaption(caption.c_str());
-        shownFps_ = fps;
-    }
+    updateCaption();
 
     if (ui_.flags.pauseState > 2 && !pausePicturePending())
         drawPausePicture();

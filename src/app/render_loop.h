@@ -42,6 +42,7 @@ class cRenderLoop {
     void applyHandOff(const HandOffBatch& batch);
     void runFrameJob(int step, const HandOffBatch& batch);
     void drawPausePicture();
+    void updateCaption();
     void waitForFrameSlot();
 
     irr::IrrlichtDevice* device_;

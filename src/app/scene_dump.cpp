@@ -8,10 +8,10 @@
 #include <sstream>
 #include <vector>
 
+#include "app/status_figures.h"
 #include "capture/capture_session.h"
 #include "capture/intel_reader.h"
 #include "capture/intel_writer.h"
-#include "capture/packet_dispatch.h"
 #include "capture/rate_history.h"
 #include "core/hand_off.h"
 #include "core/process_flags.h"
@@ -24,7 +24,6 @@
 #include "scene/node_objects.h"
 #include "scene/particle_impacts.h"
 #include "scene/traffic_beams.h"
-#include "ui/camera_tour.h"
 #include "ui/fading_text_list.h"
 #include "ui/legend.h"
 #include "ui/status_line.h"
@@ -82,26 +81,26 @@ void installSceneDumpSignal() {
     sigaction(SIGUSR1, &action, nullptr);
 }
 
-std::string sceneDumpText(const SDumpSources& sources) {
-    SSceneContext& context = sources.scene;
-    const ProcessFlags& flags = sources.ui.flags;
-    std::ostringstream out;
-    {
-        const std::vector<SNetNode> nodes = context.nodes->copyAllNodes();
-        const int n = static_cast<int>(nodes.size());
-        out << "nodes " << n << "\n";
-        for (int i = 0; i < n; ++i) {
-            const SNetNode& node = nodes[static_cast<std::size_t>(i)];
-            const char* kind = node.isGateway                  ? "gateway"
-                               : (i == 0 && node.isLocal == 1) ? "host"
-                               : node.isLocal == 1             ? "local"
-                                                               : "foreign";
-            out << "node " << i << " " << node.address << " " << kind << " " << node.position.X
-                << " " << node.position.Y << " " << node.position.Z << " cube "
-                << (cubeOf(context, node) ? 1 : 0) << " pick " << node.pickId << " age " << node.age
-                << " resolve " << node.resolveState << " name " << node.hostName << "\n";
-        }
+namespace {
+
+void dumpNodes(SSceneContext& context, std::ostringstream& out) {
+    const std::vector<SNetNode> nodes = context.nodes->copyAllNodes();
+    const int n = static_cast<int>(nodes.size());
+    out << "nodes " << n << "\n";
+    for (int i = 0; i < n; ++i) {
+        const SNetNode& node = nodes[static_cast<std::size_t>(i)];
+        const char* kind = node.isGateway                  ? "gateway"
+                           : (i == 0 && node.isLocal == 1) ? "host"
+                           : node.isLocal == 1             ? "local"
+                                                           : "foreign";
+        out << "node " << i << " " << node.address << " " << kind << " " << node.position.X << " "
+            << node.position.Y << " " << node.position.Z << " cube "
+            << (cubeOf(context, node) ? 1 : 0) << " pick " << node.pickId << " age " << node.age
+            << " resolve " << node.resolveState << " name " << node.hostName << "\n";
     }
+}
+
+void dumpBeamsAndScene(SSceneContext& context, std::ostringstream& out) {
     const cConnectionList& connections = *context.connections;
     out << "beams " << connections.size() << " refused " << connections.refused() << "\n";
     for (const STrafficBeam& b : connections)
@@ -112,34 +111,36 @@ std::string sceneDumpText(const SDumpSources& sources) {
     if (context.sceneManager)
         countScene(context.sceneManager->getRootSceneNode(), &cubes, &sprites, &links);
     out << "scene cubes " << cubes << " sprites " << sprites << " gateway-links " << links << "\n";
+}
+
+void dumpCounters(const SDumpSources& sources, u32 now, std::ostringstream& out) {
     std::vector<std::string> waiting;
     listDirectory("intel", &waiting);
     out << "intel-waiting " << waiting.size() << "\n";
     out << "intel written " << intelWriteCounters.written.load() << " read "
         << intelRecordsRead.load() << " lost " << intelWriteCounters.lost.load() << " handed "
         << sources.channel.waitingRecords() << "\n";
-    const u32 now = context.timer ? context.timer->getTime() : 0;
     const ImpactRates rates = recentImpactRates(now);
     out << "impacts drawn-per-second " << rates.drawnPerSecond << " of " << rates.totalPerSecond
         << " cap " << kImpactSpriteCap << "\n";
     out << "hand-off dropped-beam-events " << sources.channel.droppedBeamEvents() << "\n";
-    out << "frames packets " << captureCounters.packets.load() << " short "
-        << captureCounters.droppedShort.load() << " malformed "
-        << captureCounters.droppedMalformed.load() << " ignored " << captureCounters.ignored.load()
-        << " not-ip " << captureCounters.notIP.load() << " fragments "
-        << captureCounters.fragments.load() << "\n";
-    KernelCaptureStats kernel;
-    if (captureKernelStats(&kernel))
-        out << "kernel received " << kernel.received << " dropped " << kernel.dropped
-            << " ifdropped " << kernel.interfaceDropped << "\n";
+    const CaptureReading c = readCaptureCounters();
+    out << "frames packets " << c.packets << " short " << c.truncated << " malformed "
+        << c.malformed << " ignored " << c.ignored << " not-ip " << c.notIP << " fragments "
+        << c.fragments << "\n";
+    if (c.kernelKnown)
+        out << "kernel received " << c.kernel.received << " dropped " << c.kernel.dropped
+            << " ifdropped " << c.kernel.interfaceDropped << "\n";
+}
+
+void dumpHud(const SDumpSources& sources, std::ostringstream& out) {
     out << "status shown " << statusLineShown() << " drops-red " << statusDropsRed() << " legend "
         << legendShown() << "\n";
-    {
-        const std::string rows = statusLineText();
-        const std::size_t cut = rows.find('\n');
-        out << "status-1 " << rows.substr(0, cut) << "\n";
-        out << "status-2 " << rows.substr(cut + 1) << "\n";
-    }
+    const std::string rows = statusLineText();
+    const std::size_t cut = rows.find('\n');
+    out << "status-1 " << rows.substr(0, cut) << "\n";
+    out << "status-2 " << rows.substr(cut + 1) << "\n";
+    const ProcessFlags& flags = sources.ui.flags;
     out << "hud graph " << flags.statsGraphShown << " help " << flags.helpState << " pause "
         << flags.pauseState << " logging " << (sources.channel.tracing() ? 1 : 0) << "\n";
     out << "rate-samples " << rateSampleCount() << "\n";
@@ -149,6 +150,18 @@ std::string sceneDumpText(const SDumpSources& sources) {
             << replay.progressPermille.load() << " speed " << replay.speed.load() << " paused "
             << replay.paused.load() << " finished " << replay.finished.load() << " source "
             << replay.source << "\n";
+}
+
+}  // namespace
+
+std::string sceneDumpText(const SDumpSources& sources) {
+    SSceneContext& context = sources.scene;
+    const u32 now = context.timer ? context.timer->getTime() : 0;
+    std::ostringstream out;
+    dumpNodes(context, out);
+    dumpBeamsAndScene(context, out);
+    dumpCounters(sources, now, out);
+    dumpHud(sources, out);
     dumpView(context, sources.ui, out);
     out << "frame " << sources.frames << "\n";
     out << "clock " << now << "\n";

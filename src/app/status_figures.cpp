@@ -9,17 +9,28 @@
 
 namespace tessel {
 
+CaptureReading readCaptureCounters() {
+    CaptureReading r;
+    const CaptureCounters& c = captureCounters;
+    r.notIP = c.notIP.load();
+    r.fragments = c.fragments.load();
+    r.ignored = c.ignored.load();
+    r.truncated = c.droppedShort.load();
+    r.malformed = c.droppedMalformed.load();
+    r.packets = c.packets.load();
+    r.kernelKnown = captureKernelStats(&r.kernel);
+    return r;
+}
+
 StatusFigures cStatusGatherer::gather(Clock::time_point now) {
     StatusFigures f;
-    const CaptureCounters& c = captureCounters;
-    const std::uint64_t notIP = c.notIP.load(), fragments = c.fragments.load(),
-                        ignored = c.ignored.load();
-    f.notIP = notIP;
-    f.fragments = fragments;
-    f.otherProtocol = ignored >= notIP + fragments ? ignored - notIP - fragments : 0;
-    f.truncated = c.droppedShort.load();
-    f.malformed = c.droppedMalformed.load();
-    const std::uint64_t frames = c.packets.load() + f.truncated + f.malformed + ignored;
+    const CaptureReading c = readCaptureCounters();
+    f.notIP = c.notIP;
+    f.fragments = c.fragments;
+    f.otherProtocol = c.ignored >= c.notIP + c.fragments ? c.ignored - c.notIP - c.fragments : 0;
+    f.truncated = c.truncated;
+    f.malformed = c.malformed;
+    const std::uint64_t frames = c.packets + f.truncated + f.malformed + c.ignored;
     if (started_) {
         const double seconds = std::chrono::duration<double>(now - last_).count();
         if (seconds > 0) f.packetsPerSecond = (long long)((frames - lastFrames_) / seconds + 0.5);
@@ -29,9 +40,8 @@ StatusFigures cStatusGatherer::gather(Clock::time_point now) {
     lastFrames_ = frames;
     next_ = now + kPeriod;
 
-    KernelCaptureStats kernel;
-    f.kernelDropsKnown = !replayState().active && captureKernelStats(&kernel);
-    if (f.kernelDropsKnown) f.kernelDrops = kernel.dropped + kernel.interfaceDropped;
+    f.kernelDropsKnown = !replayState().active && c.kernelKnown;
+    if (f.kernelDropsKnown) f.kernelDrops = c.kernel.dropped + c.kernel.interfaceDropped;
     const ImpactTotals impacts = impactTotals();
     f.impactsMerged = impacts.merged;
     f.impactsCapped = impacts.capped;

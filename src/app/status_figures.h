@@ -2,12 +2,22 @@
 #include <chrono>
 #include <cstdint>
 
+#include "capture/capture_session.h"
 #include "ui/status_line.h"
 
 namespace tessel {
 
 class cConnectionList;
 class cNodeManager;
+
+// The capture's frame counters and the kernel's, read at one moment. readCaptureCounters is the
+// one place that reads them: the status line's figures and the scene dump both come from it.
+struct CaptureReading {
+    std::uint64_t packets = 0, truncated = 0, malformed = 0, ignored = 0, notIP = 0, fragments = 0;
+    bool kernelKnown = false;  // a live capture's kernel statistics could be read
+    KernelCaptureStats kernel;
+};
+CaptureReading readCaptureCounters();
 
 // Gathers the status line's figures from the capture counters, the kernel, the node list, the
 // beams and the impacts, at most twice a second: each gathering is a handful of counter reads

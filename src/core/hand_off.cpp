@@ -87,9 +87,4 @@ void HandOffChannel::reset() {
     droppedBeams_ = droppedMessages_ = 0;
 }
 
-HandOffChannel& handOff() {
-    static HandOffChannel channel;
-    return channel;
-}
-
 }  // namespace tessel

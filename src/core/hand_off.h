@@ -1,6 +1,7 @@
 #pragma once
 // The one way work reaches the main thread from the worker threads: a bounded channel of plain
-// values that the render loop drains at one point of its frame. Any thread may push; only the
+// values that the render loop drains at one point of its frame. The run (runTessel) owns one and
+// hands it to the capture session and the render loop. Any thread may push; only the
 // main thread drains. Each kind of value says what happens when its part of the channel is full.
 #include <atomic>
 #include <cstddef>
@@ -86,8 +87,5 @@ class HandOffChannel {
     std::uint64_t droppedBeams_ = 0;
     std::uint64_t droppedMessages_ = 0;
 };
-
-// The process's channel.
-HandOffChannel& handOff();
 
 }  // namespace tessel

@@ -238,7 +238,8 @@ TEST(NetnsChild, Discover) {
     const char* mode = std::getenv(kChildEnv);
     if (!mode) GTEST_SKIP() << "started by LiveCapture.DiscoveryInANetworkNamespace";
     if (std::string(mode) != "denied") mkdir("intel", 0755);
-    cNetInterface net(test::testAdapter(), handOff());
+    HandOffChannel channel;
+    cNetInterface net(test::testAdapter(), channel);
     std::string m = mode;
     if (m == "zero") {
         test::testAdapter().localAddresses = {"0.0.0.0"};
@@ -307,7 +308,8 @@ TEST(NetnsChild, CaptureThroughTheHelper) {
     EXPECT_EQ(openHandle("tva", false, err, &denied), nullptr);  // this process may not capture
     EXPECT_TRUE(denied) << err;
     ASSERT_EQ(mkdir("intel", 0755), 0);
-    cNetInterface net(test::testAdapter(), handOff());
+    HandOffChannel channel;
+    cNetInterface net(test::testAdapter(), channel);
     net.discoverAdapter("tva");
     std::string filterError;
     ASSERT_TRUE(net.startCapture("tva", "udp port 5300", &filterError)) << filterError;

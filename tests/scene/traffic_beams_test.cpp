@@ -181,13 +181,13 @@ TEST_F(BeamTest, HandedOverEventsApplyInOrderAndGatewayLinkIsUnpickable) {
     EXPECT_EQ(spike->vertex(0).Pos, positionOf("192.168.0.1") + vector3df(20, 0, 0));
     EXPECT_EQ(spike->vertex(3).Pos, positionOf("192.168.0.5") + vector3df(20, 0, 0));
 
-    handOff().reset();
-    handOff().pushBeam(BeamEvent{true, "192.168.0.5", "9.9.9.9", 1, 2});
-    handOff().pushBeam(BeamEvent{false, "192.168.0.5", "9.9.9.9", 1, 2});
-    handOff().pushBeam(BeamEvent{true, "192.168.0.5", "9.9.9.9", 3, 4});
+    HandOffChannel channel;
+    channel.pushBeam(BeamEvent{true, "192.168.0.5", "9.9.9.9", 1, 2});
+    channel.pushBeam(BeamEvent{false, "192.168.0.5", "9.9.9.9", 1, 2});
+    channel.pushBeam(BeamEvent{true, "192.168.0.5", "9.9.9.9", 3, 4});
     EXPECT_TRUE(
         test::testConnections().empty());  // nothing happens before the main loop applies them
-    applyBeamEvents(context, handOff().drain(false).beams);
+    applyBeamEvents(context, channel.drain(false).beams);
     ASSERT_EQ(test::testConnections().size(), 1u);
     EXPECT_EQ(test::testConnections().at(0).sourcePort, 3);
     EXPECT_GE(manager.findNodeByAddress("9.9.9.9"), 2);
