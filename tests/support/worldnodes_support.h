@@ -1,6 +1,6 @@
 #pragma once
-// Helpers for the node list and scene tests: a headless device that goes with the test, and a
-// fresh process-wide node list, beam list and collision world.
+// Helpers for the node list and scene tests: a headless device that goes with the test, and the
+// node list, beam list and adapter addresses the tests share (emptied by each fixture).
 #include <irrlicht.h>
 
 #include <string>
