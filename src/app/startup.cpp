@@ -139,8 +139,9 @@ void setIcon(IrrlichtDevice* device) {
     if (icon) setWindowIcon(device, icon.get(), L"Tessel");
 }
 
-// Everything one run owns, made by the steps below in this order and taken down by shutDown in
-// the reverse order. Main thread.
+// Everything one run owns, made by the steps below and taken down by shutDown in the reverse
+// order. The members are declared so that plain destruction takes the same safe order too: the
+// threads first, the device before the receiver it calls. Main thread.
 struct STesselRun {
     CommandLine line;
     bool replaying = false;
@@ -153,10 +154,10 @@ struct STesselRun {
     cConnectionList connections;
     SUiState ui;
     std::unique_ptr<cReplaySource> replay;  // until the capture session takes it
-    std::unique_ptr<cNetInterface> net;     // the capture session and its threads
     std::unique_ptr<MyEventReceiver> receiver;
     IrrPtr<IrrlichtDevice> engine;
     SWorld world;
+    std::unique_ptr<cNetInterface> net;  // the capture session and its threads
     SSceneContext scene;
     std::unique_ptr<cNameResolver> resolver;
 };
