@@ -1,8 +1,9 @@
 #include "app/startup.h"
 #include "platform/process.h"
 
-// runTessel stops and joins the threads it owns (the capture session's, the resolver). The
-// process still ends through endProcess: a fatal path ends it from anywhere with _exit, and the
-// normal end takes the same road, so no static destructor ever runs while a thread the libraries
-// started (the engine's, the desktop dialogs') may still be using what it frees.
+// runTessel stops and joins every thread it owns (the capture session's three, the standard-input
+// pump of a replay, the resolver). Detached threads remain: each program started for the user
+// (xdg-open, the configuration tool) has a reaper blocked in waitpid, and the engine and the
+// desktop libraries may keep threads of their own. So the process ends the way a fatal path does,
+// through endProcess, without running static destructors under them.
 int main(int argc, char** argv) { tessel::endProcess(tessel::runTessel(argc, argv)); }
