@@ -19,12 +19,16 @@
 #include <string>
 #include <vector>
 
-#include "core/process_flags.h"
+#include "core/adapter_addresses.h"
+#include "core/hand_off.h"
+#include "nodes/connection_list.h"
+#include "nodes/name_resolver.h"
 #include "nodes/node_manager.h"
 #include "platform/directory.h"
 #include "scene/node_objects.h"
 #include "scene/scene_context.h"
 #include "scene/world.h"
+#include "ui/ui_state.h"
 
 namespace bench {
 
@@ -155,8 +159,6 @@ struct BenchWorld {
             std::fprintf(stderr, "no engine device for driver %d\n", int(driverType));
             std::exit(2);
         }
-        tessel::windowWidth = int(width);
-        tessel::windowHeight = int(height);
         const std::string resDat = exeDir() + "/../run/res.dat";
         if (!device->getFileSystem()->addFileArchive(resDat.c_str(), true, true, io::EFAT_ZIP)) {
             std::fprintf(stderr, "%s missing: build the run folder first\n", resDat.c_str());
@@ -170,9 +172,13 @@ struct BenchWorld {
         context.videoDriver = device->getVideoDriver();
         context.timer = device->getTimer();
         context.collisionWorlds = world.collision.get();
+        context.nodes = &nodes;
+        context.connections = &connections;
+        ui.flags.windowWidth = int(width);
+        ui.flags.windowHeight = int(height);
+        ui.channel = &channel;
     }
     ~BenchWorld() {
-        tessel::cNodeManager().clearAllNodes();
         world.collision.reset();
         device->closeDevice();
         device->run();
@@ -182,13 +188,18 @@ struct BenchWorld {
     BenchWorld& operator=(const BenchWorld&) = delete;
 
     // This host, the gateway (index 1), then foreign nodes up to `count` (no cubes yet).
-    static void addNodes(int count) {
-        tessel::cNodeManager manager;
+    void addNodes(int count) {
+        tessel::cNodeManager& manager = nodes;
         if (manager.nodeCount() == 0) manager.addLocalNode("10.0.0.10");
         if (manager.nodeCount() == 1) manager.addGatewayNode("10.0.0.1");
         for (int i = manager.nodeCount(); i < count; ++i) manager.addForeignNode(foreignAddress(i));
     }
 
+    tessel::AdapterAddresses adapter;
+    tessel::cNodeManager nodes{adapter};
+    tessel::cConnectionList connections;
+    tessel::HandOffChannel channel;
+    tessel::SUiState ui;
     irr::IrrlichtDevice* device = nullptr;
     tessel::SWorld world;
     tessel::SSceneContext context;

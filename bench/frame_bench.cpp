@@ -67,7 +67,8 @@ FrameStats runFrames(bench::BenchWorld& world, tessel::cRenderLoop& loop, double
 
 // Hands `rate` frames per second to onPacket until told to stop (at most 60 s), never
 // catching up more than a second behind.
-void feed(double rate, const std::atomic<bool>& stop, std::atomic<long>* fed) {
+void feed(tessel::HandOffChannel* channel, double rate, const std::atomic<bool>& stop,
+          std::atomic<long>* fed) {
     std::vector<std::vector<std::uint8_t>> frames;
     for (int i = 0; i < 997; ++i) {
         std::uint8_t src[4], dst[4];
@@ -77,7 +78,7 @@ void feed(double rate, const std::atomic<bool>& stop, std::atomic<long>* fed) {
     }
     tessel::cIntelWriter writer;
     tessel::PacketSink sink;
-    sink.channel = &tessel::handOff();
+    sink.channel = channel;
     sink.writer = &writer;
     pcap_pkthdr header{};
     const bench::Clock::time_point start = bench::Clock::now();
@@ -115,15 +116,16 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "driver: %ls\n", world.context.videoDriver->getName());
     world.context.timer = world.device->getTimer();
     tessel::cRegistry registry;
-    tessel::buildHud(world.device, registry);
-    tessel::setReverseLookup([](const std::string&) { return std::string(); });
-    tessel::cRenderLoop loop(world.device, world.context, 0);
+    tessel::buildHud(world.device, registry, world.ui);
+    tessel::cNameResolver resolver(world.nodes, [](const std::string&) { return std::string(); });
+    resolver.start();
+    tessel::cRenderLoop loop(world.device, world.context, world.ui, world.channel, resolver, 0);
     auto nothing = [] {};
 
     const FrameStats empty = runFrames(world, loop, 1.0, seconds, nothing);
     report("empty", empty);
 
-    bench::BenchWorld::addNodes(500);
+    world.addNodes(500);
     tessel::createNodeObjects(world.context);
     tessel::createGatewayLink(world.context);
     for (int i = 0; i < 200; ++i)
@@ -156,12 +158,12 @@ int main(int argc, char** argv) {
         world.device->getTimer()->setTime(world.device->getTimer()->getTime() + 3000);
     }
 
-    tessel::HandOffChannel& channel = tessel::handOff();
+    tessel::HandOffChannel& channel = world.channel;
     tessel::cIntelReaderWorker reader(tessel::intelFolder, channel);
     std::thread readerThread([&reader] { reader.run(); });
     std::atomic<bool> stop{false};
     std::atomic<long> fed{0};
-    std::thread feeder(feed, 10000.0, std::cref(stop), &fed);
+    std::thread feeder(feed, &channel, 10000.0, std::cref(stop), &fed);
     const bench::Clock::time_point floodStart = bench::Clock::now();
     // Two seconds first, so the sprites of the flood reach their steady number.
     const FrameStats loaded = runFrames(world, loop, 2.0, seconds, nothing);
@@ -185,6 +187,6 @@ int main(int argc, char** argv) {
     bench::row("4", "worst / median frame, loaded", spread, "ratio", "<= 2",
                bench::verdict(spread <= 2.0));
     bench::row("4", "packets fed per second (asked: 10000)", fedRate, "packets/s", "-", "-");
-    tessel::destroyMessageList();
+    world.ui.messages.reset();
     return 0;
 }

@@ -85,7 +85,7 @@ int main() {
 
     // The main thread's part of a pass: about 4,300 records among 340 hosts.
     bench::BenchWorld world(irr::video::EDT_NULL);
-    bench::BenchWorld::addNodes(2);
+    world.addNodes(2);
     world.context.timer = world.device->getTimer();
     irr::ITimer* timer = world.device->getTimer();
     timer->stop();

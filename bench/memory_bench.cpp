@@ -46,16 +46,17 @@ int main() {
     timer->stop();
     u32 now = 1000;
     timer->setTime(now);
-    bench::BenchWorld::addNodes(2);
+    world.addNodes(2);
     world.context.timer = timer;
     scene::ISceneManager* smgr = world.context.sceneManager;
-    tessel::setReverseLookup([](const std::string&) { return std::string(); });
+    tessel::cNameResolver resolver(world.nodes, [](const std::string&) { return std::string(); });
+    resolver.start();
     tessel::cIntelWriter writer;
     tessel::PacketSink sink;
-    sink.channel = &tessel::handOff();
+    sink.channel = &world.channel;
     sink.writer = &writer;
-    tessel::cIntelReaderWorker reader(tessel::intelFolder, tessel::handOff());
-    tessel::cRenderLoop loop(world.device, world.context, 0);
+    tessel::cIntelReaderWorker reader(tessel::intelFolder, world.channel);
+    tessel::cRenderLoop loop(world.device, world.context, world.ui, world.channel, resolver, 0);
 
     const long checkpoints[] = {10000, 100000, 500000, 1000000};
     long rss[4] = {};
@@ -78,7 +79,7 @@ int main() {
             rss[next] = bench::residentKb();
             sceneNodes[next] = smgr->getRootSceneNode()->getChildren().size();
             std::fprintf(stderr, "%ld packets: %ld kB resident, %zu scene nodes, %zu beams\n",
-                         packets, rss[next], sceneNodes[next], tessel::beamList.size());
+                         packets, rss[next], sceneNodes[next], world.connections.size());
             ++next;
         }
     }

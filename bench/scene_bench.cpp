@@ -9,6 +9,9 @@
 #include <cstdio>
 #include <string>
 
+#include "core/adapter_addresses.h"
+#include "nodes/connection_list.h"
+#include "nodes/name_resolver.h"
 #include "nodes/node_manager.h"
 #include "scene/node_objects.h"
 #include "scene/scene_context.h"
@@ -60,9 +63,10 @@ struct BenchWorld {
         context.videoDriver = driver;
         context.guiEnvironment = device->getGUIEnvironment();
         context.collisionWorlds = world.collision.get();
+        context.nodes = &nodes;
+        context.connections = &connections;
     }
     ~BenchWorld() {
-        tessel::cNodeManager().clearAllNodes();
         world.collision.reset();
         device->drop();
         if (!heightmap.empty()) std::remove(heightmap.c_str());
@@ -70,13 +74,16 @@ struct BenchWorld {
 
     // Adds nodes up to `count` (this host first) and gives them their cubes.
     void addNodes(int count) {
-        tessel::cNodeManager manager;
+        tessel::cNodeManager& manager = nodes;
         if (manager.nodeCount() == 0) manager.addLocalNode("192.168.1.10");
         for (int i = manager.nodeCount(); i < count; ++i)
             manager.addForeignNode(std::to_string(11 + i % 200) + "." + std::to_string(i / 200) +
                                    "." + std::to_string(i % 251) + "." + std::to_string(i % 7));
     }
 
+    tessel::AdapterAddresses adapter;
+    tessel::cNodeManager nodes{adapter};
+    tessel::cConnectionList connections;
     IrrlichtDevice* device = nullptr;
     tessel::SWorld world;
     tessel::SSceneContext context;

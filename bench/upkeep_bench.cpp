@@ -37,10 +37,10 @@ int main() {
     for (int run = 0; run < 3; ++run) {
         bench::BenchWorld world(video::EDT_NULL);
         world.device->getTimer()->stop();
-        bench::BenchWorld::addNodes(400);
+        world.addNodes(400);
         tessel::createNodeObjects(world.context);
         drawFrame(world, 1000);
-        bench::BenchWorld::addNodes(500);
+        world.addNodes(500);
         pass.push_back(medianMs(1, [&] { tessel::createNodeObjects(world.context); }));
         next.push_back(medianMs(1, [&] { drawFrame(world, 1016); }));
     }
@@ -50,7 +50,7 @@ int main() {
 
     bench::BenchWorld world(video::EDT_NULL);
     world.device->getTimer()->stop();
-    bench::BenchWorld::addNodes(tessel::kNodeListLimit);
+    world.addNodes(tessel::kNodeListLimit);
     tessel::createNodeObjects(world.context);
     drawFrame(world, 1000);
     const double refresh = medianMs(50, [&] { world.world.collision->refreshWorldSelector(); });
@@ -71,10 +71,12 @@ int main() {
     bench::row("5", "animate+draw with 999 cubes (NULL driver)", frame, "ms", "-", "-");
 
     tessel::cRegistry registry;
-    tessel::buildHud(world.device, registry);
-    tessel::cStatusGatherer gatherer;
-    const double update = medianMs(
-        2000, [&] { tessel::showStatus(gatherer.gather(tessel::cStatusGatherer::Clock::now())); });
+    tessel::buildHud(world.device, registry, world.ui);
+    tessel::cStatusGatherer gatherer(world.nodes, world.connections);
+    const double update = medianMs(2000, [&] {
+        tessel::showStatus(gatherer.gather(tessel::cStatusGatherer::Clock::now()), world.ui.flags,
+                           world.ui.messages.get());
+    });
     bench::row("8", "status line: gather and show once", update * 1000.0, "us", "-", "-");
     // Twice a second: the share of each second that the line takes.
     const double share = 2.0 * update / 1000.0;
@@ -84,7 +86,7 @@ int main() {
     std::vector<double> shown, hidden;
     for (int i = 0; i < 200; ++i) {
         const bool show = i % 2 == 0;
-        if (tessel::statusLineShown() != show) tessel::toggleStatusLine();
+        if (tessel::statusLineShown() != show) tessel::toggleStatusLine(world.ui.flags);
         (show ? shown : hidden).push_back(medianMs(1, [&] {
             world.device->getTimer()->setTime(now += 16);
             world.context.videoDriver->beginScene(true, true, video::SColor(0));

@@ -19,6 +19,7 @@
 #include "ui/frame_requests.h"
 #include "ui/hud.h"
 #include "ui/status_line.h"
+#include "ui/ui_state.h"
 
 namespace tessel {
 
@@ -30,9 +31,16 @@ void loadIntelFiles(SSceneContext& context, const std::vector<TrafficRecord>& re
     addParticleImpacts(context, records);
 }
 
-cRenderLoop::cRenderLoop(IrrlichtDevice* device, SSceneContext& context, int maxFps,
+cRenderLoop::cRenderLoop(IrrlichtDevice* device, SSceneContext& context, SUiState& ui,
+                         HandOffChannel& channel, cNameResolver& resolver, int maxFps,
                          const cCaptureSession* capture)
-    : device_(device), context_(context), capture_(capture) {
+    : device_(device),
+      context_(context),
+      ui_(ui),
+      channel_(channel),
+      resolver_(resolver),
+      capture_(capture),
+      status_(*context.nodes, *context.connections) {
     if (maxFps > 0)
         framePeriod_ = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
             std::chrono::duration<double>(1.0 / maxFps));
@@ -46,12 +54,12 @@ void cRenderLoop::run() {
 
 void cRenderLoop::applyHandOff(const HandOffBatch& batch) {
     applyBeamEvents(context_, batch.beams);
-    if (messageList) {
+    if (CFadingTextList* messages = ui_.messages.get()) {
         // Only the newest lines can still be seen once all are posted.
-        const std::size_t lines = static_cast<std::size_t>(messageList->lineCount());
+        const std::size_t lines = static_cast<std::size_t>(messages->lineCount());
         const std::size_t first = batch.messages.size() > lines ? batch.messages.size() - lines : 0;
         for (std::size_t i = first; i < batch.messages.size(); ++i)
-            messageList->addMessage(batch.messages[i]);
+            messages->addMessage(batch.messages[i]);
     }
 }
 
@@ -64,10 +72,10 @@ void cRenderLoop::runFrameJob(int step, const HandOffBatch& batch) {
             loadIntelFiles(context_, batch.records, batch.intelFolderMissing);
             break;
         case 2:
-            startResolverThread();
+            resolver_.wake();
             break;
         case 3:
-            if (std::optional<SNetNode> gone = cNodeManager().pruneOneNode())
+            if (std::optional<SNetNode> gone = context_.nodes->pruneOneNode(*context_.connections))
                 removeNodeCube(context_, *gone);
             break;
         default:
@@ -84,6 +92,18 @@ void cRenderLoop::drawPausePicture() {
         pauseTextureGeneration_ = pausePictureGeneration();
     }
     if (pauseTexture_) driver->draw2DImage(pauseTexture_, core::position2d<s32>(0, 0));
+}
+
+void cRenderLoop::updateCaption() {
+    video::IVideoDriver* driver = context_.videoDriver;
+    const s32 fps = driver->getFPS();
+    if (fps == shownFps_) return;
+    core::stringw caption = L"Tessel [";
+    caption += driver->getName();
+    caption += L"] FPS:";
+    caption += fps;
+    device_->setWindowCaption(caption.c_str());
+    shownFps_ = fps;
 }
 
 void cRenderLoop::waitForFrameSlot() {
@@ -107,48 +127,40 @@ void cRenderLoop::frame() {
     const bool active = device_->isWindowActive();
     if (!active) {
         if (camera) camera->setInputReceiverEnabled(false);
-        enteredEnvironment = 0;
+        ui_.flags.enteredEnvironment = 0;
     }
     driver->beginScene(true, true, video::SColor(0, 200, 200, 200));
-    if (active) updateInfoPanel(device_);
+    if (active) updateInfoPanel(device_, ui_, *context_.nodes, *context_.connections);
 
     // Work handed over by the worker threads lands at this one point of the frame; the intel
     // pass takes its records here, at step 1 of the cycle.
     const bool intelPass = frameJobStep_ == 1;
-    HandOffBatch batch = handOff().drain(intelPass);
+    HandOffBatch batch = channel_.drain(intelPass);
     applyHandOff(batch);
     runFrameJob(frameJobStep_, batch);
     if (++frameJobStep_ >= kJobCycle) frameJobStep_ = 0;
 
-    const s32 fps = driver->getFPS();
-    if (fps != shownFps_) {
-        core::stringw caption = L"Tessel [";
-        caption += driver->getName();
-        caption += L"] FPS:";
-        caption += fps;
-        device_->setWindowCaption(caption.c_str());
-        shownFps_ = fps;
-    }
+    updateCaption();
 
-    if (pauseState > 2 && !pausePicturePending())
+    if (ui_.flags.pauseState > 2 && !pausePicturePending())
         drawPausePicture();
     else
         smgr->drawAll();
     updateImpactLine(context_.timer ? context_.timer->getTime() : 0);
     updateReplayLine();
     const cStatusGatherer::Clock::time_point now = cStatusGatherer::Clock::now();
-    if (status_.due(now)) showStatus(status_.gather(now, capture_));
+    if (status_.due(now)) showStatus(status_.gather(now, capture_), ui_.flags, ui_.messages.get());
     gui->drawAll();
-    if (statsGraphShown) {
+    if (ui_.flags.statsGraphShown) {
         std::vector<std::int32_t> samples;
         float rateMax = 0;
         readRateHistory(&samples, &rateMax);
-        drawRateGraph(driver, windowWidth, windowHeight, samples, rateMax);
+        drawRateGraph(driver, ui_.flags.windowWidth, ui_.flags.windowHeight, samples, rateMax);
     }
-    serviceFrameRequests(driver);
+    serviceFrameRequests(driver, ui_.messages.get());
     driver->endScene();
     if (context_.collisionWorlds) context_.collisionWorlds->refreshWorldSelector();
-    serviceSceneDump(context_, capture_);
+    serviceSceneDump(SDumpSources{context_, ui_, channel_, ++framesDrawn_, capture_});
     waitForFrameSlot();
 }
 

@@ -2,6 +2,7 @@
 #include <irrlicht.h>
 
 #include <chrono>
+#include <cstdint>
 #include <vector>
 
 #include "app/status_figures.h"
@@ -11,17 +12,23 @@
 namespace tessel {
 
 struct HandOffBatch;
+class HandOffChannel;
 class cCaptureSession;
+class cNameResolver;
+struct SUiState;
 
 // The render loop: one frame per call while the device runs, with the 26-frame job cycle, the
 // caption, the scene (or the pause picture), the GUI and the rate graph, and the one point of
 // the frame where the worker threads' hand-off is applied. Main thread only.
 class cRenderLoop {
   public:
-    // `maxFps` 0 renders as fast as the driver allows; otherwise frames are spaced to at most
-    // that many a second. `capture` (may be null; it outlives the loop) gives the status line's
-    // and the scene dump's capture counters.
-    cRenderLoop(irr::IrrlichtDevice* device, SSceneContext& context, int maxFps,
+    // `context` names the node and connection lists; `ui` holds the user's switches and the
+    // message list; `channel` is drained once a frame and `resolver` woken every kJobCycle
+    // frames; `capture` (may be null) gives the status line's and the scene dump's capture
+    // counters; all outlive the loop. `maxFps` 0 renders as fast as the driver allows; otherwise
+    // frames are spaced to at most that many a second.
+    cRenderLoop(irr::IrrlichtDevice* device, SSceneContext& context, SUiState& ui,
+                HandOffChannel& channel, cNameResolver& resolver, int maxFps,
                 const cCaptureSession* capture = nullptr);
     ~cRenderLoop();
     cRenderLoop(const cRenderLoop&) = delete;
@@ -38,19 +45,24 @@ class cRenderLoop {
     void applyHandOff(const HandOffBatch& batch);
     void runFrameJob(int step, const HandOffBatch& batch);
     void drawPausePicture();
+    void updateCaption();
     void waitForFrameSlot();
 
     irr::IrrlichtDevice* device_;
     SSceneContext& context_;
+    SUiState& ui_;
+    HandOffChannel& channel_;
+    cNameResolver& resolver_;
+    const cCaptureSession* capture_;
     std::chrono::steady_clock::duration framePeriod_{};
     std::chrono::steady_clock::time_point nextFrame_{};
     int frameJobStep_ = 0;
+    std::uint64_t framesDrawn_ = 0;
     irr::s32 shownFps_ = -1;
     int fadeCounter_ = 1;
     irr::video::ITexture* pauseTexture_ = nullptr;
     int pauseTextureGeneration_ = -1;
     cStatusGatherer status_;
-    const cCaptureSession* capture_;
 };
 
 // The intel pass of the cycle's step 1: the records the intel reader handed over become

@@ -8,10 +8,10 @@
 #include <sstream>
 #include <vector>
 
+#include "app/status_figures.h"
 #include "capture/capture_session.h"
 #include "capture/intel_reader.h"
 #include "capture/intel_writer.h"
-#include "capture/packet_dispatch.h"
 #include "capture/rate_history.h"
 #include "core/hand_off.h"
 #include "core/process_flags.h"
@@ -24,10 +24,10 @@
 #include "scene/node_objects.h"
 #include "scene/particle_impacts.h"
 #include "scene/traffic_beams.h"
-#include "ui/camera_tour.h"
 #include "ui/fading_text_list.h"
 #include "ui/legend.h"
 #include "ui/status_line.h"
+#include "ui/ui_state.h"
 
 namespace tessel {
 
@@ -35,9 +35,8 @@ using namespace irr;
 
 namespace {
 
+// The signal handler's flag: the one piece of state a handler can reach.
 std::atomic<int> g_dumpRequested{0};
-// serviceSceneDump runs once per frame, so this counts the frames drawn (main thread only).
-std::uint64_t g_framesServiced = 0;
 
 void onDumpSignal(int) { g_dumpRequested.store(1); }
 
@@ -51,7 +50,7 @@ void countScene(scene::ISceneNode* node, int* cubes, int* sprites, int* linksWit
     }
 }
 
-void dumpView(SSceneContext& context, std::ostringstream& out) {
+void dumpView(SSceneContext& context, const SUiState& ui, std::ostringstream& out) {
     scene::ICameraSceneNode* camera =
         context.sceneManager ? context.sceneManager->getActiveCamera() : nullptr;
     if (camera) {
@@ -60,12 +59,13 @@ void dumpView(SSceneContext& context, std::ostringstream& out) {
         out << "camera " << p.X << " " << p.Y << " " << p.Z << " target " << t.X << " " << t.Y
             << " " << t.Z << " far " << camera->getFarValue() << " input "
             << (camera->isInputReceiverEnabled() ? 1 : 0) << " tour-camera "
-            << (camera == cameraTour.tourCamera ? 1 : 0) << "\n";
+            << (camera == ui.tour.tourCamera ? 1 : 0) << "\n";
     }
-    out << "view entered " << enteredEnvironment << " tour " << cameraTour.active << "\n";
-    if (!messageList) return;
-    for (int i = 0; i < messageList->lineCount(); ++i) {
-        gui::IGUIStaticText* line = messageList->line(i);
+    out << "view entered " << ui.flags.enteredEnvironment << " tour " << ui.tour.active << "\n";
+    const CFadingTextList* messages = ui.messages.get();
+    if (!messages) return;
+    for (int i = 0; i < messages->lineCount(); ++i) {
+        gui::IGUIStaticText* line = messages->line(i);
         std::string text = line ? narrowText(line->getText()) : "";
         if (!text.empty()) out << "message " << i << " " << text << "\n";
     }
@@ -81,26 +81,29 @@ void installSceneDumpSignal() {
     sigaction(SIGUSR1, &action, nullptr);
 }
 
-std::string sceneDumpText(SSceneContext& context, const cCaptureSession* capture) {
-    std::ostringstream out;
-    {
-        const std::vector<SNetNode> nodes = cNodeManager().copyAllNodes();
-        const int n = static_cast<int>(nodes.size());
-        out << "nodes " << n << "\n";
-        for (int i = 0; i < n; ++i) {
-            const SNetNode& node = nodes[static_cast<std::size_t>(i)];
-            const char* kind = node.isGateway                  ? "gateway"
-                               : (i == 0 && node.isLocal == 1) ? "host"
-                               : node.isLocal == 1             ? "local"
-                                                               : "foreign";
-            out << "node " << i << " " << node.address << " " << kind << " " << node.position.X
-                << " " << node.position.Y << " " << node.position.Z << " cube "
-                << (cubeOf(context, node) ? 1 : 0) << " pick " << node.pickId << " age " << node.age
-                << " resolve " << node.resolveState << " name " << node.hostName << "\n";
-        }
+namespace {
+
+void dumpNodes(SSceneContext& context, std::ostringstream& out) {
+    const std::vector<SNetNode> nodes = context.nodes->copyAllNodes();
+    const int n = static_cast<int>(nodes.size());
+    out << "nodes " << n << "\n";
+    for (int i = 0; i < n; ++i) {
+        const SNetNode& node = nodes[static_cast<std::size_t>(i)];
+        const char* kind = node.isGateway                  ? "gateway"
+                           : (i == 0 && node.isLocal == 1) ? "host"
+                           : node.isLocal == 1             ? "local"
+                                                           : "foreign";
+        out << "node " << i << " " << node.address << " " << kind << " " << node.position.X << " "
+            << node.position.Y << " " << node.position.Z << " cube "
+            << (cubeOf(context, node) ? 1 : 0) << " pick " << node.pickId << " age " << node.age
+            << " resolve " << node.resolveState << " name " << node.hostName << "\n";
     }
-    out << "beams " << beamList.size() << " refused " << beamList.refused() << "\n";
-    for (const STrafficBeam& b : beamList)
+}
+
+void dumpBeamsAndScene(SSceneContext& context, std::ostringstream& out) {
+    const cConnectionList& connections = *context.connections;
+    out << "beams " << connections.size() << " refused " << connections.refused() << "\n";
+    for (const STrafficBeam& b : connections)
         out << "beam " << b.source << ":" << b.sourcePort << " " << b.destination << ":"
             << b.destinationPort << " " << b.service << " pick " << b.pickId << " drawn "
             << (beamOf(context, b) ? 1 : 0) << "\n";
@@ -108,36 +111,38 @@ std::string sceneDumpText(SSceneContext& context, const cCaptureSession* capture
     if (context.sceneManager)
         countScene(context.sceneManager->getRootSceneNode(), &cubes, &sprites, &links);
     out << "scene cubes " << cubes << " sprites " << sprites << " gateway-links " << links << "\n";
+}
+
+void dumpCounters(const SDumpSources& sources, u32 now, std::ostringstream& out) {
     std::vector<std::string> waiting;
     listDirectory("intel", &waiting);
     out << "intel-waiting " << waiting.size() << "\n";
     out << "intel written " << intelWriteCounters.written.load() << " read "
         << intelRecordsRead.load() << " lost " << intelWriteCounters.lost.load() << " handed "
-        << handOff().waitingRecords() << "\n";
-    const u32 now = context.timer ? context.timer->getTime() : 0;
+        << sources.channel.waitingRecords() << "\n";
     const ImpactRates rates = recentImpactRates(now);
     out << "impacts drawn-per-second " << rates.drawnPerSecond << " of " << rates.totalPerSecond
         << " cap " << kImpactSpriteCap << "\n";
-    out << "hand-off dropped-beam-events " << handOff().droppedBeamEvents() << "\n";
-    static const CaptureCounters kNone;
-    const CaptureCounters& frames = capture ? capture->counters() : kNone;
-    out << "frames packets " << frames.packets.load() << " short " << frames.droppedShort.load()
-        << " malformed " << frames.droppedMalformed.load() << " ignored " << frames.ignored.load()
-        << " not-ip " << frames.notIP.load() << " fragments " << frames.fragments.load() << "\n";
-    KernelCaptureStats kernel;
-    if (capture && capture->kernelStats(&kernel))
-        out << "kernel received " << kernel.received << " dropped " << kernel.dropped
-            << " ifdropped " << kernel.interfaceDropped << "\n";
+    out << "hand-off dropped-beam-events " << sources.channel.droppedBeamEvents() << "\n";
+    const CaptureReading c = readCaptureCounters(sources.capture);
+    out << "frames packets " << c.packets << " short " << c.truncated << " malformed "
+        << c.malformed << " ignored " << c.ignored << " not-ip " << c.notIP << " fragments "
+        << c.fragments << "\n";
+    if (c.kernelKnown)
+        out << "kernel received " << c.kernel.received << " dropped " << c.kernel.dropped
+            << " ifdropped " << c.kernel.interfaceDropped << "\n";
+}
+
+void dumpHud(const SDumpSources& sources, std::ostringstream& out) {
     out << "status shown " << statusLineShown() << " drops-red " << statusDropsRed() << " legend "
         << legendShown() << "\n";
-    {
-        const std::string rows = statusLineText();
-        const std::size_t cut = rows.find('\n');
-        out << "status-1 " << rows.substr(0, cut) << "\n";
-        out << "status-2 " << rows.substr(cut + 1) << "\n";
-    }
-    out << "hud graph " << statsGraphShown << " help " << helpState << " pause " << pauseState
-        << " logging " << loggingEnabled.load() << "\n";
+    const std::string rows = statusLineText();
+    const std::size_t cut = rows.find('\n');
+    out << "status-1 " << rows.substr(0, cut) << "\n";
+    out << "status-2 " << rows.substr(cut + 1) << "\n";
+    const ProcessFlags& flags = sources.ui.flags;
+    out << "hud graph " << flags.statsGraphShown << " help " << flags.helpState << " pause "
+        << flags.pauseState << " logging " << (sources.channel.tracing() ? 1 : 0) << "\n";
     out << "rate-samples " << rateSampleCount() << "\n";
     const ReplayState& replay = replayState();
     if (replay.active)
@@ -145,16 +150,27 @@ std::string sceneDumpText(SSceneContext& context, const cCaptureSession* capture
             << replay.progressPermille.load() << " speed " << replay.speed.load() << " paused "
             << replay.paused.load() << " finished " << replay.finished.load() << " source "
             << replay.source << "\n";
-    dumpView(context, out);
-    out << "frame " << g_framesServiced << "\n";
+}
+
+}  // namespace
+
+std::string sceneDumpText(const SDumpSources& sources) {
+    SSceneContext& context = sources.scene;
+    const u32 now = context.timer ? context.timer->getTime() : 0;
+    std::ostringstream out;
+    dumpNodes(context, out);
+    dumpBeamsAndScene(context, out);
+    dumpCounters(sources, now, out);
+    dumpHud(sources, out);
+    dumpView(context, sources.ui, out);
+    out << "frame " << sources.frames << "\n";
     out << "clock " << now << "\n";
     return out.str();
 }
 
-void serviceSceneDump(SSceneContext& context, const cCaptureSession* capture) {
-    ++g_framesServiced;
+void serviceSceneDump(const SDumpSources& sources) {
     if (!g_dumpRequested.exchange(0)) return;
-    std::string text = sceneDumpText(context, capture);
+    std::string text = sceneDumpText(sources);
     // Written whole under another name first, so a reader never sees half a dump.
     std::FILE* f = std::fopen("scene-dump.txt.tmp", "w");
     if (!f) return;

@@ -1,20 +1,33 @@
 #pragma once
+#include <cstdint>
 #include <string>
 
 #include "scene/scene_context.h"
 
 namespace tessel {
 
+class HandOffChannel;
 class cCaptureSession;
+struct SUiState;
+
+// What the dump reads besides the scene: the lists (through the scene context), the UI state,
+// the hand-off channel, the frames drawn so far and the capture session (may be null), whose
+// counters it shows.
+struct SDumpSources {
+    SSceneContext& scene;
+    const SUiState& ui;
+    const HandOffChannel& channel;
+    std::uint64_t frames = 0;
+    const cCaptureSession* capture = nullptr;
+};
 
 // A plain-text picture of what the scene holds (nodes, beams, sprites, counters), written to
 // "scene-dump.txt" in the working folder when the process gets SIGUSR1. For checking a live run
 // from outside; nothing in the program reads it.
 void installSceneDumpSignal();
-// Main loop, once per frame: writes the dump when one was asked for. `capture` (may be null)
-// gives the frame and kernel counters.
-void serviceSceneDump(SSceneContext& context, const cCaptureSession* capture);
+// Main loop, once per frame: writes the dump when one was asked for.
+void serviceSceneDump(const SDumpSources& sources);
 // The dump's text, now (main thread).
-std::string sceneDumpText(SSceneContext& context, const cCaptureSession* capture);
+std::string sceneDumpText(const SDumpSources& sources);
 
 }  // namespace tessel

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -23,10 +24,12 @@
 #include "core/event_log.h"
 #include "core/fatal_exit.h"
 #include "core/frame_limit.h"
+#include "core/hand_off.h"
 #include "core/irr_ptr.h"
-#include "core/process_flags.h"
 #include "core/replay_state.h"
 #include "core/text_number.h"
+#include "nodes/connection_list.h"
+#include "nodes/name_resolver.h"
 #include "nodes/node_manager.h"
 #include "platform/directory.h"
 #include "platform/lcg_random.h"
@@ -37,11 +40,10 @@
 #include "scene/scene_context.h"
 #include "scene/traffic_beams.h"
 #include "scene/world.h"
-#include "ui/camera_tour.h"
 #include "ui/event_receiver.h"
-#include "ui/fading_text_list.h"
 #include "ui/hud.h"
 #include "ui/splash.h"
+#include "ui/ui_state.h"
 #include "ui/window_icon.h"
 
 namespace tessel {
@@ -84,20 +86,22 @@ std::unique_ptr<cFrameSource> openReplay(const std::string& path) {
 
 // A capture filter that does not compile: given on the command line, the user mends the command
 // (status 2); from the settings, the configuration tool can mend it.
-[[noreturn]] void refuseFilter(const std::string& reason, bool fromCommandLine) {
+[[noreturn]] void refuseFilter(const std::string& filter, const std::string& reason,
+                               bool fromCommandLine) {
     if (fromCommandLine) {
-        std::fprintf(stderr, "tessel: --filter: '%s' does not compile: %s\n", captureFilter.c_str(),
+        std::fprintf(stderr, "tessel: --filter: '%s' does not compile: %s\n", filter.c_str(),
                      reason.c_str());
         std::fflush(stderr);
         endAfterFatal("", false, 2);
     }
-    restartConfigToolAndExit("The capture filter \"" + captureFilter +
-                             "\" does not compile: " + reason + ", rerunning tessel-config");
+    restartConfigToolAndExit("The capture filter \"" + filter + "\" does not compile: " + reason +
+                             ", rerunning tessel-config");
 }
 
 // What adapter discovery gives a live capture, inferred from the replay (or given on the
 // command line), with the trace lines that say what was chosen.
-void adoptReplayedAdapter(cFrameSource& source, const CommandLine& line) {
+void adoptReplayedAdapter(cFrameSource& source, const CommandLine& line,
+                          AdapterAddresses& adapter) {
     const AdapterGuess guess = guessAdapter(source, line.host, line.netmask, line.gateway);
     std::printf("replay: %s\n", source.name().c_str());
     if (guess.host.empty()) {
@@ -105,15 +109,15 @@ void adoptReplayedAdapter(cFrameSource& source, const CommandLine& line) {
     } else {
         std::printf("replay: this host %s (%s)\n", guess.host.c_str(), guess.hostReason.c_str());
         std::printf("replay: net mask %s\n", guess.netmask.c_str());
-        localAddresses = {guess.host};
-        netMasks = {guess.netmask};
+        adapter.localAddresses = {guess.host};
+        adapter.netMasks = {guess.netmask};
     }
     if (guess.gateway.empty()) {
         std::printf("replay: no gateway (%s)\n", guess.gatewayReason.c_str());
     } else {
         std::printf("replay: gateway %s (%s)\n", guess.gateway.c_str(),
                     guess.gatewayReason.c_str());
-        gatewayAddresses = {guess.gateway};
+        adapter.gatewayAddresses = {guess.gateway};
     }
     std::fflush(stdout);
 }
@@ -124,17 +128,220 @@ bool nullDriverRequested() {
 }
 
 void showSplashFor(int milliseconds) {
-    CSplash* splash = new CSplash("splash.bmp", 0x00FF00);
-    splash->showSplash();
+    CSplash splash("splash.bmp", 0x00FF00);
+    splash.showSplash();
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-    splash->closeSplash();
-    delete splash;
+    splash.closeSplash();
 }
 
 void setIcon(IrrlichtDevice* device) {
     IrrPtr<video::IImage> icon(
         device->getVideoDriver()->createImageFromFile("Media/tessel-icon.png"));
     if (icon) setWindowIcon(device, icon.get(), L"Tessel");
+}
+
+// Everything one run owns, made by the steps below and taken down by shutDown in the reverse
+// order. The members are declared so that plain destruction takes the same safe order too: the
+// threads first, the device before the receiver it calls. Main thread.
+struct STesselRun {
+    CommandLine line;
+    bool replaying = false;
+    bool fullscreen = false;
+    std::unique_ptr<cRegistry> registry;
+    std::unique_ptr<cLog> log;
+    HandOffChannel channel;
+    AdapterAddresses adapter;
+    cNodeManager nodes{adapter};
+    cConnectionList connections;
+    SUiState ui;
+    std::unique_ptr<cFrameSource> replay;  // until the capture session takes it
+    std::unique_ptr<MyEventReceiver> receiver;
+    IrrPtr<IrrlichtDevice> engine;
+    SWorld world;
+    std::unique_ptr<cNetInterface> net;  // the capture session and its threads
+    SSceneContext scene;
+    std::unique_ptr<cNameResolver> resolver;
+};
+
+// The command line, and the working folder. A status when the program ends here.
+std::optional<int> readCommandLine(int argc, char** argv, STesselRun& run) {
+    CommandLine& line = run.line;
+    line = parseCommandLine(argc, argv);
+    if (!line.error.empty()) {
+        std::fprintf(stderr, "tessel: %s\n", line.error.c_str());
+        return 2;
+    }
+    if (line.version) {
+        std::printf("tessel %s\n", TESSEL_VERSION);
+        return 0;
+    }
+    line.replayPath = absolutePath(line.demo ? std::string() : line.replayPath);
+    enterUserWorkingFolder();
+    if (line.demo) line.replayPath = kDemoCapture;
+    run.replaying = !line.replayPath.empty();
+    return std::nullopt;
+}
+
+// The settings; false on a first live start, which only starts the configuration tool (a replay
+// needs no adapter: a first start goes straight to it, with the default settings).
+bool readSettings(STesselRun& run) {
+    run.registry = std::make_unique<cRegistry>();
+    if (!run.replaying && atoiText(run.registry->readValue("firstrun", "0")) == 0) {
+        startConfigTool();
+        return false;
+    }
+    return true;
+}
+
+// The event log, the banner, an empty intel folder, the capture filter and the replay's file.
+void openLogAndSource(STesselRun& run) {
+    run.log = std::make_unique<cLog>();
+    run.ui.log = run.log.get();
+    run.ui.channel = &run.channel;
+    run.channel.setTraceLog(run.log.get());
+
+    std::printf("Tessel - live network traffic in 3D\n");
+    std::printf("This software is HIGHLY EXPERIMENTAL and comes with ABSOLUTELY NO WARRANTY.\n\n");
+    std::fflush(stdout);
+
+    // Files left by an earlier run must not reach this one.
+    emptyDirectory("intel");
+
+    std::string& filter = run.ui.flags.captureFilter;
+    filter = run.line.filter ? *run.line.filter : run.registry->readValue("filter", "");
+    if (!run.replaying) return;
+    run.replay = openReplay(run.line.replayPath);
+    std::string error;
+    if (!filter.empty() && !run.replay->setFilter(filter, &error))
+        refuseFilter(filter, error, run.line.filter.has_value());
+}
+
+// The window's size and mode, the splash, and the adapter a live capture needs.
+void readDisplaySettings(STesselRun& run) {
+    cRegistry& registry = *run.registry;
+    ProcessFlags& flags = run.ui.flags;
+    run.fullscreen = registry.readValue("fullscreen", "1") != "1";
+    if (run.line.fullscreen) run.fullscreen = true;
+    flags.windowWidth = atoiText(registry.readValue("width", "1000"));
+    flags.windowHeight = atoiText(registry.readValue("height", "600"));
+
+    if (!(run.line.noSplash && run.fullscreen)) showSplashFor(splashMilliseconds());
+
+    if (registry.readValue("nic", "").empty() && !run.replaying)
+        endAfterFatal("Please run tessel-config", false);
+    if (run.fullscreen) {
+        flags.windowWidth = 800;
+        flags.windowHeight = 600;
+    }
+}
+
+// The engine device, its archive of media, the caption and the icon.
+void openEngine(STesselRun& run) {
+    video::E_DRIVER_TYPE driverType = static_cast<video::E_DRIVER_TYPE>(
+        driverTypeForSetting(atoiText(run.registry->readValue("videodriver", "0"))));
+    if (nullDriverRequested()) driverType = video::EDT_NULL;
+    const ProcessFlags& flags = run.ui.flags;
+    // A size the engine cannot make a window of is refused here rather than inside X.
+    core::dimension2d<u32> size(flags.windowWidth > 0 ? flags.windowWidth : 0,
+                                flags.windowHeight > 0 ? flags.windowHeight : 0);
+    if (size.Width > 0 && size.Height > 0)
+        run.engine.reset(createDevice(driverType, size, 16, run.fullscreen, false, false, nullptr));
+    if (!run.engine) endAfterFatal("Unable to start video driver", false, 1);
+    IrrlichtDevice* device = run.engine.get();
+
+    if (!device->getFileSystem()->addFileArchive("res.dat", true, true, io::EFAT_ZIP)) {
+        run.engine.reset();
+        endAfterFatal("Failed to open res.dat file... Fatal error.", false, 1);
+    }
+    device->setWindowCaption(L"Tessel");
+    device->run();  // sends the caption to the X server, where setIcon looks the window up
+    setIcon(device);
+}
+
+// The world and the event receiver that moves through it.
+void buildWorldAndReceiver(STesselRun& run) {
+    IrrlichtDevice* device = run.engine.get();
+    run.world = buildWorld(device);
+    run.receiver = std::make_unique<MyEventReceiver>(device, run.world.terrain, run.world.camera,
+                                                     device->getSceneManager(),
+                                                     device->getGUIEnvironment(), run.ui);
+    device->setEventReceiver(run.receiver.get());
+}
+
+// The adapter's addresses (discovered, or inferred from the replay), this host and the gateway
+// as nodes 0 and 1, and the capture session's threads.
+void startSource(STesselRun& run) {
+    run.net = std::make_unique<cNetInterface>(run.adapter, run.channel);
+    if (run.replaying) {
+        adoptReplayedAdapter(*run.replay, run.line, run.adapter);
+        run.nodes.addAdapterNodes();
+        ReplayState& state = replayState();
+        state.active = true;
+        state.source = run.replay->name();
+        state.speed.store(run.line.speed);
+        run.net->startReplay(std::move(run.replay), run.line.loop);
+        return;
+    }
+    const std::string nic = run.registry->readValue("nic", "");
+    run.net->discoverAdapter(nic);
+    run.nodes.addAdapterNodes();
+    std::string error;
+    if (!run.net->startCapture(nic, run.ui.flags.captureFilter, &error))
+        refuseFilter(run.ui.flags.captureFilter, error, run.line.filter.has_value());
+}
+
+// The sky, the HUD, the scene context of the frame jobs, the gateway's link and, in full-screen
+// mode, the tour.
+void buildScene(STesselRun& run) {
+    IrrlichtDevice* device = run.engine.get();
+    video::IVideoDriver* driver = device->getVideoDriver();
+    scene::ISceneManager* smgr = device->getSceneManager();
+    addSkyBox(smgr, driver);
+    buildHud(device, *run.registry, run.ui);
+
+    SSceneContext& scene = run.scene;
+    scene.camera = run.world.camera;
+    scene.sceneManager = smgr;
+    scene.guiEnvironment = device->getGUIEnvironment();
+    scene.videoDriver = driver;
+    scene.timer = device->getTimer();
+    scene.collisionWorlds = run.world.collision.get();
+    scene.nodes = &run.nodes;
+    scene.connections = &run.connections;
+
+    lcgSeed(static_cast<unsigned>(std::time(nullptr)));
+    if (run.nodes.nodeCount() > 1 && run.nodes.isGatewayAt(1)) createGatewayLink(scene);
+    if (run.fullscreen && run.world.camera)
+        run.ui.tour.toggleTour(run.world.camera, device->getTimer()->getTime(), run.ui.flags,
+                               run.ui.messages.get());
+    if (run.world.camera) run.world.camera->setInputReceiverEnabled(false);
+    run.ui.flags.enteredEnvironment = 0;
+}
+
+// The resolver's thread and the render loop, until the window closes.
+void runFrames(STesselRun& run, int maxFps) {
+    run.resolver = std::make_unique<cNameResolver>(run.nodes);
+    run.resolver->start();
+    cRenderLoop loop(run.engine.get(), run.scene, run.ui, run.channel, *run.resolver, maxFps,
+                     run.net->captureSession());
+    loop.run();
+}
+
+// In the reverse order of making: the workers go first, so nothing they hand over is applied any
+// more; the scene and the GUI go with the device, before the receiver it calls.
+void shutDown(STesselRun& run) {
+    if (run.net) run.net->stopCapture();
+    if (run.resolver) run.resolver->stop();
+    run.world.collision.reset();
+    run.ui.tour.splineAnimator.reset();
+    run.engine.reset();
+    run.receiver.reset();
+    run.registry.reset();
+    run.channel.setTraceLog(nullptr);
+    run.ui.log = nullptr;
+    run.log.reset();
+    run.net.reset();
+    run.ui.messages.reset();
 }
 
 }  // namespace
@@ -154,150 +361,20 @@ int runTessel(int argc, char** argv) {
     // First, so that a dump asked for during start-up waits for the first frame instead of
     // ending the program.
     installSceneDumpSignal();
-    CommandLine line = parseCommandLine(argc, argv);
-    if (!line.error.empty()) {
-        std::fprintf(stderr, "tessel: %s\n", line.error.c_str());
-        return 2;
-    }
-    if (line.version) {
-        std::printf("tessel %s\n", TESSEL_VERSION);
-        return 0;
-    }
-    line.replayPath = absolutePath(line.demo ? std::string() : line.replayPath);
-    enterUserWorkingFolder();
-    if (line.demo) line.replayPath = kDemoCapture;
-    const bool replaying = !line.replayPath.empty();
-    cRegistry* registry = new cRegistry();
-
-    // A replay needs no adapter: a first start goes straight to it, with the default settings.
-    if (!replaying && atoiText(registry->readValue("firstrun", "0")) == 0) {
-        startConfigTool();
-        delete registry;
-        return 0;
-    }
-
-    eventLog = new cLog();
-
-    std::printf("Tessel - live network traffic in 3D\n");
-    std::printf("This software is HIGHLY EXPERIMENTAL and comes with ABSOLUTELY NO WARRANTY.\n\n");
-    std::fflush(stdout);
-
-    // Files left by an earlier run must not reach this one.
-    emptyDirectory("intel");
-
-    captureFilter = line.filter ? *line.filter : registry->readValue("filter", "");
-    std::unique_ptr<cFrameSource> replay;
-    if (replaying) {
-        replay = openReplay(line.replayPath);
-        std::string error;
-        if (!captureFilter.empty() && !replay->setFilter(captureFilter, &error))
-            refuseFilter(error, line.filter.has_value());
-    }
-
-    bool fullscreen = registry->readValue("fullscreen", "1") != "1";
-    const bool noSplash = line.noSplash;
-    if (line.fullscreen) fullscreen = true;
-    windowWidth = atoiText(registry->readValue("width", "1000"));
-    windowHeight = atoiText(registry->readValue("height", "600"));
-
-    if (!(noSplash && fullscreen)) showSplashFor(splashMilliseconds());
-
-    std::string nic = registry->readValue("nic", "");
-    if (nic.empty() && !replaying) endAfterFatal("Please run tessel-config", false);
-
-    video::E_DRIVER_TYPE driverType = static_cast<video::E_DRIVER_TYPE>(
-        driverTypeForSetting(atoiText(registry->readValue("videodriver", "0"))));
-    if (nullDriverRequested()) driverType = video::EDT_NULL;
-
-    if (fullscreen) {
-        windowWidth = 800;
-        windowHeight = 600;
-    }
-    // A size the engine cannot make a window of is refused here rather than inside X.
-    core::dimension2d<u32> size(windowWidth > 0 ? windowWidth : 0,
-                                windowHeight > 0 ? windowHeight : 0);
-    IrrPtr<IrrlichtDevice> engine;
-    if (size.Width > 0 && size.Height > 0)
-        engine.reset(createDevice(driverType, size, 16, fullscreen, false, false, nullptr));
-    if (!engine) endAfterFatal("Unable to start video driver", false, 1);
-    IrrlichtDevice* device = engine.get();
-
-    if (!device->getFileSystem()->addFileArchive("res.dat", true, true, io::EFAT_ZIP)) {
-        engine.reset();
-        endAfterFatal("Failed to open res.dat file... Fatal error.", false, 1);
-    }
-
-    device->setWindowCaption(L"Tessel");
-    device->run();  // sends the caption to the X server, where setIcon looks the window up
-    setIcon(device);
-
-    video::IVideoDriver* driver = device->getVideoDriver();
-    scene::ISceneManager* smgr = device->getSceneManager();
-    gui::IGUIEnvironment* gui = device->getGUIEnvironment();
-
-    SWorld world = buildWorld(device);
-
-    MyEventReceiver* receiver = new MyEventReceiver(device, world.terrain, world.camera, smgr, gui);
-    device->setEventReceiver(receiver);
-
+    STesselRun run;
+    if (std::optional<int> status = readCommandLine(argc, argv, run)) return *status;
+    if (!readSettings(run)) return 0;
+    openLogAndSource(run);
+    readDisplaySettings(run);
+    openEngine(run);
+    buildWorldAndReceiver(run);
+    video::IVideoDriver* driver = run.engine->getVideoDriver();
     driver->setTextureCreationFlag(video::ETCF_CREATE_MIP_MAPS, true);
-    cNetInterface* netInterface = new cNetInterface();
-    if (replaying) {
-        adoptReplayedAdapter(*replay, line);
-        cNodeManager().addAdapterNodes();  // this host and the gateway become nodes 0 and 1
-        ReplayState& state = replayState();
-        state.active = true;
-        state.source = replay->name();
-        state.speed.store(line.speed);
-        netInterface->startReplay(std::move(replay), line.loop);
-    } else {
-        netInterface->discoverAdapter(nic);
-        cNodeManager().addAdapterNodes();  // this host and the gateway become nodes 0 and 1
-        std::string error;
-        if (!netInterface->startCapture(nic, captureFilter, &error))
-            refuseFilter(error, line.filter.has_value());
-    }
+    startSource(run);
     driver->setTextureCreationFlag(video::ETCF_CREATE_MIP_MAPS, false);
-
-    addSkyBox(smgr, driver);
-    buildHud(device, *registry);
-
-    SSceneContext sceneContext;
-    sceneContext.camera = world.camera;
-    sceneContext.sceneManager = smgr;
-    sceneContext.guiEnvironment = gui;
-    sceneContext.videoDriver = driver;
-    sceneContext.timer = device->getTimer();
-    sceneContext.collisionWorlds = world.collision.get();
-
-    lcgSeed(static_cast<unsigned>(std::time(nullptr)));
-
-    {
-        cNodeManager manager;
-        if (manager.nodeCount() > 1 && manager.isGatewayAt(1)) createGatewayLink(sceneContext);
-    }
-
-    if (fullscreen && world.camera)
-        cameraTour.toggleTour(world.camera, device->getTimer()->getTime());
-
-    if (world.camera) world.camera->setInputReceiverEnabled(false);
-    enteredEnvironment = 0;
-
-    {
-        cRenderLoop loop(device, sceneContext, maxFpsFor(*registry, line),
-                         netInterface->captureSession());
-        loop.run();
-    }
-
-    // The workers go first: nothing they hand over is applied any more.
-    netInterface->stopCapture();
-    world.collision.reset();
-    engine.reset();  // the scene and the GUI go with the device
-    delete receiver;
-    delete registry;
-    destroyEventLog();
-    delete netInterface;
-    destroyMessageList();
+    buildScene(run);
+    runFrames(run, maxFpsFor(*run.registry, run.line));
+    shutDown(run);
     return 0;
 }
 

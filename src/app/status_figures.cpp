@@ -9,18 +9,29 @@
 
 namespace tessel {
 
+CaptureReading readCaptureCounters(const cCaptureSession* capture) {
+    CaptureReading r;
+    if (!capture) return r;
+    const CaptureCounters& c = capture->counters();
+    r.notIP = c.notIP.load();
+    r.fragments = c.fragments.load();
+    r.ignored = c.ignored.load();
+    r.truncated = c.droppedShort.load();
+    r.malformed = c.droppedMalformed.load();
+    r.packets = c.packets.load();
+    r.kernelKnown = capture->kernelStats(&r.kernel);
+    return r;
+}
+
 StatusFigures cStatusGatherer::gather(Clock::time_point now, const cCaptureSession* capture) {
     StatusFigures f;
-    static const CaptureCounters kNone;
-    const CaptureCounters& c = capture ? capture->counters() : kNone;
-    const std::uint64_t notIP = c.notIP.load(), fragments = c.fragments.load(),
-                        ignored = c.ignored.load();
-    f.notIP = notIP;
-    f.fragments = fragments;
-    f.otherProtocol = ignored >= notIP + fragments ? ignored - notIP - fragments : 0;
-    f.truncated = c.droppedShort.load();
-    f.malformed = c.droppedMalformed.load();
-    const std::uint64_t frames = c.packets.load() + f.truncated + f.malformed + ignored;
+    const CaptureReading c = readCaptureCounters(capture);
+    f.notIP = c.notIP;
+    f.fragments = c.fragments;
+    f.otherProtocol = c.ignored >= c.notIP + c.fragments ? c.ignored - c.notIP - c.fragments : 0;
+    f.truncated = c.truncated;
+    f.malformed = c.malformed;
+    const std::uint64_t frames = c.packets + f.truncated + f.malformed + c.ignored;
     if (started_) {
         const double seconds = std::chrono::duration<double>(now - last_).count();
         if (seconds > 0) f.packetsPerSecond = (long long)((frames - lastFrames_) / seconds + 0.5);
@@ -30,16 +41,14 @@ StatusFigures cStatusGatherer::gather(Clock::time_point now, const cCaptureSessi
     lastFrames_ = frames;
     next_ = now + kPeriod;
 
-    KernelCaptureStats kernel;
-    f.kernelDropsKnown = !replayState().active && capture && capture->kernelStats(&kernel);
-    if (f.kernelDropsKnown) f.kernelDrops = kernel.dropped + kernel.interfaceDropped;
+    f.kernelDropsKnown = !replayState().active && c.kernelKnown;
+    if (f.kernelDropsKnown) f.kernelDrops = c.kernel.dropped + c.kernel.interfaceDropped;
     const ImpactTotals impacts = impactTotals();
     f.impactsMerged = impacts.merged;
     f.impactsCapped = impacts.capped;
-    cNodeManager nodes;
-    f.nodes = nodes.nodeCount();
-    f.nodeListFull = nodes.refusedNodes() > 0;
-    f.beams = static_cast<int>(beamList.size());
+    f.nodes = nodes_.nodeCount();
+    f.nodeListFull = nodes_.refusedNodes() > 0;
+    f.beams = static_cast<int>(connections_.size());
     return f;
 }
 

@@ -77,6 +77,9 @@ std::string mainIPv6(const std::vector<InterfaceIPv6>& addresses) {
 
 }  // namespace
 
+cNetInterface::cNetInterface(AdapterAddresses& adapter, HandOffChannel& channel)
+    : adapter_(adapter), channel_(channel) {}
+
 void cNetInterface::discoverAdapter(std::string nic) {
     AdapterConfig c =
         findAdapterConfig(nic, listInterfaceAddresses(), readRouteTable(), readIPv6RouteTable());
@@ -84,28 +87,30 @@ void cNetInterface::discoverAdapter(std::string nic) {
         // Linux interfaces have no description; the name stands in for it.
         std::printf("\tAdapter Desc: \t%s\n", nic.c_str());
         if (!c.address.empty()) {
-            localAddresses.push_back(c.address);
-            if (!c.netmask.empty()) netMasks.push_back(c.netmask);
-            if (!c.gateway.empty()) gatewayAddresses.push_back(c.gateway);
+            adapter_.localAddresses.push_back(c.address);
+            if (!c.netmask.empty()) adapter_.netMasks.push_back(c.netmask);
+            if (!c.gateway.empty()) adapter_.gatewayAddresses.push_back(c.gateway);
         } else if (!mainIPv6(c.ipv6).empty()) {
             // IPv6 only: its main address and router are this host and the gateway.
-            localAddresses.push_back(mainIPv6(c.ipv6));
-            if (!c.gateway6.empty()) gatewayAddresses.push_back(c.gateway6);
+            adapter_.localAddresses.push_back(mainIPv6(c.ipv6));
+            if (!c.gateway6.empty()) adapter_.gatewayAddresses.push_back(c.gateway6);
         }
         for (const InterfaceIPv6& a : c.ipv6) {
-            localIPv6Addresses.push_back(LocalIPv6{a.address, a.prefixLength});
+            adapter_.localIPv6Addresses.push_back(LocalIPv6{a.address, a.prefixLength});
             std::printf("netint: ipv6 %s/%d\n", a.address.c_str(), a.prefixLength);
         }
-        gatewayIPv6Address = c.gateway6;
+        adapter_.gatewayIPv6Address = c.gateway6;
         if (!c.gateway6.empty()) std::printf("netint: ipv6 gateway %s\n", c.gateway6.c_str());
     }
     std::fflush(stdout);
-    if (localAddresses.empty())
+    if (adapter_.localAddresses.empty())
         restartConfigToolAndExit("Failed to find suitable NIC, reruning tessel-config");
 
-    std::printf("netint: local ip  %s\n", localAddresses[0].c_str());
-    if (!netMasks.empty()) std::printf("netint: net mask %s\n", netMasks[0].c_str());
-    if (!gatewayAddresses.empty()) std::printf("netint: gateway %s\n", gatewayAddresses[0].c_str());
+    std::printf("netint: local ip  %s\n", adapter_.localAddresses[0].c_str());
+    if (!adapter_.netMasks.empty())
+        std::printf("netint: net mask %s\n", adapter_.netMasks[0].c_str());
+    if (!adapter_.gatewayAddresses.empty())
+        std::printf("netint: gateway %s\n", adapter_.gatewayAddresses[0].c_str());
     std::fflush(stdout);
 }
 
@@ -117,11 +122,11 @@ bool cNetInterface::startCapture(std::string nic, const std::string& filter,
         std::fprintf(stderr, "Error in pcap_findalldevs: %s\n", errbuf);
         endAfterLibraryFailure();
     }
-    if (localAddresses.empty()) {
+    if (adapter_.localAddresses.empty()) {
         pcap_freealldevs(devices);
         restartConfigToolAndExit("Failed to find suitable NIC, reruning tessel-config");
     }
-    if (localAddresses[0] == "0.0.0.0") {
+    if (adapter_.localAddresses[0] == "0.0.0.0") {
         pcap_freealldevs(devices);
         restartConfigToolAndExit(
             "Failed to find a bindable ip address on selected NIC, rerunning tessel-config");
@@ -170,7 +175,7 @@ bool cNetInterface::startCapture(std::string nic, const std::string& filter,
     std::unique_ptr<cFrameSource> frames = helper->takeFrames();
     CaptureOptions options;
     options.helper = std::move(helper);
-    session = std::make_unique<cCaptureSession>(std::move(frames), handOff(), std::move(options));
+    session = std::make_unique<cCaptureSession>(std::move(frames), channel_, std::move(options));
     session->start();
     return true;
 }
@@ -179,7 +184,7 @@ void cNetInterface::startReplay(std::unique_ptr<cFrameSource> source, bool loop)
     CaptureOptions options;
     options.paced = true;
     options.loop = loop;
-    session = std::make_unique<cCaptureSession>(std::move(source), handOff(), std::move(options));
+    session = std::make_unique<cCaptureSession>(std::move(source), channel_, std::move(options));
     session->start();
 }
 

@@ -9,14 +9,21 @@ namespace tessel {
 
 class cCaptureSession;
 class cFrameSource;
+class HandOffChannel;
+struct AdapterAddresses;
 
 // Adapter discovery and capture start, run once on the main thread before the render loop.
 // Every failure ends the process (see the messages in the implementation).
 class cNetInterface {
   public:
+    // `adapter` receives what discovery finds; `channel` is where the session's threads hand
+    // their work to the main thread. Both outlive this object.
+    cNetInterface(AdapterAddresses& adapter, HandOffChannel& channel);
     virtual ~cNetInterface();
-    // Fills localAddresses/netMasks/gatewayAddresses for `nic` (the caller then adds this host
-    // and the gateway to the node list).
+    cNetInterface(const cNetInterface&) = delete;
+    cNetInterface& operator=(const cNetInterface&) = delete;
+    // Fills the adapter's addresses for `nic` (the caller then adds this host and the gateway
+    // to the node list).
     void discoverAdapter(std::string nic);
     // Starts the capture helper on `nic` with `filter` (a capture filter, "" for none; the
     // helper sets it on its frames and its rates handle alike) and the capture session's threads
@@ -31,6 +38,8 @@ class cNetInterface {
     const cCaptureSession* captureSession() const { return session.get(); }
 
   private:
+    AdapterAddresses& adapter_;
+    HandOffChannel& channel_;
     std::unique_ptr<cCaptureSession> session;
 };
 

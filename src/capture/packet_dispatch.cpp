@@ -3,9 +3,7 @@
 #include <chrono>
 
 #include "capture/intel_writer.h"
-#include "core/event_log.h"
 #include "core/hand_off.h"
-#include "core/process_flags.h"
 
 namespace tessel {
 
@@ -18,11 +16,7 @@ void dispatchFrame(const DecodedFrame& d, PacketSink& sink) {
         if (d.endsBeam)
             sink.channel->pushBeam(BeamEvent{false, r.src, r.dst, r.srcport, r.dstport});
     }
-    if (loggingEnabled.load(std::memory_order_relaxed)) {
-        std::string line = traceLine(d);
-        logLine(line);
-        if (sink.channel) sink.channel->pushMessage(std::move(line));
-    }
+    if (sink.channel && sink.channel->tracing()) sink.channel->pushTrace(traceLine(d));
     if (d.recorded && sink.writer) sink.writer->write(r, std::chrono::steady_clock::now());
 }
 

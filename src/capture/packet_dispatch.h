@@ -33,8 +33,8 @@ struct PacketSink {
 };
 
 // Side effects of one decoded Packet, in order: beam start, beam end (both handed to the main
-// thread), trace line in the log and the message list while logging is on, intel record unless
-// the segment was a bare 40 bytes. Capture thread (or a test standing in for it).
+// thread), trace line in the log and the message list while the channel's trace is on, intel
+// record unless the segment was a bare 40 bytes. Capture thread (or a test standing in for it).
 void dispatchFrame(const DecodedFrame& decoded, PacketSink& sink);
 
 // libpcap handler: `user` is the PacketSink. decodeFrame + dispatchFrame, counting every frame

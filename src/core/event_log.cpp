@@ -2,32 +2,12 @@
 
 #include <cerrno>
 #include <ctime>
-#include <shared_mutex>
 
 #include "core/fatal_exit.h"
 #include "platform/local_time.h"
 #include "platform/message_box.h"
 
 namespace tessel {
-
-cLog* eventLog = nullptr;
-
-namespace {
-// Worker threads log while the main thread may be tearing the log down: the pointer is read
-// under a shared lock and destroyed under an exclusive one.
-std::shared_mutex g_eventLogLock;
-}  // namespace
-
-void logLine(const std::string& text) {
-    std::shared_lock<std::shared_mutex> guard(g_eventLogLock);
-    if (eventLog) eventLog->logEvent(text);
-}
-
-void destroyEventLog() {
-    std::unique_lock<std::shared_mutex> guard(g_eventLogLock);
-    delete eventLog;
-    eventLog = nullptr;
-}
 
 std::string logTimeStamp(std::time_t when) {
     return formatLocalTimeC("%A, %B %d, %Y, %H:%M:%S", when, 128);

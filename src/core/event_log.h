@@ -6,7 +6,9 @@
 namespace tessel {
 
 // "log.txt" in the working directory: one "%s - %s\r\n" line per event (C-locale time stamp,
-// message). logEvent may be called from any thread; wipeLog and destruction from the main thread.
+// message). Owned by the run (runTessel), made after the first-run check; the event receiver
+// and, for the packet trace, the hand-off channel hold it. logEvent may be called from any
+// thread; wipeLog and destruction from the main thread, once the capture has stopped.
 class cLog {
   public:
     // Opens "log.txt" for writing, emptying it. On failure shows "Error: unable to open log.txt
@@ -26,13 +28,5 @@ class cLog {
 
 // The line's time stamp: "%A, %B %d, %Y, %H:%M:%S" of the local time, in the C locale.
 std::string logTimeStamp(std::time_t when);
-
-// The process's event log: made by start-up on the main thread, null before that and after
-// destroyEventLog. Use it through logLine from other threads.
-extern cLog* eventLog;
-// Writes to the event log when it exists (any thread).
-void logLine(const std::string& text);
-// Destroys the event log, closing log.txt (main thread; a worker's logLine meanwhile is safe).
-void destroyEventLog();
 
 }  // namespace tessel

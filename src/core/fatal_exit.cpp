@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "core/event_log.h"
 #include "platform/message_box.h"
 #include "platform/process.h"
 
@@ -12,7 +11,9 @@ void endAfterFatal(const std::string& message, bool startTool, int status) {
     std::fflush(stdout);
     if (!message.empty()) showMessageBox(message);
     if (startTool) startConfigTool();
-    destroyEventLog();
+    // Every open stream, the event log's among them, is written out: the process ends without
+    // running destructors, while workers may still be writing.
+    std::fflush(nullptr);
     endProcess(status);
 }
 

@@ -2,6 +2,8 @@
 
 #include <iterator>
 
+#include "core/event_log.h"
+
 namespace tessel {
 
 void HandOffChannel::pushBeam(BeamEvent event) {
@@ -21,6 +23,11 @@ void HandOffChannel::pushMessage(std::string text) {
         ++droppedMessages_;
     }
     messages_.push_back(std::move(text));
+}
+
+void HandOffChannel::pushTrace(std::string line) {
+    if (traceLog_) traceLog_->logEvent(line);
+    pushMessage(std::move(line));
 }
 
 std::size_t HandOffChannel::recordRoom() const {
@@ -78,11 +85,6 @@ void HandOffChannel::reset() {
     records_.clear();
     intelFolderMissing_ = false;
     droppedBeams_ = droppedMessages_ = 0;
-}
-
-HandOffChannel& handOff() {
-    static HandOffChannel channel;
-    return channel;
 }
 
 }  // namespace tessel

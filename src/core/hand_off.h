@@ -1,7 +1,9 @@
 #pragma once
 // The one way work reaches the main thread from the worker threads: a bounded channel of plain
-// values that the render loop drains at one point of its frame. Any thread may push; only the
+// values that the render loop drains at one point of its frame. The run (runTessel) owns one and
+// hands it to the capture session and the render loop. Any thread may push; only the
 // main thread drains. Each kind of value says what happens when its part of the channel is full.
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -11,6 +13,8 @@
 #include "core/traffic_record.h"
 
 namespace tessel {
+
+class cLog;
 
 // One TCP connection event, in capture order.
 struct BeamEvent {
@@ -46,6 +50,17 @@ class HandOffChannel {
     void pushBeam(BeamEvent event);
     void pushMessage(std::string text);
 
+    // The packet trace, switched by the user on the main thread: while it is on, the capture
+    // thread writes a line per packet to the trace log (when one is set) and posts it as a
+    // message.
+    void setTracing(bool on) { tracing_.store(on, std::memory_order_relaxed); }
+    bool tracing() const { return tracing_.load(std::memory_order_relaxed); }
+    // The event log the trace goes to; set on the main thread while no worker runs (before the
+    // capture starts and after it stopped). Null: lines only go to the message list.
+    void setTraceLog(cLog* log) { traceLog_ = log; }
+    // One trace line: into the log and the message list (any thread).
+    void pushTrace(std::string line);
+
     // Intel reader: room left before the record limit (0 when full).
     std::size_t recordRoom() const;
     // Takes every record; the limit is the reader's to respect (one file may overshoot it).
@@ -67,11 +82,10 @@ class HandOffChannel {
     std::vector<std::string> messages_;
     std::vector<TrafficRecord> records_;
     bool intelFolderMissing_ = false;
+    std::atomic<bool> tracing_{false};
+    cLog* traceLog_ = nullptr;
     std::uint64_t droppedBeams_ = 0;
     std::uint64_t droppedMessages_ = 0;
 };
-
-// The process's channel.
-HandOffChannel& handOff();
 
 }  // namespace tessel

@@ -5,8 +5,6 @@
 
 namespace tessel {
 
-cConnectionList beamList;
-
 std::string cConnectionList::keyOf(const std::string& source, const std::string& destination,
                                    int sourcePort, int destinationPort) {
     // Addresses hold no '|', so the key names one direction of one connection.
@@ -82,14 +80,5 @@ void cConnectionList::clear() {
     endpointUses_.clear();
     refused_ = 0;
 }
-
-bool findConnection(const std::string& source, const std::string& destination, int sourcePort,
-                    int destinationPort) {
-    return beamList.find(source, destination, sourcePort, destinationPort) != nullptr;
-}
-
-bool isBeamEndpoint(const std::string& address) { return beamList.isEndpoint(address); }
-
-int nextBeamPickId() { return beamList.nextPickId(); }
 
 }  // namespace tessel

@@ -21,9 +21,9 @@ struct STrafficBeam {
 // Picking mask carried by every connection beam identifier.
 constexpr int kBeamPickBit = 0x02000000;
 
-// Every open connection in order of creation; a removal closes the gap. Look-ups by address pair
-// and by endpoint address take constant time. MAIN THREAD ONLY: the capture thread hands beam
-// events to the main loop instead of touching this list.
+// Every open connection in order of creation, owned by the run (runTessel); a removal closes the
+// gap. Look-ups by address pair and by endpoint address take constant time. MAIN THREAD ONLY: the
+// capture thread hands beam events to the main loop instead of touching this list.
 class cConnectionList {
   public:
     // Under heavy traffic connections open faster than they are seen closing (a lost FIN keeps
@@ -75,13 +75,5 @@ class cConnectionList {
     std::unordered_map<std::string, int> endpointUses_;
     std::uint64_t refused_ = 0;
 };
-
-extern cConnectionList beamList;
-
-// (source, destination, ports) in either direction: true when the list holds it.
-bool findConnection(const std::string& source, const std::string& destination, int sourcePort,
-                    int destinationPort);
-bool isBeamEndpoint(const std::string& address);
-int nextBeamPickId();
 
 }  // namespace tessel

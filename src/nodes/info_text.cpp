@@ -12,8 +12,7 @@ std::string fittedAddress(const std::string& address) {
     return address.substr(0, kHead) + "..." + address.substr(address.size() - kTail);
 }
 
-std::string nodeInfoText(int pickId) {
-    cNodeManager manager;
+std::string nodeInfoText(const cNodeManager& manager, int pickId) {
     const int index = manager.findNodeByPickId(pickId);
     SNetNode node;
     if (!manager.copyNodeAt(index, &node)) return std::string();
@@ -24,11 +23,11 @@ std::string nodeInfoText(int pickId) {
     return "Foreign Node:\n\n" + node.hostName + "\n" + address;
 }
 
-std::string beamInfoText(int pickId) {
-    const STrafficBeam* found = beamList.findByPickId(pickId);
+std::string beamInfoText(const cNodeManager& manager, const cConnectionList& connections,
+                         int pickId) {
+    const STrafficBeam* found = connections.findByPickId(pickId);
     if (!found) return std::string();
     const STrafficBeam& beam = *found;
-    cNodeManager manager;
     return "TCP (" + beam.service + "):\n\n" + fittedAddress(manager.displayNameFor(beam.source)) +
            " to " + fittedAddress(manager.displayNameFor(beam.destination));
 }

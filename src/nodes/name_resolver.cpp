@@ -10,19 +10,9 @@
 #include <thread>
 
 #include "nodes/node_manager.h"
+#include "platform/process.h"
 
 namespace tessel {
-
-std::atomic<int> resolverBusy{0};
-
-namespace {
-
-ReverseLookup& currentLookup() {
-    static ReverseLookup lookup = systemReverseLookup;
-    return lookup;
-}
-
-}  // namespace
 
 std::string systemReverseLookup(const std::string& address) {
     sockaddr_storage storage;
@@ -47,42 +37,73 @@ std::string systemReverseLookup(const std::string& address) {
     return host;
 }
 
-void setReverseLookup(ReverseLookup lookup) {
-    currentLookup() = lookup ? std::move(lookup) : ReverseLookup(systemReverseLookup);
+cNameResolver::cNameResolver(cNodeManager& nodes, ReverseLookup lookup)
+    : nodes_(nodes), lookup_(lookup ? std::move(lookup) : ReverseLookup(systemReverseLookup)) {}
+
+cNameResolver::~cNameResolver() { stop(); }
+
+bool cNameResolver::start() {
+    if (thread_.joinable()) return true;
+    stopping_ = false;
+    try {
+        thread_ = std::thread([this] { run(); });
+    } catch (const std::system_error&) {
+        return false;
+    }
+    return true;
 }
 
-void resolvePendingNames() {
-    int idle = 0;
-    if (!resolverBusy.compare_exchange_strong(idle, 1)) return;  // a pass is still working
+void cNameResolver::wake() {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        wanted_ = true;
+    }
+    wakeUp_.notify_one();
+}
 
-    cNodeManager manager;
+void cNameResolver::stop() {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        stopping_ = true;
+    }
+    wakeUp_.notify_one();
+    if (thread_.joinable()) thread_.join();
+}
+
+void cNameResolver::run() {
+    nameThisThread("tessel-resolve");
+    std::unique_lock<std::mutex> guard(lock_);
+    for (;;) {
+        wakeUp_.wait(guard, [this] { return wanted_ || stopping_.load(); });
+        if (stopping_) return;
+        wanted_ = false;
+        guard.unlock();
+        resolvePending();
+        guard.lock();
+    }
+}
+
+void cNameResolver::resolvePending() {
+    busy_ = true;
     // The size is read again on every step, so nodes added meanwhile are visited in this pass.
-    for (int i = 0; i < manager.nodeCount(); ++i) {
+    for (int i = 0; i < nodes_.nodeCount() && !stopping_; ++i) {
         std::string address;
-        manager.updateNode(i, [&address](SNetNode& node) {
+        nodes_.updateNode(i, [&address](SNetNode& node) {
             if (node.resolveState != 0 || node.isLocal == 1) return;
             node.resolveState = 1;
             address = node.address;
         });
         if (address.empty()) continue;
         // Blocks until the name service answers; the list may change meanwhile.
-        std::string name = currentLookup()(address);
+        std::string name = lookup_(address);
         if (name.empty()) name = "(failed to resolve)";
         // The node may have moved or gone while the look-up ran: it is found by its key.
-        manager.updateNode(address, [&name](SNetNode& node) {
+        nodes_.updateNode(address, [&name](SNetNode& node) {
             node.hostName = name;
             node.resolveState = 2;
         });
     }
-    resolverBusy = 0;
-}
-
-void startResolverThread() {
-    try {
-        std::thread(resolvePendingNames).detach();
-    } catch (const std::system_error&) {
-        // No thread to be had right now: the next start, 26 frames on, tries again.
-    }
+    busy_ = false;
 }
 
 }  // namespace tessel

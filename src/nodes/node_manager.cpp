@@ -18,31 +18,6 @@ namespace tessel {
 
 namespace {
 
-// The lock of the node list; every public operation takes it once, the helpers below expect it
-// held.
-std::mutex g_listLock;
-
-// The process's one node list.
-std::vector<SNetNode>& nodeList() {
-    static std::vector<SNetNode> list;
-    return list;
-}
-
-// Address -> first index in list order, so a look-up by address takes constant time (every
-// record of an intel pass looks up two). Rebuilt when a removal moves later records forward.
-std::unordered_map<std::string, int>& addressIndex() {
-    static std::unordered_map<std::string, int> index;
-    return index;
-}
-
-void rebuildAddressIndex() {
-    std::unordered_map<std::string, int>& index = addressIndex();
-    index.clear();
-    const std::vector<SNetNode>& list = nodeList();
-    for (std::size_t i = 0; i < list.size(); ++i)
-        index.emplace(list[i].address, static_cast<int>(i));
-}
-
 struct SOctets {
     int o[4] = {0, 0, 0, 0};
     unsigned sum() const {
@@ -92,22 +67,6 @@ bool samePrefix(const in6_addr& a, const in6_addr& b, int bits) {
     return true;
 }
 
-// Link-local (unicast fe80::/10, or multicast of link scope such as neighbour discovery's
-// ff02::1:ffxx:xxxx), or on one of the adapter's on-link prefixes.
-bool isLocalIPv6(const std::string& address) {
-    in6_addr a{};
-    if (inet_pton(AF_INET6, address.c_str(), &a) != 1) return false;
-    if (a.s6_addr[0] == 0xFE && (a.s6_addr[1] & 0xC0) == 0x80) return true;
-    if (a.s6_addr[0] == 0xFF && (a.s6_addr[1] & 0x0F) == 0x02) return true;
-    for (const LocalIPv6& local : localIPv6Addresses) {
-        in6_addr prefix{};
-        if (inet_pton(AF_INET6, local.address.c_str(), &prefix) == 1 &&
-            samePrefix(a, prefix, local.prefixLength))
-            return true;
-    }
-    return false;
-}
-
 // "%d.%d.%d.%d" with unparsed fields left at 0.
 void scanDotted(const std::string& text, int out[4]) {
     out[0] = out[1] = out[2] = out[3] = 0;
@@ -120,20 +79,43 @@ float gridCoordinate(std::int64_t product, std::int64_t modulus, std::int64_t of
     return static_cast<float>(product % modulus + offset);
 }
 
-// Addresses that found the list full (under the list's lock).
-std::uint64_t g_refusedNodes = 0;
+}  // namespace
 
-bool listFull() {
-    if (static_cast<int>(nodeList().size()) < kNodeListLimit) return false;
-    ++g_refusedNodes;
+cNodeManager::cNodeManager(const AdapterAddresses& adapter) : adapter_(adapter) {}
+
+void cNodeManager::rebuildAddressIndex() {
+    addressIndex_.clear();
+    for (std::size_t i = 0; i < list_.size(); ++i)
+        addressIndex_.emplace(list_[i].address, static_cast<int>(i));
+}
+
+// Link-local (unicast fe80::/10, or multicast of link scope such as neighbour discovery's
+// ff02::1:ffxx:xxxx), or on one of the adapter's on-link prefixes.
+bool cNodeManager::isLocalIPv6(const std::string& address) const {
+    in6_addr a{};
+    if (inet_pton(AF_INET6, address.c_str(), &a) != 1) return false;
+    if (a.s6_addr[0] == 0xFE && (a.s6_addr[1] & 0xC0) == 0x80) return true;
+    if (a.s6_addr[0] == 0xFF && (a.s6_addr[1] & 0x0F) == 0x02) return true;
+    for (const LocalIPv6& local : adapter_.localIPv6Addresses) {
+        in6_addr prefix{};
+        if (inet_pton(AF_INET6, local.address.c_str(), &prefix) == 1 &&
+            samePrefix(a, prefix, local.prefixLength))
+            return true;
+    }
+    return false;
+}
+
+bool cNodeManager::listFull() {
+    if (static_cast<int>(list_.size()) < kNodeListLimit) return false;
+    ++refused_;
     std::printf("nodemngr: node list limit exceeded.\n");
     std::fflush(stdout);
     return true;
 }
 
-int appendNode(const std::string& address, const Vec3& position, int isLocal,
-               unsigned char isGateway) {
-    std::vector<SNetNode>& list = nodeList();
+int cNodeManager::appendNode(const std::string& address, const Vec3& position, int isLocal,
+                             unsigned char isGateway) {
+    std::vector<SNetNode>& list = list_;
     SNetNode node;
     node.position = position;
     node.isLocal = isLocal;
@@ -141,14 +123,14 @@ int appendNode(const std::string& address, const Vec3& position, int isLocal,
     node.address = address;
     node.pickId = static_cast<int>(list.size()) + 1000;
     list.push_back(node);
-    addressIndex().emplace(address, static_cast<int>(list.size()) - 1);
+    addressIndex_.emplace(address, static_cast<int>(list.size()) - 1);
     return static_cast<int>(list.size()) - 1;
 }
 
 // Moves the last node up the axes until no older node, except the one just before it, lies
 // within 200 on any single axis. Each axis is tested on its own.
-void spreadNewNode() {
-    std::vector<SNetNode>& list = nodeList();
+void cNodeManager::spreadNewNode() {
+    std::vector<SNetNode>& list = list_;
     if (list.empty()) return;
     const int size = static_cast<int>(list.size());
     Vec3& live = list.back().position;
@@ -174,10 +156,10 @@ void spreadNewNode() {
     } while (moved > 0);
 }
 
-int addLocalLocked(const std::string& address) {
+int cNodeManager::addLocalLocked(const std::string& address) {
     if (listFull()) return -1;
     Vec3 position{500, 500, 500};  // this host: no draws
-    if (!nodeList().empty()) {
+    if (!list_.empty()) {
         int draws[2];
         lcgSeedAndDraw(octetsOf(address).sum(), 2, draws);
         position.X = gridCoordinate(std::int64_t(draws[0]) * 200, 6000, 500);
@@ -187,12 +169,12 @@ int addLocalLocked(const std::string& address) {
     return appendNode(address, position, 1, 0);
 }
 
-int addGatewayLocked(const std::string& address) {
+int cNodeManager::addGatewayLocked(const std::string& address) {
     if (listFull()) return -1;
     return appendNode(address, kGatewayPosition, 1, 1);
 }
 
-int addForeignLocked(const std::string& address) {
+int cNodeManager::addForeignLocked(const std::string& address) {
     if (listFull()) return -1;
     const SOctets oct = octetsOf(address);
     int r = 0;
@@ -207,67 +189,70 @@ int addForeignLocked(const std::string& address) {
 
 // This host's other addresses (its IPv6 ones beside an IPv4 one) and the IPv6 router belong to
 // nodes 0 and 1: they never make cubes of their own.
-int aliasLocked(const std::string& address) {
-    const std::vector<SNetNode>& list = nodeList();
-    if (address == gatewayIPv6Address && list.size() > 1 && list[1].isGateway == 1) return 1;
+int cNodeManager::aliasLocked(const std::string& address) const {
+    const std::vector<SNetNode>& list = list_;
+    if (address == adapter_.gatewayIPv6Address && list.size() > 1 && list[1].isGateway == 1)
+        return 1;
     if (list.empty() || list[0].isLocal != 1) return -1;
-    for (const LocalIPv6& local : localIPv6Addresses)
+    for (const LocalIPv6& local : adapter_.localIPv6Addresses)
         if (local.address == address) return 0;
     return -1;
 }
 
-int findLocked(const std::string& address) {
-    auto it = addressIndex().find(address);
-    return it == addressIndex().end() ? aliasLocked(address) : it->second;
+int cNodeManager::findLocked(const std::string& address) const {
+    auto it = addressIndex_.find(address);
+    return it == addressIndex_.end() ? aliasLocked(address) : it->second;
 }
 
-SNetNode* recordAt(int index) {
-    std::vector<SNetNode>& list = nodeList();
-    return index >= 0 && index < static_cast<int>(list.size()) ? &list[std::size_t(index)]
-                                                               : nullptr;
+SNetNode* cNodeManager::recordAt(int index) {
+    return index >= 0 && index < static_cast<int>(list_.size()) ? &list_[std::size_t(index)]
+                                                                : nullptr;
 }
 
-}  // namespace
+const SNetNode* cNodeManager::recordAt(int index) const {
+    return index >= 0 && index < static_cast<int>(list_.size()) ? &list_[std::size_t(index)]
+                                                                : nullptr;
+}
 
 int cNodeManager::addLocalNode(const std::string& address) {
-    std::lock_guard<std::mutex> lock(g_listLock);
+    std::lock_guard<std::mutex> lock(lock_);
     return addLocalLocked(address);
 }
 
 int cNodeManager::addGatewayNode(const std::string& address) {
-    std::lock_guard<std::mutex> lock(g_listLock);
+    std::lock_guard<std::mutex> lock(lock_);
     return addGatewayLocked(address);
 }
 
 int cNodeManager::addForeignNode(const std::string& address) {
-    std::lock_guard<std::mutex> lock(g_listLock);
+    std::lock_guard<std::mutex> lock(lock_);
     return addForeignLocked(address);
 }
 
 int cNodeManager::findOrAddNode(const std::string& address, int refresh) {
-    std::lock_guard<std::mutex> lock(g_listLock);
+    std::lock_guard<std::mutex> lock(lock_);
     int index = findLocked(address);
     if (index >= 0) {
-        if (refresh != 0) nodeList()[std::size_t(index)].age = 3;
+        if (refresh != 0) list_[std::size_t(index)].age = 3;
         return index;
     }
     return isInLocalSubnet(address) ? addLocalLocked(address) : addForeignLocked(address);
 }
 
 void cNodeManager::addAdapterNodes() {
-    if (localAddresses.empty()) return;
-    addLocalNode(localAddresses[0]);
-    if (!gatewayAddresses.empty()) addGatewayNode(gatewayAddresses[0]);
+    if (adapter_.localAddresses.empty()) return;
+    addLocalNode(adapter_.localAddresses[0]);
+    if (!adapter_.gatewayAddresses.empty()) addGatewayNode(adapter_.gatewayAddresses[0]);
 }
 
 bool cNodeManager::isInLocalSubnet(const std::string& address) const {
     if (isIPv6Text(address)) return isLocalIPv6(address);
     // Read-only after start-up; an adapter without an address or mask has no subnet.
-    if (localAddresses.empty() || netMasks.empty()) return false;
+    if (adapter_.localAddresses.empty() || adapter_.netMasks.empty()) return false;
     int local[4], addr[4], mask[4];
-    scanDotted(localAddresses.front(), local);
+    scanDotted(adapter_.localAddresses.front(), local);
     scanDotted(address, addr);
-    scanDotted(netMasks.front(), mask);
+    scanDotted(adapter_.netMasks.front(), mask);
     for (int k = 0; k < 4; ++k) {
         if (((addr[k] & mask[k]) & 0xFF) != ((local[k] & mask[k]) & 0xFF)) return false;
     }
@@ -275,7 +260,7 @@ bool cNodeManager::isInLocalSubnet(const std::string& address) const {
 }
 
 bool cNodeManager::copyNodeAt(int index, SNetNode* out) const {
-    std::lock_guard<std::mutex> lock(g_listLock);
+    std::lock_guard<std::mutex> lock(lock_);
     const SNetNode* node = recordAt(index);
     if (!out || !node) return false;
     *out = *node;
@@ -283,12 +268,12 @@ bool cNodeManager::copyNodeAt(int index, SNetNode* out) const {
 }
 
 std::vector<SNetNode> cNodeManager::copyAllNodes() const {
-    std::lock_guard<std::mutex> lock(g_listLock);
-    return nodeList();
+    std::lock_guard<std::mutex> lock(lock_);
+    return list_;
 }
 
 bool cNodeManager::updateNode(int index, const std::function<void(SNetNode&)>& change) {
-    std::lock_guard<std::mutex> lock(g_listLock);
+    std::lock_guard<std::mutex> lock(lock_);
     SNetNode* node = recordAt(index);
     if (!node) return false;
     change(*node);
@@ -297,7 +282,7 @@ bool cNodeManager::updateNode(int index, const std::function<void(SNetNode&)>& c
 
 bool cNodeManager::updateNode(const std::string& address,
                               const std::function<void(SNetNode&)>& change) {
-    std::lock_guard<std::mutex> lock(g_listLock);
+    std::lock_guard<std::mutex> lock(lock_);
     SNetNode* node = recordAt(findLocked(address));
     if (!node) return false;
     change(*node);
@@ -305,19 +290,19 @@ bool cNodeManager::updateNode(const std::string& address,
 }
 
 std::string cNodeManager::displayNameFor(const std::string& address) const {
-    std::lock_guard<std::mutex> lock(g_listLock);
+    std::lock_guard<std::mutex> lock(lock_);
     const SNetNode* node = recordAt(findLocked(address));
     if (!node) return std::string();
     return node->hostName.empty() ? node->address : node->hostName;
 }
 
-std::optional<SNetNode> cNodeManager::pruneOneNode() {
-    std::lock_guard<std::mutex> lock(g_listLock);
-    std::vector<SNetNode>& list = nodeList();
+std::optional<SNetNode> cNodeManager::pruneOneNode(const cConnectionList& connections) {
+    std::lock_guard<std::mutex> lock(lock_);
+    std::vector<SNetNode>& list = list_;
     for (std::size_t i = 0; i < list.size(); ++i) {
         const SNetNode& node = list[i];
         if (!(node.age > 45 && node.isLocal != 1 && node.resolveState == 2 && node.isGateway != 1 &&
-              !isBeamEndpoint(node.address) && node.needsSceneNode == 0 && i != 0))
+              !connections.isEndpoint(node.address) && node.needsSceneNode == 0 && i != 0))
             continue;
         SNetNode gone = node;
         list.erase(list.begin() + static_cast<std::ptrdiff_t>(i));
@@ -328,29 +313,29 @@ std::optional<SNetNode> cNodeManager::pruneOneNode() {
 }
 
 std::uint64_t cNodeManager::refusedNodes() const {
-    std::lock_guard<std::mutex> lock(g_listLock);
-    return g_refusedNodes;
+    std::lock_guard<std::mutex> lock(lock_);
+    return refused_;
 }
 
 int cNodeManager::nodeCount() const {
-    std::lock_guard<std::mutex> lock(g_listLock);
-    return static_cast<int>(nodeList().size());
+    std::lock_guard<std::mutex> lock(lock_);
+    return static_cast<int>(list_.size());
 }
 
 bool cNodeManager::isGatewayAt(int index) const {
-    std::lock_guard<std::mutex> lock(g_listLock);
+    std::lock_guard<std::mutex> lock(lock_);
     const SNetNode* node = recordAt(index);
     return node && node->isGateway == 1;
 }
 
 int cNodeManager::findNodeByAddress(const std::string& address) const {
-    std::lock_guard<std::mutex> lock(g_listLock);
+    std::lock_guard<std::mutex> lock(lock_);
     return findLocked(address);
 }
 
 int cNodeManager::findNodeByPickId(int pickId) const {
-    std::lock_guard<std::mutex> lock(g_listLock);
-    const std::vector<SNetNode>& list = nodeList();
+    std::lock_guard<std::mutex> lock(lock_);
+    const std::vector<SNetNode>& list = list_;
     for (std::size_t i = 0; i < list.size(); ++i) {
         if (list[i].pickId == pickId) return static_cast<int>(i);
     }
@@ -358,10 +343,10 @@ int cNodeManager::findNodeByPickId(int pickId) const {
 }
 
 void cNodeManager::clearAllNodes() {
-    std::lock_guard<std::mutex> lock(g_listLock);
-    nodeList().clear();
-    addressIndex().clear();
-    g_refusedNodes = 0;
+    std::lock_guard<std::mutex> lock(lock_);
+    list_.clear();
+    addressIndex_.clear();
+    refused_ = 0;
 }
 
 }  // namespace tessel

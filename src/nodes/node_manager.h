@@ -1,11 +1,18 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "core/vec3.h"
+
+namespace tessel {
+struct AdapterAddresses;
+class cConnectionList;
+}  // namespace tessel
 
 namespace tessel {
 
@@ -30,13 +37,18 @@ constexpr int kNodePickBit = 0x01000000;
 // Where the default gateway stands; every sprite's flight passes this point while there is one.
 inline constexpr Vec3 kGatewayPosition{1000, 200, 1000};
 
-// Operations on the process's one node list. Keeps no state: make one on the spot wherever
-// needed. The list is shared by the main thread and the resolver thread and guarded by one
-// plain lock that every operation takes once: reads copy out, writes to a record go through
-// updateNode. The main thread is the only one that adds or removes records.
+// The node list: every host seen, in order of arrival. Owned by the run (runTessel) and passed
+// to whoever needs it (the scene jobs through SSceneContext, the resolver worker, the status
+// figures). Shared by the main thread and the resolver thread and guarded by one plain lock that
+// every operation takes once: reads copy out, writes to a record go through updateNode. The
+// main thread is the only one that adds or removes records.
 class cNodeManager {
   public:
+    // `adapter` (this host's addresses, which decide what is local) outlives the list.
+    explicit cNodeManager(const AdapterAddresses& adapter);
     virtual ~cNodeManager() = default;
+    cNodeManager(const cNodeManager&) = delete;
+    cNodeManager& operator=(const cNodeManager&) = delete;
 
     // Each returns the new index (the list size before the call) or -1 when the list is full.
     int addLocalNode(const std::string& address);
@@ -67,9 +79,9 @@ class cNodeManager {
     // Empty when the address is unknown, the address itself while no host name is known.
     std::string displayNameFor(const std::string& address) const;
 
-    // Removes at most one stale foreign node and gives its record, so that the scene can take
-    // its cube away. Main thread only.
-    std::optional<SNetNode> pruneOneNode();
+    // Removes at most one stale foreign node (none that is an endpoint of a listed connection)
+    // and gives its record, so that the scene can take its cube away. Main thread only.
+    std::optional<SNetNode> pruneOneNode(const cConnectionList& connections);
 
     int nodeCount() const;
     // How often an address was not added because the list held kNodeListLimit nodes.
@@ -81,6 +93,30 @@ class cNodeManager {
 
     // Tests only: empties the list (does not touch any scene).
     void clearAllNodes();
+
+  private:
+    // Each expects the lock held.
+    bool listFull();
+    int appendNode(const std::string& address, const Vec3& position, int isLocal,
+                   unsigned char isGateway);
+    void spreadNewNode();
+    int addLocalLocked(const std::string& address);
+    int addGatewayLocked(const std::string& address);
+    int addForeignLocked(const std::string& address);
+    int aliasLocked(const std::string& address) const;
+    int findLocked(const std::string& address) const;
+    SNetNode* recordAt(int index);
+    const SNetNode* recordAt(int index) const;
+    void rebuildAddressIndex();
+    bool isLocalIPv6(const std::string& address) const;
+
+    const AdapterAddresses& adapter_;
+    mutable std::mutex lock_;
+    std::vector<SNetNode> list_;
+    // Address -> first index in list order, so a look-up by address takes constant time (every
+    // record of an intel pass looks up two). Rebuilt when a removal moves later records forward.
+    std::unordered_map<std::string, int> addressIndex_;
+    std::uint64_t refused_ = 0;  // addresses that found the list full
 };
 
 }  // namespace tessel

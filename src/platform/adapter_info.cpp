@@ -108,21 +108,6 @@ std::vector<InterfaceAddress> listInterfaceAddresses() {
     return out;
 }
 
-bool firstIPv4Of(const std::string& nic, std::string* address, std::string* netmask) {
-    ifaddrs* list = nullptr;
-    if (getifaddrs(&list) != 0) return false;
-    bool found = false;
-    for (ifaddrs* i = list; i && !found; i = i->ifa_next) {
-        if (!i->ifa_name || nic != i->ifa_name) continue;
-        if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET) continue;
-        *address = dotted(i->ifa_addr);
-        *netmask = dotted(i->ifa_netmask);
-        found = true;
-    }
-    freeifaddrs(list);
-    return found;
-}
-
 std::string defaultGatewayIn(const std::string& routeTable, const std::string& nic) {
     std::string result;
     forEachRow(routeTable, [&](const RouteRow& r) {

@@ -23,9 +23,6 @@ struct InterfaceAddress {
 // Every interface with its first IPv4 address, in getifaddrs order (one entry per name).
 std::vector<InterfaceAddress> listInterfaceAddresses();
 
-// The first AF_INET entry whose name equals `nic` exactly; false when there is none.
-bool firstIPv4Of(const std::string& nic, std::string* address, std::string* netmask);
-
 // The default gateway of `nic` in the text of /proc/net/route: the row of that interface with
 // destination 0, mask 0 and flags RTF_UP|RTF_GATEWAY. The hex fields hold s_addr as stored in
 // memory, so they are printed without byte swapping. Empty text when there is none.

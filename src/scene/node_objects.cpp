@@ -27,7 +27,7 @@ void createNodeObjects(SSceneContext& context) {
     scene::ISceneManager* smgr = context.sceneManager;
     video::IVideoDriver* driver = context.videoDriver;
     if (!smgr || !driver) return;
-    cNodeManager manager;
+    cNodeManager& manager = *context.nodes;
     // Only the main thread adds or removes nodes, so the indices of this copy stay true for the
     // pass; the resolver thread may meanwhile store names, which the updates below leave alone.
     const std::vector<SNetNode> nodes = manager.copyAllNodes();

@@ -117,7 +117,7 @@ ImpactPass addParticleImpacts(SSceneContext& context, const std::vector<TrafficR
     std::unordered_map<unsigned long long, std::size_t> groupOf;
     std::vector<SNetNode> nodes;
     {
-        cNodeManager manager;
+        cNodeManager& manager = *context.nodes;
         // Each address is looked up once per pass, in the order the records name them, which
         // adds new nodes exactly as a look-up per record would (a repeat only refreshes again).
         std::unordered_map<std::string, int> indexOf;

@@ -6,9 +6,11 @@
 namespace tessel {
 
 class cCollisionWorlds;
+class cConnectionList;
+class cNodeManager;
 
-// Non-owning references to the engine objects the per-frame jobs need; filled once at start-up,
-// main thread only.
+// Non-owning references to the engine objects and the lists the per-frame jobs need; filled
+// once at start-up, main thread only.
 struct SSceneContext {
     irr::scene::ICameraSceneNode* camera = nullptr;
     irr::scene::ISceneManager* sceneManager = nullptr;
@@ -16,6 +18,8 @@ struct SSceneContext {
     irr::video::IVideoDriver* videoDriver = nullptr;
     irr::ITimer* timer = nullptr;  // the device's virtual clock (sprite flights start "now")
     cCollisionWorlds* collisionWorlds = nullptr;  // owned by the world (SWorld)
+    cNodeManager* nodes = nullptr;                // owned by the run
+    cConnectionList* connections = nullptr;       // owned by the run
 };
 
 // Engine position of a node-list position.

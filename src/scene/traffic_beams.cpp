@@ -72,7 +72,7 @@ CSampleSceneNode* makeBeam(SSceneContext& context, const Vec3& first, const Vec3
 }  // namespace
 
 void createGatewayLink(SSceneContext& context) {
-    cNodeManager manager;
+    cNodeManager& manager = *context.nodes;
     SNetNode gateway, self;
     if (!manager.copyNodeAt(1, &gateway) || !manager.copyNodeAt(0, &self)) return;
     makeBeam(context, gateway.position, self.position, 0);  // identifier 0: cannot be picked
@@ -80,7 +80,8 @@ void createGatewayLink(SSceneContext& context) {
 
 void startTrafficBeam(SSceneContext& context, const std::string& source,
                       const std::string& destination, int sourcePort, int destinationPort) {
-    if (findConnection(source, destination, sourcePort, destinationPort)) return;
+    cConnectionList& connections = *context.connections;
+    if (connections.find(source, destination, sourcePort, destinationPort)) return;
 
     STrafficBeam record;
     record.source = source;
@@ -88,12 +89,12 @@ void startTrafficBeam(SSceneContext& context, const std::string& source,
     record.sourcePort = sourcePort;
     record.destinationPort = destinationPort;
     // A full list refuses (and counts) the connection before any node or beam is made for it.
-    if (beamList.full()) {
-        beamList.append(record);
+    if (connections.full()) {
+        connections.append(record);
         return;
     }
 
-    cNodeManager manager;
+    cNodeManager& manager = *context.nodes;
     const int from = manager.findOrAddNode(source, 0);
     const int to = manager.findOrAddNode(destination, 0);
     SNetNode start, end;
@@ -101,14 +102,14 @@ void startTrafficBeam(SSceneContext& context, const std::string& source,
     const int first = manager.isGatewayAt(1) ? 1 : from;
     if (from >= 0 && to >= 0 && manager.nodeCount() >= 2 && manager.copyNodeAt(first, &start) &&
         manager.copyNodeAt(to, &end)) {
-        const int id = nextBeamPickId();
+        const int id = connections.nextPickId();
         if (CSampleSceneNode* beam = makeBeam(context, start.position, end.position, id)) {
             beam->setName(cConnectionList::keyOf(record).c_str());
             record.pickId = id;
         }
     }
     record.service = lookupServiceName(destinationPort);
-    beamList.append(record);
+    connections.append(record);
 }
 
 scene::ISceneNode* beamOf(SSceneContext& context, const STrafficBeam& record) {
@@ -120,7 +121,8 @@ void endConnection(SSceneContext& context, const std::string& source,
                    const std::string& destination, int sourcePort, int destinationPort) {
     // A record that never got a beam goes too: otherwise it would stay for the rest of the run.
     STrafficBeam removed;
-    if (!beamList.removeDirected(source, destination, sourcePort, destinationPort, &removed))
+    if (!context.connections->removeDirected(source, destination, sourcePort, destinationPort,
+                                             &removed))
         return;
     scene::ISceneNode* beam = beamOf(context, removed);
     if (!beam) return;

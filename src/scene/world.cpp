@@ -5,8 +5,6 @@
 namespace tessel {
 using namespace irr;
 
-SSceneContext sceneContext;
-
 SWorld buildWorld(IrrlichtDevice* device) {
     SWorld world;
     if (!device) return world;

@@ -8,15 +8,15 @@ namespace tessel {
 
 using namespace irr;
 
-cCameraTour cameraTour;
-
-namespace {}  // namespace
-
-void cCameraTour::toggleTour(scene::ICameraSceneNode* camera, u32 nowMs) {
+void cCameraTour::toggleTour(scene::ICameraSceneNode* camera, u32 nowMs, ProcessFlags& flags,
+                             CFadingTextList* messages) {
     if (!camera) return;
+    auto post = [messages](const char* text) {
+        if (messages) messages->addMessage(text);
+    };
     scene::ISceneManager* smgr = camera->getSceneManager();
     if (!active) {
-        postMessage("Demo Mode Started");
+        post("Demo Mode Started");
         active = 1;
         const core::vector3df start = camera->getPosition();
         userCamera = camera;
@@ -36,11 +36,11 @@ void cCameraTour::toggleTour(scene::ICameraSceneNode* camera, u32 nowMs) {
         splineAnimator.reset(smgr->createFollowSplineAnimator(static_cast<s32>(nowMs), points, 0.2f,
                                                               0.5f, true, false));
         tourCamera->addAnimator(splineAnimator.get());  // the tour keeps its own reference
-        enteredEnvironment = 0;
+        flags.enteredEnvironment = 0;
         return;
     }
 
-    postMessage("Demo Mode Ended");
+    post("Demo Mode Ended");
     if (tourCamera && splineAnimator) tourCamera->removeAnimator(splineAnimator.get());
     splineAnimator.reset();
     smgr->setActiveCamera(userCamera);
@@ -53,7 +53,7 @@ void cCameraTour::toggleTour(scene::ICameraSceneNode* camera, u32 nowMs) {
     camera->setFarValue(kViewFar);
     camera->setInputReceiverEnabled(true);
     active = 0;
-    enteredEnvironment = 1;
+    flags.enteredEnvironment = 1;
 }
 
 }  // namespace tessel

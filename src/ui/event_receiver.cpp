@@ -4,6 +4,7 @@
 
 #include "core/event_log.h"
 #include "core/fatal_exit.h"
+#include "core/hand_off.h"
 #include "core/irr_ptr.h"
 #include "core/process_flags.h"
 #include "core/replay_state.h"
@@ -18,6 +19,7 @@
 #include "ui/legend.h"
 #include "ui/status_line.h"
 #include "ui/toolbar.h"
+#include "ui/ui_state.h"
 
 namespace tessel {
 
@@ -25,72 +27,9 @@ using namespace irr;
 
 namespace {
 
-// The GUI images that the toggles add and remove again. Main thread.
-gui::IGUIImage* statsGridImage = nullptr;
-gui::IGUIImage* helpImage = nullptr;
-
 gui::IGUIImage* addOverlay(IrrlichtDevice* device, const char* texture, s32 x, s32 y) {
     video::ITexture* t = device->getVideoDriver()->getTexture(texture);
     return device->getGUIEnvironment()->addImage(t, core::position2d<s32>(x, y), true, 0, -1);
-}
-
-void toggleStatsGraph(IrrlichtDevice* device) {
-    if (statsGraphShown == 0) {
-        statsGridImage =
-            addOverlay(device, "Media/statsgrid.png", windowWidth - 266, windowHeight - 138);
-        statsGraphShown = 1;
-    } else {
-        if (statsGridImage) statsGridImage->remove();
-        statsGridImage = nullptr;
-        statsGraphShown = 0;
-    }
-}
-
-void toggleLogging() {
-    if (loggingEnabled == 0) {
-        loggingEnabled = 1;
-        postMessage("Logging Traffic");
-    } else {
-        loggingEnabled = 0;
-        postMessage("Stopped Logging");
-    }
-}
-
-void toggleHelp(IrrlichtDevice* device) {
-    helpState += 1;
-    if (helpState == 2) {
-        helpImage =
-            addOverlay(device, "Media/help.png", windowWidth / 2 - 256, windowHeight / 2 - 256);
-        helpState = 3;
-    } else if (helpState > 2) {
-        if (helpImage) helpImage->remove();
-        helpImage = nullptr;
-        helpState = 1;
-    }
-}
-
-void togglePause() {
-    pauseState += 1;
-    if (pauseState == 2) {
-        // The picture is taken from the next finished frame; until then the loop keeps drawing
-        // the scene.
-        requestPausePicture();
-        pauseState = 3;
-        postMessage("Paused (VHS pause quality)");
-    } else if (pauseState > 2) {
-        pauseState = 1;
-    }
-    // A replay's clock stands still while paused.
-    replayState().paused.store(pauseState > 2);
-}
-
-// Doubles or halves the replay's speed (nothing while capturing live).
-void changeReplaySpeed(double factor) {
-    ReplayState& replay = replayState();
-    if (!replay.active) return;
-    const double speed = clampReplaySpeed(replay.speed.load() * factor);
-    replay.speed.store(speed);
-    postMessage("Replay speed x" + speedText(speed));
 }
 
 void takeScreenshot(std::time_t now) {
@@ -103,10 +42,76 @@ void takeScreenshot(std::time_t now) {
 
 MyEventReceiver::MyEventReceiver(IrrlichtDevice* d, scene::ISceneNode* t,
                                  scene::ICameraSceneNode* c, scene::ISceneManager* s,
-                                 gui::IGUIEnvironment* g)
-    : device(d), terrain(t), camera(c), sceneManager(s), guiEnvironment(g) {}
+                                 gui::IGUIEnvironment* g, SUiState& state)
+    : device(d), terrain(t), camera(c), sceneManager(s), guiEnvironment(g), ui(state) {}
 
 MyEventReceiver::~MyEventReceiver() = default;
+
+void MyEventReceiver::toggleStatsGraph() {
+    if (!device) return;
+    ProcessFlags& flags = ui.flags;
+    if (flags.statsGraphShown == 0) {
+        statsGridImage = addOverlay(device, "Media/statsgrid.png", flags.windowWidth - 266,
+                                    flags.windowHeight - 138);
+        flags.statsGraphShown = 1;
+    } else {
+        if (statsGridImage) statsGridImage->remove();
+        statsGridImage = nullptr;
+        flags.statsGraphShown = 0;
+    }
+}
+
+void MyEventReceiver::toggleLogging() {
+    if (!ui.channel) return;
+    const bool on = !ui.channel->tracing();
+    ui.channel->setTracing(on);
+    ui.post(on ? "Logging Traffic" : "Stopped Logging");
+}
+
+void MyEventReceiver::toggleHelp() {
+    if (!device) return;
+    ProcessFlags& flags = ui.flags;
+    flags.helpState += 1;
+    if (flags.helpState == 2) {
+        helpImage = addOverlay(device, "Media/help.png", flags.windowWidth / 2 - 256,
+                               flags.windowHeight / 2 - 256);
+        flags.helpState = 3;
+    } else if (flags.helpState > 2) {
+        if (helpImage) helpImage->remove();
+        helpImage = nullptr;
+        flags.helpState = 1;
+    }
+}
+
+void MyEventReceiver::togglePause() {
+    int& pauseState = ui.flags.pauseState;
+    pauseState += 1;
+    if (pauseState == 2) {
+        // The picture is taken from the next finished frame; until then the loop keeps drawing
+        // the scene.
+        requestPausePicture();
+        pauseState = 3;
+        ui.post("Paused (VHS pause quality)");
+    } else if (pauseState > 2) {
+        pauseState = 1;
+    }
+    // A replay's clock stands still while paused.
+    replayState().paused.store(pauseState > 2);
+}
+
+// Doubles or halves the replay's speed (nothing while capturing live).
+void MyEventReceiver::changeReplaySpeed(double factor) {
+    ReplayState& replay = replayState();
+    if (!replay.active) return;
+    const double speed = clampReplaySpeed(replay.speed.load() * factor);
+    replay.speed.store(speed);
+    ui.post("Replay speed x" + speedText(speed));
+}
+
+void MyEventReceiver::toggleTour() {
+    ui.tour.toggleTour(camera, device ? device->getTimer()->getTime() : 0, ui.flags,
+                       ui.messages.get());
+}
 
 bool MyEventReceiver::moveCameraAlongView(f32 step) {
     scene::ICameraSceneNode* active = sceneManager ? sceneManager->getActiveCamera() : nullptr;
@@ -154,18 +159,19 @@ bool MyEventReceiver::onLeftButton() {
         return false;
     }
 
-    const int button = toolbarButtonAt(cursor, windowHeight);
+    const int button = toolbarButtonAt(cursor, ui.flags.windowHeight);
     if (button != TB_NONE) {
         runToolbarCommand(button);
         return true;
     }
 
-    if (enteredEnvironment == 1) {
+    int& entered = ui.flags.enteredEnvironment;
+    if (entered == 1) {
         if (camera) camera->setInputReceiverEnabled(false);
-        enteredEnvironment = 0;
+        entered = 0;
     } else {
         if (camera) camera->setInputReceiverEnabled(true);
-        enteredEnvironment = 1;
+        entered = 1;
     }
     lastClickTime = now;
     return false;
@@ -177,10 +183,10 @@ void MyEventReceiver::runToolbarCommand(int button) {
             if (device) device->closeDevice();
             break;
         case TB_TOUR:
-            cameraTour.toggleTour(camera, device ? device->getTimer()->getTime() : 0);
+            toggleTour();
             break;
         case TB_GRAPH:
-            if (device) toggleStatsGraph(device);
+            toggleStatsGraph();
             break;
         case TB_LOG:
             toggleLogging();
@@ -191,7 +197,7 @@ void MyEventReceiver::runToolbarCommand(int button) {
         case TB_CONFIG:
             runConfigTool();
         case TB_HELP:
-            if (device) toggleHelp(device);
+            toggleHelp();
             break;
         default:
             break;
@@ -227,14 +233,14 @@ bool MyEventReceiver::onKeyReleased(EKEY_CODE key) {
             moveCameraAlongView(10.0f);
             return true;
         case KEY_KEY_D:
-            cameraTour.toggleTour(camera, device ? device->getTimer()->getTime() : 0);
+            toggleTour();
             return true;
         case KEY_KEY_F:
-            logLine("FLAG!");
-            postMessage("Flag!");
+            if (ui.log) ui.log->logEvent("FLAG!");
+            ui.post("Flag!");
             return true;
         case KEY_KEY_G:
-            if (device) toggleStatsGraph(device);
+            toggleStatsGraph();
             return true;
         case KEY_KEY_I:
             runConfigTool();
@@ -242,7 +248,7 @@ bool MyEventReceiver::onKeyReleased(EKEY_CODE key) {
             toggleLogging();
             return true;
         case KEY_KEY_T:
-            toggleStatusLine();
+            toggleStatusLine(ui.flags);
             return true;
         case KEY_KEY_K:
             toggleLegend();
@@ -263,11 +269,11 @@ bool MyEventReceiver::onKeyReleased(EKEY_CODE key) {
             openWithDesktop("log.txt");
             return true;
         case KEY_KEY_W:
-            if (eventLog) eventLog->wipeLog();
-            postMessage("Wiped Log");
+            if (ui.log) ui.log->wipeLog();
+            ui.post("Wiped Log");
             return true;
         case KEY_F1:
-            if (device) toggleHelp(device);
+            toggleHelp();
             return true;
         case KEY_PLUS:
         case KEY_ADD:
@@ -288,7 +294,7 @@ bool MyEventReceiver::OnEvent(const SEvent& event) {
         case EET_LOG_TEXT_EVENT:
             // Engine log text can arrive before the device pointer is published; it needs
             // nothing but the log.
-            if (event.LogEvent.Text) logLine(event.LogEvent.Text);
+            if (event.LogEvent.Text && ui.log) ui.log->logEvent(event.LogEvent.Text);
             return false;
         case EET_MOUSE_INPUT_EVENT:
             if (event.MouseInput.Event == EMIE_MOUSE_WHEEL)

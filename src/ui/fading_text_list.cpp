@@ -39,20 +39,7 @@ CFadingTextList::CFadingTextList(gui::IGUIEnvironment* gui, gui::IGUIFont* font,
 
 CFadingTextList::~CFadingTextList() { delete[] lines; }
 
-CFadingTextList* messageList = nullptr;
-
-void postMessage(const std::string& text) {
-    if (messageList) messageList->addMessage(text);
-}
-
-void destroyMessageList() {
-    delete messageList;
-    messageList = nullptr;
-}
-
 void CFadingTextList::addMessage(const std::string& text) { post(toWideCut(text)); }
-
-void CFadingTextList::addMessageWide(const wchar_t* text) { post(text ? text : L""); }
 
 void CFadingTextList::post(const std::wstring& text) {
     if (count == 0) return;

@@ -83,12 +83,12 @@ bool pausePicturePending() { return pausePictureWanted; }
 
 int pausePictureGeneration() { return pictureGeneration; }
 
-void serviceFrameRequests(video::IVideoDriver* driver) {
+void serviceFrameRequests(video::IVideoDriver* driver, CFadingTextList* messages) {
     if (screenshotWanted) {
         screenshotWanted = false;
         // Reporting success for a picture that was never written would mislead the user.
         bool saved = !screenshotName.empty() && writeFrame(driver, screenshotName);
-        postMessage(saved ? "Screenshot Saved" : "Screenshot Failed");
+        if (messages) messages->addMessage(saved ? "Screenshot Saved" : "Screenshot Failed");
     }
     if (pausePictureWanted) {
         pausePictureWanted = false;

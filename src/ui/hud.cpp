@@ -16,6 +16,7 @@
 #include "ui/legend.h"
 #include "ui/status_line.h"
 #include "ui/toolbar.h"
+#include "ui/ui_state.h"
 
 namespace tessel {
 
@@ -75,10 +76,8 @@ video::SColor guiTintFor(const std::string& transparency) {
     return video::SColor(transparency == "0" ? 255 : 150, 105, 155, 106);
 }
 
-gui::IGUIInOutFader* hudFader() { return startFader; }
 gui::IGUIStaticText* hudInfoText() { return infoText; }
 gui::IGUIStaticText* hudInfoBox() { return infoBox; }
-gui::IGUIStaticText* hudImpactLine() { return impactLine; }
 gui::IGUIStaticText* hudReplayLine() { return replayLine; }
 
 std::string speedText(double speed) {
@@ -130,10 +129,10 @@ void updateImpactLine(u32 nowMs) {
     if (wide != impactLine->getText()) impactLine->setText(wide.c_str());
 }
 
-void buildHud(IrrlichtDevice* device, cRegistry& registry) {
+void buildHud(IrrlichtDevice* device, cRegistry& registry, SUiState& ui) {
     video::IVideoDriver* driver = device->getVideoDriver();
     gui::IGUIEnvironment* gui = device->getGUIEnvironment();
-    const s32 w = windowWidth, h = windowHeight;
+    const s32 w = ui.flags.windowWidth, h = ui.flags.windowHeight;
 
     startFader = gui->addInOutFader(0, 0, -1);
     startFader->setColor(video::SColor(255, 0, 0, 0));
@@ -156,10 +155,10 @@ void buildHud(IrrlichtDevice* device, cRegistry& registry) {
     infoBox = addPanelText(gui);
     infoIdleFrames = 0;
 
-    messageList = new CFadingTextList(gui, hudFont, core::rect<s32>(w - 220, 10, w - 10, h - 100),
-                                      255, 10, true);
-    messageList->addMessage("For Help Press F1");
-    messageList->addMessage("Click to enter environment");
+    ui.messages = std::make_unique<CFadingTextList>(
+        gui, hudFont, core::rect<s32>(w - 220, 10, w - 10, h - 100), 255, 10, true);
+    ui.messages->addMessage("For Help Press F1");
+    ui.messages->addMessage("Click to enter environment");
 
     // Above the toolbar, hidden until the scene draws fewer packets than arrive.
     impactLine = gui->addStaticText(L"", core::rect<s32>(20, h - 76, 420, h - 58), false, false, 0,
@@ -172,7 +171,7 @@ void buildHud(IrrlichtDevice* device, cRegistry& registry) {
     replayLine->setOverrideColor(video::SColor(255, 225, 225, 225));
     replayLine->setVisible(replayState().active);
     replayShown = kNothingShown;
-    buildStatusLine(gui);
+    buildStatusLine(gui, ui.flags);
     buildLegend(device);
 
     // Every colour role of this engine's skin, not only the ones the original engine had.
@@ -185,24 +184,25 @@ void startHudFade() {
     if (startFader) startFader->fadeIn(3500);
 }
 
-void updateInfoPanel(IrrlichtDevice* device) {
+void updateInfoPanel(IrrlichtDevice* device, const SUiState& ui, const cNodeManager& nodes,
+                     const cConnectionList& connections) {
     if (!infoText || !infoBox) return;
     std::string text;
-    if (enteredEnvironment == 1 && !cameraTour.active) {
+    if (ui.flags.enteredEnvironment == 1 && !ui.tour.active) {
         const core::position2d<s32> cursor = device->getCursorControl()->getPosition();
         scene::ISceneCollisionManager* collision =
             device->getSceneManager()->getSceneCollisionManager();
         if (scene::ISceneNode* node =
                 collision->getSceneNodeFromScreenCoordinatesBB(cursor, kNodePickBit)) {
-            text = nodeInfoText(node->getID());
+            text = nodeInfoText(nodes, node->getID());
         } else if (scene::ISceneNode* beam =
                        collision->getSceneNodeFromScreenCoordinatesBB(cursor, kBeamPickBit)) {
-            text = beamInfoText(beam->getID());
+            text = beamInfoText(nodes, connections, beam->getID());
         }
     }
 
     if (!text.empty()) {
-        const s32 cx = windowWidth / 2, cy = windowHeight / 2;
+        const s32 cx = ui.flags.windowWidth / 2, cy = ui.flags.windowHeight / 2;
         infoBox->setRelativePosition(core::rect<s32>(cx + 10, cy + 23, cx + 220, cy + 85));
         infoText->setRelativePosition(core::rect<s32>(cx + 12, cy + 25, cx + 218, cy + 83));
         infoText->setText(toWideCut(text).c_str());

@@ -5,15 +5,20 @@
 
 namespace tessel {
 
+class cConnectionList;
+class cNodeManager;
 class cRegistry;
+struct SUiState;
 
-// Fader, toolbar, logo, font, information panel, message list and GUI colours. Main thread.
-void buildHud(irr::IrrlichtDevice* device, cRegistry& registry);
+// Fader, toolbar, logo, font, information panel, message list (into ui.messages) and GUI
+// colours, for the window size in ui.flags. Main thread.
+void buildHud(irr::IrrlichtDevice* device, cRegistry& registry, SUiState& ui);
 // Main loop, first frame: the picture rises out of black over 3500 ms.
 void startHudFade();
 // Main loop, every frame while the window is active: shows the text of the node or beam under
 // the cursor, and hides the panel 31 frames after the last hit.
-void updateInfoPanel(irr::IrrlichtDevice* device);
+void updateInfoPanel(irr::IrrlichtDevice* device, const SUiState& ui, const cNodeManager& nodes,
+                     const cConnectionList& connections);
 
 // Main loop, every frame: while some records of the last intel passes were only counted (more
 // than the scene draws), one line says how many are shown, as "showing 2,000 of 9,800 packets/s".
@@ -30,10 +35,8 @@ std::string speedText(double speed);
 irr::video::SColor guiTintFor(const std::string& transparency);
 
 // The elements made by buildHud (null before it); the engine owns them.
-irr::gui::IGUIInOutFader* hudFader();
 irr::gui::IGUIStaticText* hudInfoText();
 irr::gui::IGUIStaticText* hudInfoBox();
-irr::gui::IGUIStaticText* hudImpactLine();
 irr::gui::IGUIStaticText* hudReplayLine();
 
 }  // namespace tessel

@@ -116,6 +116,4 @@ void toggleLegend() {
 
 bool legendShown() { return g_panel && g_panel->isVisible(); }
 
-gui::IGUIElement* legendPanel() { return g_panel; }
-
 }  // namespace tessel

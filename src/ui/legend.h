@@ -9,6 +9,5 @@ namespace tessel {
 void buildLegend(irr::IrrlichtDevice* device);
 void toggleLegend();
 bool legendShown();
-irr::gui::IGUIElement* legendPanel();
 
 }  // namespace tessel

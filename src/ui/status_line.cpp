@@ -38,7 +38,7 @@ s32 widthOf(const std::wstring& text) {
 }
 
 // The parts of the first row stand one after the other, each as wide as its text.
-void place() {
+void place(s32 windowWidth) {
     s32 x = kLeft;
     const s32 right = windowWidth - kRightMargin;
     for (int p = 0; p < kPartCount; ++p) {
@@ -60,7 +60,7 @@ std::string count(std::uint64_t n) { return groupedNumber(static_cast<long long>
 
 }  // namespace
 
-void buildStatusLine(gui::IGUIEnvironment* gui) {
+void buildStatusLine(gui::IGUIEnvironment* gui, const ProcessFlags& flags) {
     g_gui = gui;
     g_shown = true;
     g_announcedFull = false;
@@ -73,10 +73,11 @@ void buildStatusLine(gui::IGUIEnvironment* gui) {
         g_parts[p]->setBackgroundColor(kBandColour);
         g_parts[p]->setDrawBackground(true);
     }
-    showStatus(StatusFigures());
+    showStatus(StatusFigures(), flags, nullptr);
 }
 
-void showStatus(const StatusFigures& f) {
+void showStatus(const StatusFigures& f, const ProcessFlags& flags, CFadingTextList* messages) {
+    const std::string& captureFilter = flags.captureFilter;
     g_texts[kRate] = count(std::uint64_t(std::max(0LL, f.packetsPerSecond))) + " packets/s";
     g_dropsRed = f.kernelDropsKnown && f.kernelDrops > 0;
     g_texts[kDrops] = f.kernelDropsKnown ? "kernel drops " + count(f.kernelDrops) : "";
@@ -96,17 +97,18 @@ void showStatus(const StatusFigures& f) {
     }
     g_texts[kSecondRow] = second;
     if (g_parts[kDrops]) g_parts[kDrops]->setOverrideColor(g_dropsRed ? kAlarmColour : kTextColour);
-    place();
+    place(flags.windowWidth);
     if (f.nodeListFull && !g_announcedFull) {
         g_announcedFull = true;
-        postMessage("Node list full (" + groupedNumber(kNodeListLimit) +
-                    " hosts): new hosts are not shown");
+        if (messages)
+            messages->addMessage("Node list full (" + groupedNumber(kNodeListLimit) +
+                                 " hosts): new hosts are not shown");
     }
 }
 
-void toggleStatusLine() {
+void toggleStatusLine(const ProcessFlags& flags) {
     g_shown = !g_shown;
-    place();
+    place(flags.windowWidth);
 }
 
 bool statusLineShown() { return g_shown; }

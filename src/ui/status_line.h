@@ -6,6 +6,9 @@
 
 namespace tessel {
 
+class CFadingTextList;
+struct ProcessFlags;
+
 // What the status line shows, gathered by the render loop (which alone sees the capture, the node
 // list and the scene) at most twice a second. Plain values.
 struct StatusFigures {
@@ -23,10 +26,11 @@ struct StatusFigures {
 
 // Two rows under the logo. The kernel's drops stand in a part of their own, red when not 0.
 // Shown from the start; T hides and shows it. Main thread.
-void buildStatusLine(irr::gui::IGUIEnvironment* gui);
-// New figures; also says once in the message list that the node list is full.
-void showStatus(const StatusFigures& figures);
-void toggleStatusLine();
+// `flags` gives the window's width and the capture filter.
+void buildStatusLine(irr::gui::IGUIEnvironment* gui, const ProcessFlags& flags);
+// New figures; also says once in `messages` (may be null) that the node list is full.
+void showStatus(const StatusFigures& figures, const ProcessFlags& flags, CFadingTextList* messages);
+void toggleStatusLine(const ProcessFlags& flags);
 bool statusLineShown();
 // Both rows as they read now, one line each (the scene dump).
 std::string statusLineText();

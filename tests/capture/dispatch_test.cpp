@@ -8,7 +8,7 @@
 
 #include "capture/intel_reader.h"
 #include "core/event_log.h"
-#include "core/process_flags.h"
+#include "core/hand_off.h"
 #include "support/capture_frames.h"
 #include "support/capture_sink.h"
 #include "support/test_support.h"
@@ -23,27 +23,31 @@ class DispatchTest : public ::testing::Test {
     void SetUp() override {
         cwd = std::make_unique<test::ScopedCwd>(dir.path());
         ASSERT_EQ(mkdir("intel", 0755), 0);
-        eventLog = new cLog();
+        log = std::make_unique<cLog>();
+        capture->channel.setTraceLog(log.get());
     }
     void TearDown() override {
-        destroyEventLog();
-        loggingEnabled = 0;
+        capture->channel.setTraceLog(nullptr);
+        log.reset();
     }
     void feed(const Bytes& frame) { capture->feed(frame); }
     std::string logText() {
-        destroyEventLog();  // flush and close
+        capture->channel.setTraceLog(nullptr);
+        log.reset();  // flush and close
         std::string text = test::readFile("log.txt");
-        eventLog = new cLog();  // reopening empties it
+        log = std::make_unique<cLog>();  // reopening empties it
+        capture->channel.setTraceLog(log.get());
         return text;
     }
 
     test::TempDir dir;
     std::unique_ptr<test::ScopedCwd> cwd;
     std::unique_ptr<test::CaptureSink> capture = std::make_unique<test::CaptureSink>();
+    std::unique_ptr<cLog> log;
 };
 
 TEST_F(DispatchTest, TcpExchangeQueuesBeamEventsInOrderAndRecordsOnlyLongSegments) {
-    loggingEnabled = 1;
+    capture->channel.setTracing(true);
     feed(test::tcpFrame("10.0.0.1", "10.0.0.2", 1025, 80, 0x02));          // SYN, 40 bytes
     feed(test::tcpFrame("10.0.0.2", "10.0.0.1", 80, 1025, 0x12, 4));       // SYN-ACK, 44 bytes
     feed(test::tcpFrame("10.0.0.1", "10.0.0.2", 1025, 80, 0x18, 0, 100));  // data
@@ -127,7 +131,7 @@ TEST_F(DispatchTest, ReplayedCaptureFileDrivesTheSameFanOut) {
         pcap_dump_close(dumper);
         pcap_close(dead);
     }
-    loggingEnabled = 1;
+    capture->channel.setTracing(true);
     char err[PCAP_ERRBUF_SIZE];
     pcap_t* replay = pcap_open_offline(file.c_str(), err);
     ASSERT_NE(replay, nullptr) << err;

@@ -13,6 +13,7 @@
 #include "platform/directory.h"
 #include "platform/lcg_random.h"
 #include "support/test_support.h"
+#include "support/worldnodes_support.h"
 
 namespace tessel {
 namespace {
@@ -130,7 +131,7 @@ TEST(IntelFiles, MissingFolderEndsTheProcessWithStatusZero) {
     EXPECT_FALSE(reader.pass());
     HandOffBatch batch = channel.drain(true);
     EXPECT_TRUE(batch.intelFolderMissing);
-    SSceneContext context;
+    SSceneContext context = test::testSceneContext();
     EXPECT_EXIT(loadIntelFiles(context, batch.records, batch.intelFolderMissing),
                 ::testing::ExitedWithCode(0), "Failed to open 'intel' folder\\. Failing\\.\\.\\.");
 }

@@ -27,6 +27,7 @@
 #include "platform/helper_protocol.h"
 #include "scene/traffic_beams.h"
 #include "support/test_support.h"
+#include "support/worldnodes_support.h"
 
 namespace tessel {
 namespace {
@@ -61,12 +62,12 @@ TEST(LiveCapture, LoopbackConnectionMakesAndRemovesABeam) {
     ASSERT_EQ(mkdir("intel", 0755), 0);
     irr::IrrlichtDevice* device = test::createNullDevice(false);
     ASSERT_NE(device, nullptr);
-    SSceneContext context;
+    SSceneContext context = test::testSceneContext();
     context.sceneManager = device->getSceneManager();
     context.videoDriver = device->getVideoDriver();
-    localAddresses = {"127.0.0.1"};
-    netMasks = {"255.0.0.0"};
-    cNodeManager manager;
+    test::testAdapter().localAddresses = {"127.0.0.1"};
+    test::testAdapter().netMasks = {"255.0.0.0"};
+    cNodeManager& manager = test::testNodes();
     manager.clearAllNodes();
     manager.addLocalNode("127.0.0.1");
 
@@ -98,16 +99,16 @@ TEST(LiveCapture, LoopbackConnectionMakesAndRemovesABeam) {
 
     // The main loop's part, done here: apply the queue until the beam stands.
     auto until = Clock::now() + std::chrono::seconds(5);
-    while (beamList.empty() && Clock::now() < until) {
+    while (test::testConnections().empty() && Clock::now() < until) {
         applyBeamEvents(context, channel.drain(false).beams);
         std::this_thread::yield();
     }
-    ASSERT_EQ(beamList.size(), 1u);
-    EXPECT_EQ(beamList.at(0).source, "127.0.0.1");
-    EXPECT_EQ(beamList.at(0).destination, "127.0.0.2");
-    EXPECT_EQ(beamList.at(0).sourcePort, clientPort);
-    EXPECT_EQ(beamList.at(0).destinationPort, serverPort);
-    EXPECT_NE(beamOf(context, beamList.at(0)), nullptr);
+    ASSERT_EQ(test::testConnections().size(), 1u);
+    EXPECT_EQ(test::testConnections().at(0).source, "127.0.0.1");
+    EXPECT_EQ(test::testConnections().at(0).destination, "127.0.0.2");
+    EXPECT_EQ(test::testConnections().at(0).sourcePort, clientPort);
+    EXPECT_EQ(test::testConnections().at(0).destinationPort, serverPort);
+    EXPECT_NE(beamOf(context, test::testConnections().at(0)), nullptr);
 
     char buf[16];
     ASSERT_EQ(recv(accepted, buf, 12, MSG_WAITALL), 12);  // unread data would mean RST
@@ -115,11 +116,11 @@ TEST(LiveCapture, LoopbackConnectionMakesAndRemovesABeam) {
     EXPECT_EQ(recv(client, buf, sizeof buf, 0), 0);
     close(client);  // the opener's FIN removes it
     until = Clock::now() + std::chrono::seconds(5);
-    while (!beamList.empty() && Clock::now() < until) {
+    while (!test::testConnections().empty() && Clock::now() < until) {
         applyBeamEvents(context, channel.drain(false).beams);
         std::this_thread::yield();
     }
-    EXPECT_TRUE(beamList.empty());
+    EXPECT_TRUE(test::testConnections().empty());
     EXPECT_GE(session.counters().packets.load(), 6u);
     KernelCaptureStats kernel;
     EXPECT_TRUE(session.kernelStats(&kernel));
@@ -127,7 +128,7 @@ TEST(LiveCapture, LoopbackConnectionMakesAndRemovesABeam) {
     session.stop();  // ends the helpers
     EXPECT_FALSE(session.kernelStats(&kernel));
     close(server);
-    beamList.clear();
+    test::testConnections().clear();
     manager.clearAllNodes();
     device->drop();
 }
@@ -235,10 +236,11 @@ TEST(NetnsChild, Discover) {
     const char* mode = std::getenv(kChildEnv);
     if (!mode) GTEST_SKIP() << "started by LiveCapture.DiscoveryInANetworkNamespace";
     if (std::string(mode) != "denied") mkdir("intel", 0755);
-    cNetInterface net;
+    HandOffChannel channel;
+    cNetInterface net(test::testAdapter(), channel);
     std::string m = mode;
     if (m == "zero") {
-        localAddresses = {"0.0.0.0"};
+        test::testAdapter().localAddresses = {"0.0.0.0"};
         std::string error;
         net.startCapture("tva", "", &error);
     }
@@ -247,7 +249,7 @@ TEST(NetnsChild, Discover) {
                                                                         : "tvb";
     const bool ipv6Only = m == "ipv6only";
     net.discoverAdapter(nic);
-    cNodeManager manager;
+    cNodeManager& manager = test::testNodes();
     manager.addAdapterNodes();  // as start-up does right after discovery
     SNetNode n;
     ASSERT_TRUE(manager.copyNodeAt(0, &n));
@@ -305,7 +307,8 @@ TEST(NetnsChild, CaptureThroughTheHelper) {
     EXPECT_EQ(pcap_activate(own), PCAP_ERROR_PERM_DENIED);
     pcap_close(own);
     ASSERT_EQ(mkdir("intel", 0755), 0);
-    cNetInterface net;
+    HandOffChannel channel;
+    cNetInterface net(test::testAdapter(), channel);
     net.discoverAdapter("tva");
     std::string filterError;
     ASSERT_TRUE(net.startCapture("tva", "udp port 5300", &filterError)) << filterError;

@@ -4,20 +4,21 @@
 
 #include "nodes/connection_list.h"
 #include "nodes/node_manager.h"
+#include "support/worldnodes_support.h"
 
 using namespace tessel;
 
 namespace {
 
 void setNode(int index, int pickId, const std::string& hostName = std::string()) {
-    cNodeManager().updateNode(index, [&](SNetNode& n) {
+    test::testNodes().updateNode(index, [&](SNetNode& n) {
         n.pickId = pickId;
         n.hostName = hostName;
     });
 }
 
 TEST(InfoText, NodeTextsByKindAndBeamTextsByEnds) {
-    cNodeManager manager;
+    cNodeManager& manager = test::testNodes();
     manager.clearAllNodes();
     ASSERT_EQ(manager.addLocalNode("192.168.0.5"), 0);
     ASSERT_EQ(manager.addGatewayNode("192.168.0.1"), 1);
@@ -27,28 +28,31 @@ TEST(InfoText, NodeTextsByKindAndBeamTextsByEnds) {
     for (int i = 0; i < 5; ++i) setNode(i, kNodePickBit | (1000 + i));
     setNode(3, kNodePickBit | 1003, "host.example");
 
-    EXPECT_EQ(nodeInfoText(kNodePickBit | 1000), "Tessel Host:\n\n\n192.168.0.5");
-    EXPECT_EQ(nodeInfoText(kNodePickBit | 1001), "Default Gateway:\n\n\n192.168.0.1");
-    EXPECT_EQ(nodeInfoText(kNodePickBit | 1002), "Local Node:\n\n\n192.168.0.7");
-    EXPECT_EQ(nodeInfoText(kNodePickBit | 1003), "Foreign Node:\n\nhost.example\n198.51.100.4");
-    EXPECT_EQ(nodeInfoText(kNodePickBit | 1004), "Foreign Node:\n\n\n198.51.100.5");
-    EXPECT_EQ(nodeInfoText(kNodePickBit | 1999), "");
+    EXPECT_EQ(nodeInfoText(manager, kNodePickBit | 1000), "Tessel Host:\n\n\n192.168.0.5");
+    EXPECT_EQ(nodeInfoText(manager, kNodePickBit | 1001), "Default Gateway:\n\n\n192.168.0.1");
+    EXPECT_EQ(nodeInfoText(manager, kNodePickBit | 1002), "Local Node:\n\n\n192.168.0.7");
+    EXPECT_EQ(nodeInfoText(manager, kNodePickBit | 1003),
+              "Foreign Node:\n\nhost.example\n198.51.100.4");
+    EXPECT_EQ(nodeInfoText(manager, kNodePickBit | 1004), "Foreign Node:\n\n\n198.51.100.5");
+    EXPECT_EQ(nodeInfoText(manager, kNodePickBit | 1999), "");
     setNode(4, kNodePickBit | 1002);  // shared identifier: the first in list order
-    EXPECT_EQ(nodeInfoText(kNodePickBit | 1002), "Local Node:\n\n\n192.168.0.7");
+    EXPECT_EQ(nodeInfoText(manager, kNodePickBit | 1002), "Local Node:\n\n\n192.168.0.7");
 
-    beamList.clear();
+    test::testConnections().clear();
     STrafficBeam beam;
     beam.source = "192.168.0.5";
     beam.destination = "198.51.100.4";
     beam.service = "http";
     beam.pickId = kBeamPickBit | 1999;
-    beamList.append(beam);
+    test::testConnections().append(beam);
     beam.destination = "203.0.113.77";  // not in the node list (any more)
     beam.pickId = kBeamPickBit | 2000;
-    beamList.append(beam);
-    EXPECT_EQ(beamInfoText(kBeamPickBit | 1999), "TCP (http):\n\n192.168.0.5 to host.example");
-    EXPECT_EQ(beamInfoText(kBeamPickBit | 2000), "TCP (http):\n\n192.168.0.5 to ");
-    EXPECT_EQ(beamInfoText(kBeamPickBit | 2001), "");
+    test::testConnections().append(beam);
+    EXPECT_EQ(beamInfoText(manager, test::testConnections(), kBeamPickBit | 1999),
+              "TCP (http):\n\n192.168.0.5 to host.example");
+    EXPECT_EQ(beamInfoText(manager, test::testConnections(), kBeamPickBit | 2000),
+              "TCP (http):\n\n192.168.0.5 to ");
+    EXPECT_EQ(beamInfoText(manager, test::testConnections(), kBeamPickBit | 2001), "");
 }
 
 }  // namespace

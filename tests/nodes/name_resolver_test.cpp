@@ -6,6 +6,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "core/adapter_addresses.h"
 #include "nodes/node_manager.h"
 #include "support/test_support.h"
 
@@ -13,64 +20,112 @@ using namespace tessel;
 
 namespace {
 
-SNetNode nodeCopy(int index) {
-    SNetNode out;
-    cNodeManager().copyNodeAt(index, &out);
-    return out;
-}
+// A node list of its own per test, on an adapter without addresses.
+struct Lists {
+    AdapterAddresses adapter;
+    cNodeManager nodes{adapter};
+    SNetNode at(int index) const {
+        SNetNode out;
+        nodes.copyNodeAt(index, &out);
+        return out;
+    }
+};
 
 // The look-up is injected in every test: no query leaves the process.
 TEST(NameResolver, OnePassReachesNodesAddedWhileItRuns) {
-    cNodeManager manager;
-    manager.clearAllNodes();
+    Lists lists;
+    cNodeManager& manager = lists.nodes;
     manager.addLocalNode("192.168.0.5");
     manager.addGatewayNode("192.168.0.1");
     manager.addForeignNode("198.51.100.1");
     manager.addForeignNode("198.51.100.2");
     std::vector<std::string> asked;
-    setReverseLookup([&](const std::string& address) -> std::string {
+    cNameResolver resolver(manager, [&](const std::string& address) -> std::string {
         asked.push_back(address);
         // Another thread adds a node while this look-up blocks.
-        if (address == "198.51.100.1") cNodeManager().addForeignNode("198.51.100.3");
+        if (address == "198.51.100.1") manager.addForeignNode("198.51.100.3");
         return address == "198.51.100.2" ? std::string() : "same.example";
     });
-    resolvePendingNames();
+    resolver.resolvePending();
 
     EXPECT_EQ(asked, (std::vector<std::string>{"198.51.100.1", "198.51.100.2", "198.51.100.3"}));
-    EXPECT_EQ(nodeCopy(1).resolveState, 0);  // local nodes are never looked up
-    EXPECT_EQ(nodeCopy(2).hostName, "same.example");
-    EXPECT_EQ(nodeCopy(3).hostName, "(failed to resolve)");
-    EXPECT_EQ(nodeCopy(3).resolveState, 2);
-    EXPECT_EQ(nodeCopy(4).hostName, "same.example");
-    EXPECT_EQ(resolverBusy.load(), 0);
+    EXPECT_EQ(lists.at(1).resolveState, 0);  // local nodes are never looked up
+    EXPECT_EQ(lists.at(2).hostName, "same.example");
+    EXPECT_EQ(lists.at(3).hostName, "(failed to resolve)");
+    EXPECT_EQ(lists.at(3).resolveState, 2);
+    EXPECT_EQ(lists.at(4).hostName, "same.example");
+    EXPECT_FALSE(resolver.busy());
 
     asked.clear();
-    resolvePendingNames();  // a name is looked up once, failed or not
+    resolver.resolvePending();  // a name is looked up once, failed or not
     EXPECT_TRUE(asked.empty());
-    setReverseLookup(nullptr);
 }
 
 TEST(NameResolver, ResultOfARemovedNodeIsDroppedNotWrittenToItsOldIndex) {
-    cNodeManager manager;
-    manager.clearAllNodes();
+    Lists lists;
+    cNodeManager& manager = lists.nodes;
     manager.addLocalNode("192.168.0.5");
     manager.addForeignNode("198.51.100.1");
     manager.addForeignNode("198.51.100.2");
-    setReverseLookup([&](const std::string& address) -> std::string {
+    cNameResolver resolver(manager, [&](const std::string& address) -> std::string {
         if (address == "198.51.100.1") {  // removed while its look-up blocks
-            cNodeManager m;
-            m.clearAllNodes();
-            m.addLocalNode("192.168.0.5");
-            m.addForeignNode("198.51.100.2");
+            manager.clearAllNodes();
+            manager.addLocalNode("192.168.0.5");
+            manager.addForeignNode("198.51.100.2");
         }
         return "name-of-" + address;
     });
-    resolvePendingNames();
+    resolver.resolvePending();
     ASSERT_EQ(manager.nodeCount(), 2);
-    EXPECT_EQ(nodeCopy(1).address, "198.51.100.2");
-    EXPECT_EQ(nodeCopy(1).hostName, "");
-    EXPECT_EQ(nodeCopy(1).resolveState, 0);  // left for the next pass
-    setReverseLookup(nullptr);
+    EXPECT_EQ(lists.at(1).address, "198.51.100.2");
+    EXPECT_EQ(lists.at(1).hostName, "");
+    EXPECT_EQ(lists.at(1).resolveState, 0);  // left for the next pass
+}
+
+// The worker thread: a wake-up gives a pass without the caller waiting on it, and stopping
+// waits only for the look-up under way, never for the rest of the pass.
+TEST(NameResolver, WorkerServesWakeUpsAndStopsBetweenLookUps) {
+    Lists lists;
+    lists.nodes.addLocalNode("192.168.0.5");
+    lists.nodes.addForeignNode("198.51.100.1");
+    std::mutex lock;
+    std::condition_variable changed;
+    bool release = false;
+    int asked = 0;
+    cNameResolver resolver(lists.nodes, [&](const std::string&) -> std::string {
+        std::unique_lock<std::mutex> guard(lock);
+        ++asked;
+        changed.notify_all();
+        if (asked > 1) changed.wait(guard, [&] { return release; });
+        return "name.example";
+    });
+    ASSERT_TRUE(resolver.start());
+    resolver.wake();  // returns at once
+    auto resolved = [&] { return lists.at(1).resolveState == 2; };
+    for (int i = 0; i < 500 && !resolved(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(resolved());
+    EXPECT_EQ(lists.at(1).hostName, "name.example");
+
+    // Two more nodes; the first look-up blocks until released.
+    lists.nodes.addForeignNode("198.51.100.2");
+    lists.nodes.addForeignNode("198.51.100.3");
+    resolver.wake();
+    {
+        std::unique_lock<std::mutex> guard(lock);
+        ASSERT_TRUE(changed.wait_for(guard, std::chrono::seconds(5), [&] { return asked == 2; }));
+    }
+    std::thread releaser([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        std::lock_guard<std::mutex> guard(lock);
+        release = true;
+        changed.notify_all();
+    });
+    resolver.stop();
+    releaser.join();
+    EXPECT_EQ(asked, 2);  // the third node was not asked after the stop
+    EXPECT_EQ(lists.at(2).resolveState, 2);
+    EXPECT_EQ(lists.at(3).resolveState, 0);
 }
 
 // The real look-up, in a child process with a network namespace of its own (nothing but a down

@@ -16,14 +16,14 @@ using irr::core::vector3df;
 
 vector3df positionOf(int index) {
     SNetNode copy;
-    EXPECT_TRUE(cNodeManager().copyNodeAt(index, &copy)) << index;
+    EXPECT_TRUE(test::testNodes().copyNodeAt(index, &copy)) << index;
     return vector3df(copy.position.X, copy.position.Y, copy.position.Z);
 }
 
 TEST(NodeManagerTest, PlacementByKindAndSpreading) {
     test::resetNodeWorld();
     test::setLocalSubnet("192.168.1.10", "255.255.255.0");
-    cNodeManager manager;
+    cNodeManager& manager = test::testNodes();
     lcgSeed(77);
     const int next = lcgRand();
     lcgSeed(77);
@@ -72,7 +72,7 @@ vector3df referenceSpread(const std::vector<vector3df>& older, vector3df p) {
 TEST(NodeManagerTest, RandomisedSpreadingMatchesReferenceAndGuarantee) {
     test::resetNodeWorld();
     test::setLocalSubnet("192.168.1.10", "255.255.255.0");
-    cNodeManager manager;
+    cNodeManager& manager = test::testNodes();
     manager.addLocalNode("192.168.1.10");
     manager.addGatewayNode("192.168.1.1");
     std::vector<vector3df> placed = {positionOf(0), positionOf(1)};
@@ -109,14 +109,14 @@ TEST(NodeManagerTest, IPv6AliasesLocalityAndStableSpots) {
     auto startDualStack = [] {
         test::resetNodeWorld();
         test::setLocalSubnet("192.168.1.10", "255.255.255.0");
-        localIPv6Addresses = {{"2001:db8:1::10", 64}, {"fe80::10", 64}};
-        gatewayIPv6Address = "fe80::1";
-        cNodeManager manager;
+        test::testAdapter().localIPv6Addresses = {{"2001:db8:1::10", 64}, {"fe80::10", 64}};
+        test::testAdapter().gatewayIPv6Address = "fe80::1";
+        cNodeManager& manager = test::testNodes();
         manager.addLocalNode("192.168.1.10");
         manager.addGatewayNode("192.168.1.1");
     };
     startDualStack();
-    cNodeManager manager;
+    cNodeManager& manager = test::testNodes();
     // This host's IPv6 addresses and the IPv6 router are the two cubes already there.
     EXPECT_EQ(manager.findOrAddNode("2001:db8:1::10", 0), 0);
     EXPECT_EQ(manager.findOrAddNode("fe80::10", 0), 0);
@@ -154,7 +154,7 @@ TEST(NodeManagerTest, IPv6AliasesLocalityAndStableSpots) {
 TEST(NodeManagerTest, LimitKeysRefreshAndOddInput) {
     test::resetNodeWorld();
     test::setLocalSubnet("10.20.30.40", "255.255.240.0");
-    cNodeManager manager;
+    cNodeManager& manager = test::testNodes();
     EXPECT_TRUE(manager.isInLocalSubnet("10.20.17.1"));
     EXPECT_FALSE(manager.isInLocalSubnet("10.20.64.1"));
     EXPECT_FALSE(manager.isInLocalSubnet("10.20"));  // missing octets are 0, never read past

@@ -14,7 +14,7 @@ using namespace irr;
 
 TEST(PruneTest, SevenConditionsAndOneRemovalPerCall) {
     test::resetNodeWorld();
-    cNodeManager manager;
+    cNodeManager& manager = test::testNodes();
     // Old, looked up, with a cube: every condition met.
     auto addStale = [&](const char* address) {
         const int index = manager.addForeignNode(address);
@@ -26,7 +26,7 @@ TEST(PruneTest, SevenConditionsAndOneRemovalPerCall) {
         return index;
     };
     addStale("7.7.7.7");  // index 0 is never removed, whatever it is
-    EXPECT_FALSE(manager.pruneOneNode());
+    EXPECT_FALSE(manager.pruneOneNode(test::testConnections()));
     EXPECT_EQ(manager.nodeCount(), 1);
 
     STrafficBeam other;
@@ -41,14 +41,14 @@ TEST(PruneTest, SevenConditionsAndOneRemovalPerCall) {
         [&](SNetNode& n) {
             STrafficBeam first = other;
             first.source = n.address;  // the first record
-            beamList.append(first);
+            test::testConnections().append(first);
         },
         [&](SNetNode& n) {
-            beamList.append(other);
+            test::testConnections().append(other);
             STrafficBeam second = other;
             second.sourcePort = 1;
             second.destination = n.address;
-            beamList.append(second);
+            test::testConnections().append(second);
         },
     };
     for (const auto& breakIt : breakers) {
@@ -56,11 +56,11 @@ TEST(PruneTest, SevenConditionsAndOneRemovalPerCall) {
         SNetNode saved;
         manager.copyNodeAt(index, &saved);
         manager.updateNode(index, breakIt);
-        EXPECT_FALSE(manager.pruneOneNode());
+        EXPECT_FALSE(manager.pruneOneNode(test::testConnections()));
         EXPECT_EQ(manager.findNodeByAddress("8.8.4.4"), index);
-        beamList.clear();
+        test::testConnections().clear();
         manager.updateNode(index, [&saved](SNetNode& n) { n = saved; });  // mended, it goes
-        std::optional<SNetNode> gone = manager.pruneOneNode();
+        std::optional<SNetNode> gone = manager.pruneOneNode(test::testConnections());
         ASSERT_TRUE(gone);
         EXPECT_EQ(gone->address, "8.8.4.4");
         EXPECT_EQ(manager.findNodeByAddress("8.8.4.4"), -1);
@@ -70,7 +70,7 @@ TEST(PruneTest, SevenConditionsAndOneRemovalPerCall) {
     const int b = addStale("9.9.9.9");
     SNetNode nodeB;
     manager.copyNodeAt(b, &nodeB);
-    EXPECT_EQ(manager.pruneOneNode()->address, "8.8.4.4");
+    EXPECT_EQ(manager.pruneOneNode(test::testConnections())->address, "8.8.4.4");
     EXPECT_EQ(manager.nodeCount(), 2);                   // one per call
     EXPECT_EQ(manager.findNodeByAddress("9.9.9.9"), 1);  // moved up, found by its address
 
@@ -89,11 +89,11 @@ TEST(PruneTest, RemovedCubeLeavesEveryCollisionWorld) {
     scene::ISceneManager* smgr = fixture.scene();
     cCollisionWorlds worlds(smgr);
     test::setLocalSubnet("10.0.0.1", "255.255.255.0");
-    cNodeManager manager;
+    cNodeManager& manager = test::testNodes();
     manager.addLocalNode("10.0.0.1");
     const int stale = manager.addForeignNode("8.8.4.4");
     manager.addForeignNode("9.9.9.9");  // its cube's world is made after the stale cube exists
-    SSceneContext context;
+    SSceneContext context = test::testSceneContext();
     context.sceneManager = smgr;
     context.videoDriver = fixture.device()->getVideoDriver();
     context.collisionWorlds = &worlds;
@@ -111,7 +111,7 @@ TEST(PruneTest, RemovedCubeLeavesEveryCollisionWorld) {
     ASSERT_NE(removed, nullptr);
     removed->grab();                              // kept alive only to compare against
     EXPECT_EQ(worlds.worldsHolding(removed), 3);  // the camera's and the two later cubes'
-    std::optional<SNetNode> gone = manager.pruneOneNode();
+    std::optional<SNetNode> gone = manager.pruneOneNode(test::testConnections());
     ASSERT_TRUE(gone);
     removeNodeCube(context, *gone);
     ASSERT_EQ(manager.findNodeByAddress("8.8.4.4"), -1);

@@ -15,7 +15,7 @@ namespace {
 using namespace irr;
 
 SSceneContext contextOf(IrrlichtDevice* device, cCollisionWorlds* worlds = nullptr) {
-    SSceneContext context;
+    SSceneContext context = test::testSceneContext();
     context.sceneManager = device->getSceneManager();
     context.videoDriver = device->getVideoDriver();
     context.collisionWorlds = worlds;
@@ -24,7 +24,7 @@ SSceneContext contextOf(IrrlichtDevice* device, cCollisionWorlds* worlds = nullp
 
 SNetNode nodeCopy(int index) {
     SNetNode copy;
-    cNodeManager().copyNodeAt(index, &copy);
+    test::testNodes().copyNodeAt(index, &copy);
     return copy;
 }
 
@@ -32,7 +32,7 @@ TEST(NodeObjectsTest, CubesByKindWithIdentifiersAndAges) {
     test::WorldFixtureDevice fixture;
     cCollisionWorlds worlds(fixture.scene());
     SSceneContext context = contextOf(fixture.device(), &worlds);
-    cNodeManager manager;
+    cNodeManager& manager = test::testNodes();
     test::setLocalSubnet("192.168.1.10", "255.255.255.0");
     manager.addLocalNode("192.168.1.10");
     manager.addGatewayNode("192.168.1.1");
@@ -82,7 +82,7 @@ TEST(NodeObjectsTest, MissingTextureEndsThePassUntilItAppears) {
     writeTexture("wall-tessel.bmp");
     writeTexture("wall.bmp");
     SSceneContext context = contextOf(fixture.device());
-    cNodeManager manager;
+    cNodeManager& manager = test::testNodes();
     manager.addLocalNode("192.168.1.10");
     manager.addGatewayNode("192.168.1.1");
     manager.addLocalNode("192.168.1.20");

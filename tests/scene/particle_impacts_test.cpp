@@ -6,6 +6,7 @@
 #include "nodes/node_manager.h"
 #include "scene/impact_sprites.h"
 #include "support/test_support.h"
+#include "support/worldnodes_support.h"
 
 namespace tessel {
 namespace {
@@ -21,8 +22,8 @@ class ImpactTest : public ::testing::Test {
         context.videoDriver = device->getVideoDriver();
         context.timer = device->getTimer();
         forgetImpactRates();
-        localAddresses = {"192.168.0.5"};
-        netMasks = {"255.255.255.0"};
+        test::testAdapter().localAddresses = {"192.168.0.5"};
+        test::testAdapter().netMasks = {"255.255.255.0"};
         manager.clearAllNodes();
         manager.addLocalNode("192.168.0.5");
         timer()->stop();
@@ -67,8 +68,8 @@ class ImpactTest : public ::testing::Test {
     }
 
     irr::IrrlichtDevice* device = nullptr;
-    SSceneContext context;
-    cNodeManager manager;
+    SSceneContext context = test::testSceneContext();
+    cNodeManager& manager = test::testNodes();
 };
 
 TEST_F(ImpactTest, SpriteSizeColourAndMaterial) {

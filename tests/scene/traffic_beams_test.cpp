@@ -6,6 +6,7 @@
 #include "nodes/connection_list.h"
 #include "nodes/node_manager.h"
 #include "support/test_support.h"
+#include "support/worldnodes_support.h"
 
 namespace tessel {
 namespace {
@@ -21,13 +22,13 @@ class BeamTest : public ::testing::Test {
         ASSERT_NE(device, nullptr);
         context.sceneManager = device->getSceneManager();
         context.videoDriver = device->getVideoDriver();
-        localAddresses = {"192.168.0.5"};
-        netMasks = {"255.255.255.0"};
+        test::testAdapter().localAddresses = {"192.168.0.5"};
+        test::testAdapter().netMasks = {"255.255.255.0"};
         manager.clearAllNodes();
-        beamList.clear();
+        test::testConnections().clear();
     }
     void TearDown() override {
-        beamList.clear();
+        test::testConnections().clear();
         manager.clearAllNodes();
         if (device) device->drop();
     }
@@ -41,15 +42,15 @@ class BeamTest : public ::testing::Test {
         return toVector(n.position);
     }
     CSampleSceneNode* beamAt(std::size_t i) {
-        return static_cast<CSampleSceneNode*>(beamOf(context, beamList.at(i)));
+        return static_cast<CSampleSceneNode*>(beamOf(context, test::testConnections().at(i)));
     }
-    SSceneContext context;
+    SSceneContext context = test::testSceneContext();
     irr::scene::ISceneManager* smgr() { return device->getSceneManager(); }
 
     test::TempDir dir;
     std::unique_ptr<test::ScopedCwd> cwd;
     irr::IrrlichtDevice* device = nullptr;
-    cNodeManager manager;
+    cNodeManager& manager = test::testNodes();
 };
 
 TEST_F(BeamTest, SpikeGeometryBoundingBoxAndMaterial) {
@@ -80,8 +81,8 @@ TEST_F(BeamTest, SpikeGeometryBoundingBoxAndMaterial) {
 TEST_F(BeamTest, ConnectionsAreDrawnFromTheGatewayAndClosedOnlyByTheOpener) {
     withGateway();
     startTrafficBeam(context, "192.168.0.5", "192.168.0.9", 1025, 80);
-    ASSERT_EQ(beamList.size(), 1u);
-    const STrafficBeam& r = beamList.at(0);
+    ASSERT_EQ(test::testConnections().size(), 1u);
+    const STrafficBeam& r = test::testConnections().at(0);
     EXPECT_EQ(r.pickId, 1999 | 0x02000000);
     EXPECT_EQ(r.service, "http");
     irr::scene::ISceneNode* beam = beamOf(context, r);
@@ -99,13 +100,13 @@ TEST_F(BeamTest, ConnectionsAreDrawnFromTheGatewayAndClosedOnlyByTheOpener) {
     // Known in either direction: nothing added.
     startTrafficBeam(context, "192.168.0.5", "192.168.0.9", 1025, 80);
     startTrafficBeam(context, "192.168.0.9", "192.168.0.5", 80, 1025);
-    EXPECT_EQ(beamList.size(), 1u);
+    EXPECT_EQ(test::testConnections().size(), 1u);
 
     beam->grab();                                                    // to see it leave the scene
     endConnection(context, "192.168.0.9", "192.168.0.5", 80, 1025);  // the responder's FIN
-    EXPECT_EQ(beamList.size(), 1u);
+    EXPECT_EQ(test::testConnections().size(), 1u);
     endConnection(context, "192.168.0.5", "192.168.0.9", 1025, 80);
-    EXPECT_TRUE(beamList.empty());
+    EXPECT_TRUE(test::testConnections().empty());
     EXPECT_EQ(beam->getParent(), nullptr);
     beam->drop();
 }
@@ -114,16 +115,18 @@ TEST_F(BeamTest, WithoutGatewayFromSourceAndIdentifiersCanRepeat) {
     manager.addLocalNode("192.168.0.5");
     startTrafficBeam(context, "192.168.0.5", "8.8.8.8", 40000, 53);
     startTrafficBeam(context, "192.168.0.7", "192.168.0.5", 40001, 22);
-    ASSERT_EQ(beamList.size(), 2u);
+    ASSERT_EQ(test::testConnections().size(), 2u);
     EXPECT_EQ(beamAt(0)->vertex(0).Pos, positionOf("192.168.0.5") + vector3df(20, 0, 0));
     EXPECT_EQ(beamAt(1)->vertex(0).Pos, positionOf("192.168.0.7") + vector3df(20, 0, 0));
     EXPECT_EQ(beamAt(1)->vertex(3).Pos, positionOf("192.168.0.5") + vector3df(20, 0, 0));
-    EXPECT_EQ(beamList.at(1).pickId, 2000 | 0x02000000);
+    EXPECT_EQ(test::testConnections().at(1).pickId, 2000 | 0x02000000);
     endConnection(context, "192.168.0.5", "8.8.8.8", 40000, 53);
     startTrafficBeam(context, "192.168.0.5", "1.1.1.1", 40002, 443);
-    ASSERT_EQ(beamList.size(), 2u);
-    EXPECT_EQ(beamList.at(1).pickId, beamList.at(0).pickId);  // (1 + 1999) again
-    EXPECT_EQ(beamList.findByPickId(beamList.at(1).pickId), &beamList.at(0));
+    ASSERT_EQ(test::testConnections().size(), 2u);
+    EXPECT_EQ(test::testConnections().at(1).pickId,
+              test::testConnections().at(0).pickId);  // (1 + 1999) again
+    EXPECT_EQ(test::testConnections().findByPickId(test::testConnections().at(1).pickId),
+              &test::testConnections().at(0));
 }
 
 TEST_F(BeamTest, RecordsWithoutBeamBlockRepeatsAndGoWithTheirConnection) {
@@ -133,17 +136,17 @@ TEST_F(BeamTest, RecordsWithoutBeamBlockRepeatsAndGoWithTheirConnection) {
                                ".1");
     ASSERT_EQ(manager.nodeCount(), kNodeListLimit);
     startTrafficBeam(context, "192.168.0.5", "77.77.77.77", 5000, 80);
-    ASSERT_EQ(beamList.size(), 1u);
-    EXPECT_EQ(beamOf(context, beamList.at(0)), nullptr);
-    EXPECT_EQ(beamList.at(0).pickId, 0);
+    ASSERT_EQ(test::testConnections().size(), 1u);
+    EXPECT_EQ(beamOf(context, test::testConnections().at(0)), nullptr);
+    EXPECT_EQ(test::testConnections().at(0).pickId, 0);
     startTrafficBeam(context, "77.77.77.77", "192.168.0.5", 80,
                      5000);  // still blocks a second record
-    EXPECT_EQ(beamList.size(), 1u);
+    EXPECT_EQ(test::testConnections().size(), 1u);
     endConnection(context, "77.77.77.77", "192.168.0.5", 80, 5000);  // not the opener
-    EXPECT_EQ(beamList.size(), 1u);
+    EXPECT_EQ(test::testConnections().size(), 1u);
     // The opener's FIN ends it like any other: it would otherwise stay for the rest of the run.
     endConnection(context, "192.168.0.5", "77.77.77.77", 5000, 80);
-    EXPECT_TRUE(beamList.empty());
+    EXPECT_TRUE(test::testConnections().empty());
 }
 
 TEST_F(BeamTest, AFullConnectionListRefusesAndCountsNewConnections) {
@@ -153,22 +156,22 @@ TEST_F(BeamTest, AFullConnectionListRefusesAndCountsNewConnections) {
     record.destinationPort = 80;
     for (std::size_t i = 0; i < cConnectionList::kLimit; ++i) {
         record.sourcePort = int(i);
-        ASSERT_TRUE(beamList.append(record));
+        ASSERT_TRUE(test::testConnections().append(record));
     }
     startTrafficBeam(context, "10.0.0.3", "10.0.0.4", 1, 2);
-    EXPECT_EQ(beamList.size(), cConnectionList::kLimit);
-    EXPECT_EQ(beamList.refused(), 1u);
+    EXPECT_EQ(test::testConnections().size(), cConnectionList::kLimit);
+    EXPECT_EQ(test::testConnections().refused(), 1u);
     EXPECT_EQ(manager.findNodeByAddress("10.0.0.3"), -1);  // refused before anything is made
-    EXPECT_TRUE(beamList.isEndpoint("10.0.0.2"));
+    EXPECT_TRUE(test::testConnections().isEndpoint("10.0.0.2"));
     endConnection(context, "10.0.0.1", "10.0.0.2", 7, 80);
     startTrafficBeam(context, "10.0.0.3", "10.0.0.4", 1, 2);
-    EXPECT_TRUE(findConnection("10.0.0.4", "10.0.0.3", 2, 1));
+    EXPECT_NE(test::testConnections().find("10.0.0.4", "10.0.0.3", 2, 1), nullptr);
 }
 
 TEST_F(BeamTest, HandedOverEventsApplyInOrderAndGatewayLinkIsUnpickable) {
     withGateway();
     createGatewayLink(context);
-    EXPECT_TRUE(beamList.empty());
+    EXPECT_TRUE(test::testConnections().empty());
     irr::scene::ISceneNode* link = nullptr;
     for (irr::scene::ISceneNode* n : smgr()->getRootSceneNode()->getChildren())
         if (dynamic_cast<CSampleSceneNode*>(n)) link = n;
@@ -178,14 +181,15 @@ TEST_F(BeamTest, HandedOverEventsApplyInOrderAndGatewayLinkIsUnpickable) {
     EXPECT_EQ(spike->vertex(0).Pos, positionOf("192.168.0.1") + vector3df(20, 0, 0));
     EXPECT_EQ(spike->vertex(3).Pos, positionOf("192.168.0.5") + vector3df(20, 0, 0));
 
-    handOff().reset();
-    handOff().pushBeam(BeamEvent{true, "192.168.0.5", "9.9.9.9", 1, 2});
-    handOff().pushBeam(BeamEvent{false, "192.168.0.5", "9.9.9.9", 1, 2});
-    handOff().pushBeam(BeamEvent{true, "192.168.0.5", "9.9.9.9", 3, 4});
-    EXPECT_TRUE(beamList.empty());  // nothing happens before the main loop applies them
-    applyBeamEvents(context, handOff().drain(false).beams);
-    ASSERT_EQ(beamList.size(), 1u);
-    EXPECT_EQ(beamList.at(0).sourcePort, 3);
+    HandOffChannel channel;
+    channel.pushBeam(BeamEvent{true, "192.168.0.5", "9.9.9.9", 1, 2});
+    channel.pushBeam(BeamEvent{false, "192.168.0.5", "9.9.9.9", 1, 2});
+    channel.pushBeam(BeamEvent{true, "192.168.0.5", "9.9.9.9", 3, 4});
+    EXPECT_TRUE(
+        test::testConnections().empty());  // nothing happens before the main loop applies them
+    applyBeamEvents(context, channel.drain(false).beams);
+    ASSERT_EQ(test::testConnections().size(), 1u);
+    EXPECT_EQ(test::testConnections().at(0).sourcePort, 3);
     EXPECT_GE(manager.findNodeByAddress("9.9.9.9"), 2);
 }
 

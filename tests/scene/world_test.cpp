@@ -89,8 +89,8 @@ TEST(WorldTest, CameraIsStoppedByANewCubeFromTheNextFrame) {
     EXPECT_NEAR(pushCamera(device, *world.collision, core::vector3df(0, 0, -100), &now).Z, -500.0f,
                 1.0f);
 
-    cNodeManager().addLocalNode("192.168.1.10");
-    SSceneContext context;
+    test::testNodes().addLocalNode("192.168.1.10");
+    SSceneContext context = test::testSceneContext();
     context.sceneManager = device->getSceneManager();
     context.videoDriver = device->getVideoDriver();
     context.collisionWorlds = world.collision.get();

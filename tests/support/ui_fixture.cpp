@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "core/process_flags.h"
 #include "core/wide_text.h"
 #include "support/test_support.h"
 #include "ui/fading_text_list.h"
@@ -16,17 +15,18 @@ UiFixture::UiFixture(bool mountMedia, bool withMessageList) {
     if (!device) return;
     smgr = device->getSceneManager();
     gui = device->getGUIEnvironment();
-    windowWidth = 1000;
-    windowHeight = 600;
+    state.flags.windowWidth = 1000;
+    state.flags.windowHeight = 600;
+    state.channel = &channel;
     device->getTimer()->stop();
     setTime(10000);
     if (withMessageList)
-        messageList = new CFadingTextList(gui, gui->getBuiltInFont(),
-                                          core::rect<s32>(780, 10, 990, 500), 255, 10, true);
+        state.messages = std::make_unique<CFadingTextList>(
+            gui, gui->getBuiltInFont(), core::rect<s32>(780, 10, 990, 500), 255, 10, true);
 }
 
 UiFixture::~UiFixture() {
-    destroyMessageList();
+    state.messages.reset();
     if (device) device->drop();
 }
 
@@ -38,8 +38,9 @@ void UiFixture::drawScene() {
 }
 
 std::string UiFixture::newestMessage() const {
-    return messageList && messageList->lineCount() > 0 ? narrow(messageList->line(0)->getText())
-                                                       : std::string();
+    const CFadingTextList* messages = state.messages.get();
+    return messages && messages->lineCount() > 0 ? narrow(messages->line(0)->getText())
+                                                 : std::string();
 }
 
 SEvent keyEvent(EKEY_CODE key, bool pressed) {

@@ -1,10 +1,14 @@
 #pragma once
 // Headless engine set-up shared by the HUD, input and tour tests: a NULL-driver device published
 // with its timer stopped (tests set the time), and optionally a message list on
-// the built-in font so posts can be read back.
+// the built-in font so posts can be read back; a UI state of its own, whose logging switch is
+// the trace switch of a channel of its own.
 #include <irrlicht.h>
 
 #include <string>
+
+#include "core/hand_off.h"
+#include "ui/ui_state.h"
 
 namespace tessel::test {
 
@@ -20,10 +24,14 @@ class UiFixture {
     // One frame of scene drawing, so transforms, animators and the pick ray are current.
     void drawScene();
     std::string newestMessage() const;
+    // The logging switch: 1 on, 0 off.
+    int logging() const { return channel.tracing() ? 1 : 0; }
 
     irr::IrrlichtDevice* device = nullptr;
     irr::scene::ISceneManager* smgr = nullptr;
     irr::gui::IGUIEnvironment* gui = nullptr;
+    tessel::HandOffChannel channel;
+    tessel::SUiState state;
 };
 
 irr::SEvent keyEvent(irr::EKEY_CODE key, bool pressed);

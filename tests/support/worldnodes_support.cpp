@@ -18,19 +18,37 @@ WorldFixtureDevice::~WorldFixtureDevice() {
     if (device_) device_->drop();
 }
 
+AdapterAddresses& testAdapter() {
+    static AdapterAddresses adapter;
+    return adapter;
+}
+
+cNodeManager& testNodes() {
+    static cNodeManager nodes(testAdapter());
+    return nodes;
+}
+
+cConnectionList& testConnections() {
+    static cConnectionList connections;
+    return connections;
+}
+
+SSceneContext testSceneContext() {
+    SSceneContext context;
+    context.nodes = &testNodes();
+    context.connections = &testConnections();
+    return context;
+}
+
 void resetNodeWorld() {
-    cNodeManager().clearAllNodes();
-    beamList.clear();
-    localAddresses.clear();
-    netMasks.clear();
-    gatewayAddresses.clear();
-    localIPv6Addresses.clear();
-    gatewayIPv6Address.clear();
+    testNodes().clearAllNodes();
+    testConnections().clear();
+    testAdapter() = AdapterAddresses();
 }
 
 void setLocalSubnet(const std::string& address, const std::string& mask) {
-    localAddresses = {address};
-    netMasks = {mask};
+    testAdapter().localAddresses = {address};
+    testAdapter().netMasks = {mask};
 }
 
 bool metaHolds(scene::ITriangleSelector* meta, scene::ITriangleSelector* selector) {

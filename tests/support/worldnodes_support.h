@@ -1,11 +1,20 @@
 #pragma once
-// Helpers for the node list and scene tests: a headless device that goes with the test, and a
-// fresh process-wide node list, beam list and collision world.
+// Helpers for the node list and scene tests: a headless device that goes with the test, and the
+// node list, beam list and adapter addresses the tests share (emptied by each fixture).
 #include <irrlicht.h>
 
 #include <string>
 
+#include "core/adapter_addresses.h"
+#include "nodes/connection_list.h"
+#include "nodes/node_manager.h"
+#include "scene/scene_context.h"
+
 namespace tessel::test {
+
+using tessel::AdapterAddresses;
+using tessel::cConnectionList;
+using tessel::cNodeManager;
 
 // A NULL-driver device (res.dat mounted) dropped on destruction; resets the shared lists first.
 class WorldFixtureDevice {
@@ -20,6 +29,14 @@ class WorldFixtureDevice {
   private:
     irr::IrrlichtDevice* device_ = nullptr;
 };
+
+// The lists the node and scene tests work on (the program's run owns its own), with the
+// adapter's addresses the node list reads.
+AdapterAddresses& testAdapter();
+cNodeManager& testNodes();
+cConnectionList& testConnections();
+// A scene context on those lists (engine fields left empty).
+tessel::SSceneContext testSceneContext();
 
 // Empties the node list and the beam list and forgets the adapter's addresses.
 void resetNodeWorld();

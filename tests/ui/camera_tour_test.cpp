@@ -18,11 +18,12 @@ TEST(CameraTour, FliesAFreshCameraFromTheUserAndBringsTheUserHome) {
     ASSERT_NE(ui.device, nullptr);
     scene::ICameraSceneNode* user =
         ui.smgr->addCameraSceneNode(0, core::vector3df(300, 400, 500), kLookAt, 1, true);
-    enteredEnvironment = 1;
+    ui.state.flags.enteredEnvironment = 1;
     ui.setTime(5000);
 
-    cameraTour.toggleTour(user, ui.device->getTimer()->getTime());
-    EXPECT_EQ(enteredEnvironment, 0);
+    ui.state.tour.toggleTour(user, ui.device->getTimer()->getTime(), ui.state.flags,
+                             ui.state.messages.get());
+    EXPECT_EQ(ui.state.flags.enteredEnvironment, 0);
     EXPECT_EQ(ui.newestMessage(), "Demo Mode Started");
     scene::ICameraSceneNode* tour = ui.smgr->getActiveCamera();
     ASSERT_NE(tour, user);
@@ -42,9 +43,10 @@ TEST(CameraTour, FliesAFreshCameraFromTheUserAndBringsTheUserHome) {
 
     user->setPosition(core::vector3df(1, 2, 3));
     user->setInputReceiverEnabled(false);
-    cameraTour.toggleTour(user, ui.device->getTimer()->getTime());
-    EXPECT_EQ(cameraTour.active, 0);
-    EXPECT_EQ(enteredEnvironment, 1);
+    ui.state.tour.toggleTour(user, ui.device->getTimer()->getTime(), ui.state.flags,
+                             ui.state.messages.get());
+    EXPECT_EQ(ui.state.tour.active, 0);
+    EXPECT_EQ(ui.state.flags.enteredEnvironment, 1);
     EXPECT_EQ(ui.newestMessage(), "Demo Mode Ended");
     EXPECT_EQ(ui.smgr->getActiveCamera(), user);
     EXPECT_EQ(user->getPosition(), core::vector3df(0, 2500, 0));
@@ -52,9 +54,11 @@ TEST(CameraTour, FliesAFreshCameraFromTheUserAndBringsTheUserHome) {
     EXPECT_TRUE(user->isInputReceiverEnabled());
 
     // Each start makes a new camera where the user stands; stopped ones leave the scene.
-    cameraTour.toggleTour(user, ui.device->getTimer()->getTime());
+    ui.state.tour.toggleTour(user, ui.device->getTimer()->getTime(), ui.state.flags,
+                             ui.state.messages.get());
     EXPECT_EQ(ui.smgr->getActiveCamera()->getPosition(), core::vector3df(0, 2500, 0));
-    cameraTour.toggleTour(user, ui.device->getTimer()->getTime());
+    ui.state.tour.toggleTour(user, ui.device->getTimer()->getTime(), ui.state.flags,
+                             ui.state.messages.get());
     ui.drawScene();
     EXPECT_EQ(ui.smgr->getRootSceneNode()->getChildren().size(), 1u);
 }

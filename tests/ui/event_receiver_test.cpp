@@ -29,7 +29,7 @@ struct ReceiverTest : ::testing::Test {
         camera = ui.smgr->addCameraSceneNode(0, core::vector3df(0, 0, 0),
                                              core::vector3df(0, 0, 100), 1, true);
         camera->setInputReceiverEnabled(false);
-        receiver = new MyEventReceiver(ui.device, nullptr, camera, ui.smgr, ui.gui);
+        receiver = new MyEventReceiver(ui.device, nullptr, camera, ui.smgr, ui.gui, ui.state);
     }
     void TearDown() override { delete receiver; }
 
@@ -43,17 +43,17 @@ struct ReceiverTest : ::testing::Test {
 
 TEST_F(ReceiverTest, DoubleClickWindowIs200msOfTheLastRecordedClick) {
     EXPECT_FALSE(clickAt(1000, 500, 300));
-    EXPECT_EQ(enteredEnvironment, 1);
+    EXPECT_EQ(ui.state.flags.enteredEnvironment, 1);
     EXPECT_TRUE(camera->isInputReceiverEnabled());
     clickAt(1200, 500, 300);  // exactly 200 ms: double click
-    EXPECT_EQ(enteredEnvironment, 1);
+    EXPECT_EQ(ui.state.flags.enteredEnvironment, 1);
     clickAt(1350, 500, 300);  // third quick click: double click of the second
-    EXPECT_EQ(enteredEnvironment, 1);
+    EXPECT_EQ(ui.state.flags.enteredEnvironment, 1);
     clickAt(1551, 500, 300);  // 201 ms
-    EXPECT_EQ(enteredEnvironment, 0);
+    EXPECT_EQ(ui.state.flags.enteredEnvironment, 0);
     EXPECT_FALSE(camera->isInputReceiverEnabled());
     clickAt(1551, 500, 300);  // the same millisecond is ignored
-    EXPECT_EQ(enteredEnvironment, 0);
+    EXPECT_EQ(ui.state.flags.enteredEnvironment, 0);
 }
 
 TEST_F(ReceiverTest, ToolbarHitsAreStrictlyInsideTheButtonsAndKeepTheClickTime) {
@@ -62,11 +62,11 @@ TEST_F(ReceiverTest, ToolbarHitsAreStrictlyInsideTheButtonsAndKeepTheClickTime) 
     EXPECT_FALSE(clickAt(2000, 140, 580));
     EXPECT_FALSE(clickAt(3000, 20, 560));
     EXPECT_FALSE(clickAt(4000, 52, 560));
-    EXPECT_EQ(loggingEnabled.load(), 0);
-    EXPECT_EQ(enteredEnvironment, 0);
+    EXPECT_EQ(ui.logging(), 0);
+    EXPECT_EQ(ui.state.flags.enteredEnvironment, 0);
 
     EXPECT_TRUE(clickAt(5000, 132, 549));  // log button, x 132..162
-    EXPECT_EQ(loggingEnabled.load(), 1);
+    EXPECT_EQ(ui.logging(), 1);
     EXPECT_EQ(ui.newestMessage(), "Logging Traffic");
     EXPECT_TRUE(clickAt(5100, 162, 579));  // no double click: toolbar clicks are not recorded
     EXPECT_EQ(ui.newestMessage(), "Stopped Logging");
@@ -74,7 +74,7 @@ TEST_F(ReceiverTest, ToolbarHitsAreStrictlyInsideTheButtonsAndKeepTheClickTime) 
     // A button within 200 ms of a scene click runs nothing.
     clickAt(6000, 500, 300);
     EXPECT_FALSE(clickAt(6150, 140, 560));
-    EXPECT_EQ(loggingEnabled.load(), 0);
+    EXPECT_EQ(ui.logging(), 0);
 
     EXPECT_TRUE(clickAt(9000, 21, 560));  // exit
     EXPECT_FALSE(ui.device->run());
@@ -99,9 +99,9 @@ TEST_F(ReceiverTest, DoubleClickOnANodeFliesHalfwayToIt) {
 TEST_F(ReceiverTest, KeysActOnReleaseOnlyAndSpaceIsAlwaysConsumed) {
     EXPECT_FALSE(receiver->OnEvent(keyEvent(KEY_KEY_L, true)));
     EXPECT_FALSE(receiver->OnEvent(keyEvent(KEY_KEY_L, true)));  // auto-repeat
-    EXPECT_EQ(loggingEnabled.load(), 0);
+    EXPECT_EQ(ui.logging(), 0);
     EXPECT_TRUE(release(KEY_KEY_L));
-    EXPECT_EQ(loggingEnabled.load(), 1);
+    EXPECT_EQ(ui.logging(), 1);
     // A focused button would be clicked by Space.
     EXPECT_TRUE(receiver->OnEvent(keyEvent(KEY_SPACE, true)));
     EXPECT_TRUE(release(KEY_SPACE));
@@ -109,7 +109,7 @@ TEST_F(ReceiverTest, KeysActOnReleaseOnlyAndSpaceIsAlwaysConsumed) {
 
     EXPECT_TRUE(release(KEY_KEY_M));  // camera input only
     EXPECT_TRUE(camera->isInputReceiverEnabled());
-    EXPECT_EQ(enteredEnvironment, 0);
+    EXPECT_EQ(ui.state.flags.enteredEnvironment, 0);
     EXPECT_TRUE(release(KEY_KEY_1));
     EXPECT_EQ(camera->getPosition(), core::vector3df(7500, 7500, 7500));
     EXPECT_EQ(camera->getTarget(), core::vector3df(5000, -3250, 5000));
@@ -122,30 +122,31 @@ TEST_F(ReceiverTest, HelpAndPauseCycleAndAFailedScreenshotSaysSo) {
     gui::IGUIElement* root = ui.gui->getRootGUIElement();
     const u32 base = root->getChildren().size();
     EXPECT_TRUE(release(KEY_F1));
-    EXPECT_EQ(helpState, 3);
+    EXPECT_EQ(ui.state.flags.helpState, 3);
     EXPECT_EQ((*root->getChildren().getLast())->getRelativePosition().UpperLeftCorner,
               core::position2d<s32>(244, 44));
     EXPECT_TRUE(release(KEY_F1));
-    EXPECT_EQ(helpState, 1);
+    EXPECT_EQ(ui.state.flags.helpState, 1);
     EXPECT_TRUE(clickAt(1000, 250, 560));  // help button, then F1: one shared state
     EXPECT_TRUE(release(KEY_F1));
-    EXPECT_EQ(helpState, 1);
+    EXPECT_EQ(ui.state.flags.helpState, 1);
     EXPECT_EQ(root->getChildren().size(), base);
 
     EXPECT_TRUE(release(KEY_KEY_P));
-    EXPECT_EQ(pauseState, 3);
+    EXPECT_EQ(ui.state.flags.pauseState, 3);
     EXPECT_EQ(ui.newestMessage(), "Paused (VHS pause quality)");
     EXPECT_TRUE(pausePicturePending());
 
     TempDir dir;
     ScopedCwd cwd(dir.path());
     EXPECT_TRUE(release(KEY_KEY_S));
-    serviceFrameRequests(ui.device->getVideoDriver());  // the NULL driver takes no pictures
+    serviceFrameRequests(ui.device->getVideoDriver(),
+                         ui.state.messages.get());  // the NULL driver takes no pictures
     EXPECT_EQ(ui.newestMessage(), "Screenshot Failed");
     EXPECT_FALSE(pausePicturePending());
     EXPECT_EQ(pausePictureGeneration(), 0);
     EXPECT_TRUE(release(KEY_KEY_P));
-    EXPECT_EQ(pauseState, 1);
+    EXPECT_EQ(ui.state.flags.pauseState, 1);
 }
 
 TEST_F(ReceiverTest, PlusAndMinusChangeAReplaysSpeedWithinBoundsAndPStopsItsClock) {
@@ -195,7 +196,8 @@ TEST_F(ReceiverTest, WheelAndQADollyTheActiveCameraInItsParentsSpace) {
 TEST_F(ReceiverTest, EngineLogTextAndFlagGoToTheEventLog) {
     TempDir dir;
     ScopedCwd cwd(dir.path());
-    eventLog = new cLog();
+    auto eventLog = std::make_unique<cLog>();
+    ui.state.log = eventLog.get();
     SEvent log;
     log.EventType = EET_LOG_TEXT_EVENT;
     log.LogEvent.Text = "engine says hello";
@@ -203,7 +205,8 @@ TEST_F(ReceiverTest, EngineLogTextAndFlagGoToTheEventLog) {
     EXPECT_FALSE(receiver->OnEvent(log));
     EXPECT_TRUE(release(KEY_KEY_F));
     EXPECT_EQ(ui.newestMessage(), "Flag!");
-    destroyEventLog();  // buffered until closed
+    ui.state.log = nullptr;
+    eventLog.reset();  // buffered until closed
     std::string text = readFile(dir.file("log.txt"));
     EXPECT_NE(text.find(" - engine says hello\r\n"), std::string::npos);
     EXPECT_NE(text.find(" - FLAG!\r\n"), std::string::npos);

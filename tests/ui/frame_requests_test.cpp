@@ -41,13 +41,13 @@ void checkDriver(video::E_DRIVER_TYPE type) {
     ASSERT_NE(device, nullptr);
     video::IVideoDriver* driver = device->getVideoDriver();
     gui::IGUIEnvironment* gui = device->getGUIEnvironment();
-    messageList = new CFadingTextList(gui, gui->getBuiltInFont(), core::rect<s32>(0, 0, 99, 99),
-                                      255, 10, true);
+    auto messageList = std::make_unique<CFadingTextList>(
+        gui, gui->getBuiltInFont(), core::rect<s32>(0, 0, 99, 99), 255, 10, true);
     auto frame = [&] {
         device->run();
         driver->beginScene(true, true, video::SColor(255, 0, 0, 255));
         driver->draw2DRectangle(video::SColor(255, 255, 0, 0), core::rect<s32>(0, 0, 40, 30));
-        serviceFrameRequests(driver);
+        serviceFrameRequests(driver, messageList.get());
         driver->endScene();
     };
 
@@ -62,7 +62,7 @@ void checkDriver(video::E_DRIVER_TYPE type) {
     requestScreenshot("no-such-folder/shot.png");
     frame();
     EXPECT_EQ(narrow(messageList->line(0)->getText()), "Screenshot Failed");
-    destroyMessageList();
+    messageList.reset();
     device->drop();
 }
 

@@ -11,6 +11,7 @@
 #include "platform/registry.h"
 #include "support/test_support.h"
 #include "support/ui_fixture.h"
+#include "support/worldnodes_support.h"
 #include "ui/camera_tour.h"
 #include "ui/fading_text_list.h"
 #include "ui/status_line.h"
@@ -27,7 +28,7 @@ std::unique_ptr<UiFixture> buildWith(const TempDir& dir, const std::string& sett
     setenv("TESSEL_CONFIG", dir.file("tessel.conf").c_str(), 1);
     auto ui = std::make_unique<UiFixture>(true, false);
     cRegistry registry;
-    buildHud(ui->device, registry);
+    buildHud(ui->device, registry, ui->state);
     return ui;
 }
 
@@ -53,14 +54,14 @@ TEST(Hud, ElementsStandInOrderAndEveryColourRoleIsTinted) {
         EXPECT_EQ(*++it, hudInfoBox());
         EXPECT_TRUE(hidden(hudInfoBox()));
 
-        ASSERT_NE(messageList, nullptr);
-        ASSERT_GT(messageList->lineCount(), 1);  // the HUD font loaded
-        EXPECT_EQ(*++it, messageList->line(0));
-        EXPECT_EQ(narrow(messageList->line(0)->getText()), "Click to enter environment");
-        EXPECT_EQ(narrow(messageList->line(1)->getText()), "For Help Press F1");
-        EXPECT_EQ(messageList->line(0)->getRelativePosition().UpperLeftCorner,
+        ASSERT_NE(ui->state.messages, nullptr);
+        ASSERT_GT(ui->state.messages->lineCount(), 1);  // the HUD font loaded
+        EXPECT_EQ(*++it, ui->state.messages->line(0));
+        EXPECT_EQ(narrow(ui->state.messages->line(0)->getText()), "Click to enter environment");
+        EXPECT_EQ(narrow(ui->state.messages->line(1)->getText()), "For Help Press F1");
+        EXPECT_EQ(ui->state.messages->line(0)->getRelativePosition().UpperLeftCorner,
                   core::position2d<s32>(780, 10));
-        EXPECT_EQ(messageList->line(0)->getOverrideFont(), ui->gui->getSkin()->getFont());
+        EXPECT_EQ(ui->state.messages->line(0)->getOverrideFont(), ui->gui->getSkin()->getFont());
 
         const u32 alpha = std::string(transparency) == "0" ? 255 : 150;
         for (s32 i = 0; i < gui::EGDC_COUNT; ++i)
@@ -72,7 +73,7 @@ TEST(Hud, ElementsStandInOrderAndEveryColourRoleIsTinted) {
 TEST(Hud, InfoPanelShowsAtOnceAndLingers30FramesAfterTheLastHit) {
     TempDir dir;
     auto ui = buildWith(dir, "");
-    cNodeManager manager;
+    cNodeManager& manager = test::testNodes();
     manager.clearAllNodes();
     manager.addLocalNode("10.0.0.2");
     manager.addForeignNode("203.0.113.9");
@@ -85,14 +86,15 @@ TEST(Hud, InfoPanelShowsAtOnceAndLingers30FramesAfterTheLastHit) {
     ui->smgr->addCubeSceneNode(50, 0, pickId, core::vector3df(0, 0, 1000));
     ui->drawScene();
     auto frames = [&](int n) {
-        for (int i = 0; i < n; ++i) updateInfoPanel(ui->device);
+        for (int i = 0; i < n; ++i)
+            updateInfoPanel(ui->device, ui->state, manager, test::testConnections());
     };
 
     ui->setCursor(500, 300);
-    enteredEnvironment = 0;  // not entered: nothing shows
+    ui->state.flags.enteredEnvironment = 0;  // not entered: nothing shows
     frames(1);
     EXPECT_TRUE(hidden(hudInfoText()));
-    enteredEnvironment = 1;
+    ui->state.flags.enteredEnvironment = 1;
     frames(1);
     EXPECT_EQ(hudInfoBox()->getRelativePosition(), core::rect<s32>(510, 323, 720, 385));
     EXPECT_EQ(hudInfoText()->getRelativePosition(), core::rect<s32>(512, 325, 718, 383));
@@ -112,10 +114,10 @@ TEST(Hud, InfoPanelShowsAtOnceAndLingers30FramesAfterTheLastHit) {
     EXPECT_EQ(narrow(hudInfoText()->getText()), "");
 
     ui->setCursor(500, 300);
-    cameraTour.active = 1;
+    ui->state.tour.active = 1;
     frames(1);
     EXPECT_TRUE(hidden(hudInfoText()));
-    cameraTour.active = 0;
+    ui->state.tour.active = 0;
 }
 
 TEST(Hud, ReplayLineShowsTheSourceItsClockProgressAndSpeed) {
@@ -171,21 +173,21 @@ TEST(Hud, StatusLineCountsWhatIsNotShownAndSaysOnceThatTheNodeListIsFull) {
     f.nodes = kNodeListLimit;
     f.nodeListFull = true;
     f.beams = 6;
-    captureFilter = "icmp";
-    showStatus(f);
-    showStatus(f);
-    captureFilter.clear();
+    ui->state.flags.captureFilter = "icmp";
+    showStatus(f, ui->state.flags, ui->state.messages.get());
+    showStatus(f, ui->state.flags, ui->state.messages.get());
+    ui->state.flags.captureFilter.clear();
     EXPECT_EQ(statusLineText(),
               "12,345 packets/s  kernel drops 7  not shown: 1,200 not IP, 1 other IP, 8 "
               "truncated, 2 malformed, 3 fragments\n"
               "impacts merged 40, capped 5   nodes 999/999 full   beams 6   filter: icmp");
     EXPECT_TRUE(statusDropsRed());
-    EXPECT_EQ(narrow(messageList->line(0)->getText()),
+    EXPECT_EQ(narrow(ui->state.messages->line(0)->getText()),
               "Node list full (999 hosts): new hosts are not shown");
-    EXPECT_EQ(narrow(messageList->line(1)->getText()), "Click to enter environment");
-    toggleStatusLine();
+    EXPECT_EQ(narrow(ui->state.messages->line(1)->getText()), "Click to enter environment");
+    toggleStatusLine(ui->state.flags);
     EXPECT_FALSE(statusLineShown());
-    toggleStatusLine();
+    toggleStatusLine(ui->state.flags);
 }
 
 }  // namespace

@@ -1,0 +1,30 @@
+#pragma once
+#include <memory>
+#include <string>
+
+#include "core/process_flags.h"
+#include "ui/camera_tour.h"
+#include "ui/fading_text_list.h"
+
+namespace tessel {
+
+class HandOffChannel;
+class cLog;
+
+// What the HUD, the event receiver, the camera tour and the render loop share for the run: the
+// user's switches, the message list, the tour. Owned by the run (runTessel), handed down by
+// reference; main thread only.
+struct SUiState {
+    ProcessFlags flags;
+    std::unique_ptr<CFadingTextList> messages;  // made by buildHud
+    cCameraTour tour;
+    cLog* log = nullptr;                // the event log (key F, key W, engine log text)
+    HandOffChannel* channel = nullptr;  // its trace switch is the logging toggle
+
+    // Posts to the message list once it exists.
+    void post(const std::string& text) const {
+        if (messages) messages->addMessage(text);
+    }
+};
+
+}  // namespace tessel
