@@ -96,7 +96,7 @@ void BM_LoadThousandIntelFiles(benchmark::State& state) {
     long records = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        for (int i = 0; i < 1000; ++i) tessel::writeIntelFile(r);
+        for (int i = 0; i < 1000; ++i) tessel::writeIntelRecords({r});
         state.ResumeTiming();
         tessel::consumeIntelFolder("intel", [&](const tessel::TrafficRecord&) { ++records; });
     }

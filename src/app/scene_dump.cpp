@@ -117,14 +117,13 @@ void dumpCounters(const SDumpSources& sources, u32 now, std::ostringstream& out)
     std::vector<std::string> waiting;
     listDirectory("intel", &waiting);
     out << "intel-waiting " << waiting.size() << "\n";
-    out << "intel written " << intelWriteCounters.written.load() << " read "
-        << intelRecordsRead.load() << " lost " << intelWriteCounters.lost.load() << " handed "
-        << sources.channel.waitingRecords() << "\n";
+    const CaptureReading c = readCaptureCounters(sources.capture);
+    out << "intel written " << c.intelWritten << " read " << c.intelRead << " lost " << c.intelLost
+        << " handed " << sources.channel.waitingRecords() << "\n";
     const ImpactRates rates = recentImpactRates(now);
     out << "impacts drawn-per-second " << rates.drawnPerSecond << " of " << rates.totalPerSecond
         << " cap " << kImpactSpriteCap << "\n";
     out << "hand-off dropped-beam-events " << sources.channel.droppedBeamEvents() << "\n";
-    const CaptureReading c = readCaptureCounters(sources.capture);
     out << "frames packets " << c.packets << " short " << c.truncated << " malformed "
         << c.malformed << " ignored " << c.ignored << " not-ip " << c.notIP << " fragments "
         << c.fragments << "\n";

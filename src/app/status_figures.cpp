@@ -20,6 +20,9 @@ CaptureReading readCaptureCounters(const cCaptureSession* capture) {
     r.malformed = c.droppedMalformed.load();
     r.packets = c.packets.load();
     r.kernelKnown = capture->kernelStats(&r.kernel);
+    r.intelWritten = capture->intelWritten().written.load();
+    r.intelLost = capture->intelWritten().lost.load();
+    r.intelRead = capture->intelRead();
     return r;
 }
 

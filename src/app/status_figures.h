@@ -18,6 +18,7 @@ struct CaptureReading {
     std::uint64_t packets = 0, truncated = 0, malformed = 0, ignored = 0, notIP = 0, fragments = 0;
     bool kernelKnown = false;  // a live capture's kernel statistics could be read
     KernelCaptureStats kernel;
+    std::uint64_t intelWritten = 0, intelLost = 0, intelRead = 0;  // recorded packets as files
 };
 CaptureReading readCaptureCounters(const cCaptureSession* capture);
 

@@ -67,6 +67,10 @@ class cCaptureSession {
     // The kernel's counters as the helper last reported them (0 until its first report); false
     // without a helper, or while the session is not running. Any thread.
     bool kernelStats(KernelCaptureStats* stats) const;
+    // Recorded packets linked into the folder as files, lost to a failed write, and taken out
+    // again by the intel reader. Any thread.
+    const IntelWriteCounters& intelWritten() const { return writer_.counters(); }
+    std::uint64_t intelRead() const { return reader_.recordsRead(); }
 
   private:
     void captureThreadBody();

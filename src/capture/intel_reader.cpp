@@ -14,8 +14,6 @@
 
 namespace tessel {
 
-std::atomic<std::uint64_t> intelRecordsRead{0};
-
 namespace {
 
 // A full file of our own is about 9 kB; anything far larger was not written by us.
@@ -316,7 +314,7 @@ bool cIntelReaderWorker::pass() {
         channel_.reportIntelFolderMissing();
         return false;
     }
-    intelRecordsRead.fetch_add(records.size(), std::memory_order_relaxed);
+    recordsRead_.fetch_add(records.size(), std::memory_order_relaxed);
     channel_.pushRecords(std::move(records));
     return true;
 }

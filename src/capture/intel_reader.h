@@ -33,9 +33,6 @@ bool consumeIntelFolder(const std::string& folder,
                         const std::function<void(const TrafficRecord&)>& sink,
                         std::size_t recordBudget = std::numeric_limits<std::size_t>::max());
 
-// Records taken out of the folder by every reader of the process (any thread reads it).
-extern std::atomic<std::uint64_t> intelRecordsRead;
-
 // The intel reader thread. Each pass moves what the folder holds into the channel while the
 // channel has room; when the main thread falls behind it stops reading, so the folder stays the
 // buffer and nothing is dropped. A folder that cannot be listed is reported to the channel (the
@@ -51,6 +48,8 @@ class cIntelReaderWorker {
     void requestStop();
     // One pass (run() makes them; tests call it directly). False when the folder is missing.
     bool pass();
+    // Records this reader has taken out of the folder. Any thread.
+    std::uint64_t recordsRead() const { return recordsRead_.load(std::memory_order_relaxed); }
 
   private:
     std::string folder_;
@@ -58,6 +57,7 @@ class cIntelReaderWorker {
     std::mutex lock_;
     std::condition_variable wake_;
     bool stop_ = false;
+    std::atomic<std::uint64_t> recordsRead_{0};
 };
 
 }  // namespace tessel

@@ -11,8 +11,6 @@
 
 namespace tessel {
 
-IntelWriteCounters intelWriteCounters;
-
 namespace {
 
 // Name clashes are rare (2^30 names); a few fresh draws always settle one unless the folder is
@@ -104,14 +102,7 @@ std::string intelFileContent(const TrafficRecord& record) {
 
 bool writeIntelRecords(const std::vector<TrafficRecord>& records, const std::string& folder) {
     if (records.empty()) return true;
-    bool ok = writeContent(intelFileContent(records), folder);
-    (ok ? intelWriteCounters.written : intelWriteCounters.lost)
-        .fetch_add(records.size(), std::memory_order_relaxed);
-    return ok;
-}
-
-void writeIntelFile(const TrafficRecord& record) {
-    writeIntelRecords(std::vector<TrafficRecord>{record});
+    return writeContent(intelFileContent(records), folder);
 }
 
 cIntelWriter::cIntelWriter(std::string folder) : folder_(std::move(folder)) {
@@ -140,7 +131,8 @@ void cIntelWriter::flushIfDue(Clock::time_point now) {
 
 void cIntelWriter::flush() {
     if (pending_.empty()) return;
-    writeIntelRecords(pending_, folder_);
+    const bool ok = writeIntelRecords(pending_, folder_);
+    (ok ? counters_.written : counters_.lost).fetch_add(pending_.size(), std::memory_order_relaxed);
     pending_.clear();
 }
 

@@ -19,21 +19,17 @@ namespace tessel {
 std::string intelFileContent(const TrafficRecord& record);
 std::string intelFileContent(const std::vector<TrafficRecord>& records);
 
-// Records counted as linked into place and as lost to a failed write, by every writer of the
-// process (any thread reads them; the scene dump shows them).
+// Records counted as linked into place and as lost to a failed write (the capture thread counts;
+// any thread reads them, and the scene dump shows them).
 struct IntelWriteCounters {
     std::atomic<std::uint64_t> written{0};
     std::atomic<std::uint64_t> lost{0};
 };
-extern IntelWriteCounters intelWriteCounters;
 
 // One file "<folder>/anode.<draw><draw>.xml" with `records`, linked into place at once. On a
-// name clash two new numbers are drawn. False when it could not be written (the records are
-// counted as lost). Any thread.
+// name clash two new numbers are drawn. False when it could not be written. Any thread.
 bool writeIntelRecords(const std::vector<TrafficRecord>& records,
                        const std::string& folder = intelFolder);
-// The single-record file of one recorded packet.
-void writeIntelFile(const TrafficRecord& record);
 
 // The capture thread's writer. While records arrive slower than one per kBatchWindow, each is
 // written alone the moment it arrives: one record per file. When they come faster they are
@@ -59,6 +55,8 @@ class cIntelWriter {
     Clock::time_point deadline() const { return deadline_; }
     void flushIfDue(Clock::time_point now);
     void flush();
+    // What this writer has linked into place and lost so far.
+    const IntelWriteCounters& counters() const { return counters_; }
 
   private:
     std::string folder_;
@@ -66,6 +64,7 @@ class cIntelWriter {
     Clock::time_point deadline_{};
     Clock::time_point lastArrival_{};
     bool anyArrival_ = false;
+    IntelWriteCounters counters_;
 };
 
 }  // namespace tessel

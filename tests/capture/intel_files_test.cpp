@@ -44,7 +44,7 @@ TEST(IntelFiles, WriterProducesTheFourLinesUnderAnAnodeName) {
     int a = 0, b = 0;
     lcgDrawPair(&a, &b);
     lcgSeed(1);
-    writeIntelFile(udpRecord());
+    writeIntelRecords({udpRecord()});
     std::vector<std::string> names;
     ASSERT_TRUE(listDirectory("intel", &names));
     ASSERT_EQ(names.size(), 1u);  // no temporary left behind
@@ -59,7 +59,7 @@ TEST(IntelFiles, WriterProducesTheFourLinesUnderAnAnodeName) {
     lcgSeed(1);
     TrafficRecord other = udpRecord();
     other.srcport = 54;
-    writeIntelFile(other);
+    writeIntelRecords({other});
     names.clear();
     listDirectory("intel", &names);
     EXPECT_EQ(names.size(), 2u);
@@ -181,14 +181,12 @@ TEST(IntelFiles, EveryRecordReachesTheMainThreadOnceWhileReaderAndWriterRace) {
     test::ScopedCwd cwd(dir.path());
     ASSERT_EQ(mkdir("intel", 0755), 0);
     constexpr int kRecords = 20000;
-    const std::uint64_t writtenBefore = intelWriteCounters.written;
-    const std::uint64_t readBefore = intelRecordsRead;
     HandOffChannel channel;
     cIntelReaderWorker reader(intelFolder, channel);
     std::thread readerThread([&reader] { reader.run(); });
     std::atomic<bool> done{false};
+    cIntelWriter writer;
     std::thread writerThread([&] {
-        cIntelWriter writer;
         for (int i = 0; i < kRecords; ++i) {
             TrafficRecord r = udpRecord();
             r.srcport = i % 65536;
@@ -209,7 +207,7 @@ TEST(IntelFiles, EveryRecordReachesTheMainThreadOnceWhileReaderAndWriterRace) {
     };
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (std::chrono::steady_clock::now() < until &&
-           !(done && intelRecordsRead - readBefore == std::uint64_t(kRecords))) {
+           !(done && reader.recordsRead() == std::uint64_t(kRecords))) {
         take();
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
@@ -224,8 +222,9 @@ TEST(IntelFiles, EveryRecordReachesTheMainThreadOnceWhileReaderAndWriterRace) {
     }
     EXPECT_EQ(missing, 0);
     EXPECT_EQ(doubled, 0);
-    EXPECT_EQ(intelWriteCounters.written - writtenBefore, std::uint64_t(kRecords));
-    EXPECT_EQ(intelRecordsRead - readBefore, std::uint64_t(kRecords));
+    EXPECT_EQ(writer.counters().written.load(), std::uint64_t(kRecords));
+    EXPECT_EQ(writer.counters().lost.load(), 0u);
+    EXPECT_EQ(reader.recordsRead(), std::uint64_t(kRecords));
     std::vector<std::string> left;
     listDirectory("intel", &left);
     EXPECT_TRUE(left.empty());
@@ -239,7 +238,7 @@ TEST(IntelFiles, AFullChannelLeavesTheFilesInTheFolder) {
     std::vector<TrafficRecord> filler(HandOffChannel::kRecordLimit - 1);
     channel.pushRecords(std::move(filler));
     writeIntelRecords(std::vector<TrafficRecord>(3, udpRecord()));
-    writeIntelFile(udpRecord());
+    writeIntelRecords({udpRecord()});
     cIntelReaderWorker reader(intelFolder, channel);
     EXPECT_TRUE(reader.pass());  // room for one record: one file is taken, however long
     std::vector<std::string> left;
