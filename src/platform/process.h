@@ -7,9 +7,10 @@ namespace tessel {
 // Directory of the running program (from /proc/self/exe), without a trailing slash.
 std::string programDirectory();
 
-// Starts `program` with `args`, detached: own session, stdio on /dev/null, never waited for by the
-// caller (a background thread reaps it). `workDir` empty keeps ours. Gives false when it could not
-// be started.
+// Starts `program` (a path, or a name looked up in $PATH) with `args`, detached: own session,
+// stdio on /dev/null, a child of init rather than of this process, so nobody has to wait for it.
+// `workDir` empty keeps ours. Gives false when there is no such program or it could not be
+// started.
 bool spawnDetached(const std::string& program, const std::vector<std::string>& args,
                    const std::string& workDir = std::string());
 
