@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "capture/device_list.h"
+
 namespace tessel {
 
 namespace {
@@ -20,13 +22,13 @@ bool isPseudoDevice(const std::string& name) {
 std::vector<InterfaceAddress> listCaptureAdapters(std::string* error) {
     std::vector<InterfaceAddress> out;
     char errbuf[PCAP_ERRBUF_SIZE] = {0};
-    pcap_if_t* devices = nullptr;
-    if (pcap_findalldevs(&devices, errbuf) != 0) {
+    DeviceList devices;
+    if (!findAllDevices(&devices, errbuf)) {
         if (error) *error = errbuf;
         return out;
     }
     std::vector<InterfaceAddress> addresses = listInterfaceAddresses();
-    for (pcap_if_t* d = devices; d; d = d->next) {
+    for (pcap_if_t* d = devices.get(); d; d = d->next) {
         std::string name = d->name ? d->name : "";
         if (name.empty() || isPseudoDevice(name)) continue;
         InterfaceAddress a;
@@ -41,7 +43,6 @@ std::vector<InterfaceAddress> listCaptureAdapters(std::string* error) {
         }
         out.push_back(a);
     }
-    pcap_freealldevs(devices);
     return out;
 }
 

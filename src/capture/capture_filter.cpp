@@ -1,13 +1,13 @@
 #include "capture/capture_filter.h"
 
 #include "platform/adapter_info.h"
+#include "platform/helper_protocol.h"
 
 namespace tessel {
 
 namespace {
 
 constexpr int kOptimize = 1;
-constexpr int kSnapLength = 65536;
 
 // A filter is one line of the settings file.
 bool oneLine(const std::string& expression, std::string* error) {
@@ -41,7 +41,7 @@ bool applyCaptureFilter(pcap_t* handle, const std::string& expression, std::stri
 }
 
 bool checkCaptureFilter(int linkType, const std::string& expression, std::string* error) {
-    pcap_t* dead = pcap_open_dead(linkType, kSnapLength);
+    pcap_t* dead = pcap_open_dead(linkType, kHelperSnapLength);  // as the helper captures
     if (!dead) {
         *error = "cannot check the filter";
         return false;

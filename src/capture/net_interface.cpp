@@ -7,6 +7,7 @@
 
 #include "capture/capture_filter.h"
 #include "capture/capture_session.h"
+#include "capture/device_list.h"
 #include "capture/helper_capture.h"
 #include "core/adapter_addresses.h"
 #include "core/event_log.h"
@@ -35,12 +36,11 @@ std::string permissionHelp(const std::string& device) {
            captureHelperPath() + "\n";
 }
 
-[[noreturn]] void failOpen(pcap_if_t* devices, const char* deviceName, bool permissionDenied) {
+[[noreturn]] void failOpen(const char* deviceName, bool permissionDenied) {
     std::fprintf(stderr, "\nUnable to open the adapter. %s is not supported by WinPcap\n",
                  deviceName);
     std::fflush(stderr);
     const std::string help = permissionDenied ? permissionHelp(deviceName) : std::string();
-    pcap_freealldevs(devices);
     endAfterFatal(help, permissionDenied);
 }
 
@@ -117,23 +117,19 @@ void cNetInterface::discoverAdapter(std::string nic) {
 bool cNetInterface::startCapture(std::string nic, const std::string& filter,
                                  std::string* filterError) {
     char errbuf[PCAP_ERRBUF_SIZE] = "";  // 256 bytes, as the library asks
-    pcap_if_t* devices = nullptr;
-    if (pcap_findalldevs(&devices, errbuf) == -1) {
+    DeviceList devices;
+    if (!findAllDevices(&devices, errbuf)) {
         std::fprintf(stderr, "Error in pcap_findalldevs: %s\n", errbuf);
         endAfterLibraryFailure();
     }
-    if (adapter_.localAddresses.empty()) {
-        pcap_freealldevs(devices);
+    if (adapter_.localAddresses.empty())
         restartConfigToolAndExit("Failed to find suitable NIC, reruning tessel-config");
-    }
-    if (adapter_.localAddresses[0] == "0.0.0.0") {
-        pcap_freealldevs(devices);
+    if (adapter_.localAddresses[0] == "0.0.0.0")
         restartConfigToolAndExit(
             "Failed to find a bindable ip address on selected NIC, rerunning tessel-config");
-    }
 
     pcap_if_t* chosen = nullptr;
-    for (pcap_if_t* d = devices; d; d = d->next) {
+    for (pcap_if_t* d = devices.get(); d; d = d->next) {
         // libpcap device names on Linux carry no prefix: the whole name is the key.
         const char* key = d->name ? d->name : "";
         std::printf("------\n1. |%s|\n2. |%s|\n", key, nic.c_str());
@@ -143,10 +139,7 @@ bool cNetInterface::startCapture(std::string nic, const std::string& filter,
         }
     }
     std::fflush(stdout);
-    if (!chosen) {
-        pcap_freealldevs(devices);
-        restartConfigToolAndExit("Failed to bind to NIC, reruning tessel-config");
-    }
+    if (!chosen) restartConfigToolAndExit("Failed to bind to NIC, reruning tessel-config");
 
     // The capture helper opens the frames and rates handles with the same filter, so the rate
     // graph shows the filtered traffic too; this program holds no rights.
@@ -157,20 +150,18 @@ bool cNetInterface::startCapture(std::string nic, const std::string& filter,
             break;
         case HelperResult::BadFilter:
             *filterError = message;
-            pcap_freealldevs(devices);
             return false;
         case HelperResult::NoRights:
             std::fprintf(stderr, "%s\n", message.c_str());
-            failOpen(devices, chosen->name, true);
+            failOpen(chosen->name, true);
         default:
             std::fprintf(stderr, "%s\n", message.c_str());
-            failOpen(devices, chosen->name, false);
+            failOpen(chosen->name, false);
     }
 
     std::printf("\nlistening on %s...\n",
                 chosen->description && *chosen->description ? chosen->description : chosen->name);
     std::fflush(stdout);
-    pcap_freealldevs(devices);
 
     std::unique_ptr<cFrameSource> frames = helper->takeFrames();
     CaptureOptions options;
