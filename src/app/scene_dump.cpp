@@ -124,6 +124,7 @@ void dumpCounters(const SDumpSources& sources, u32 now, std::ostringstream& out)
     out << "impacts drawn-per-second " << rates.drawnPerSecond << " of " << rates.totalPerSecond
         << " cap " << kImpactSpriteCap << "\n";
     out << "hand-off dropped-beam-events " << sources.channel.droppedBeamEvents() << "\n";
+    out << "hand-off dropped-messages " << sources.channel.droppedMessages() << "\n";
     out << "frames packets " << c.packets << " short " << c.truncated << " malformed "
         << c.malformed << " ignored " << c.ignored << " not-ip " << c.notIP << " fragments "
         << c.fragments << "\n";

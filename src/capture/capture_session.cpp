@@ -1,5 +1,6 @@
 #include "capture/capture_session.h"
 
+#include "capture/rate_history.h"
 #include "capture/replay_loop.h"
 #include "platform/process.h"
 
@@ -23,6 +24,8 @@ cCaptureSession::cCaptureSession(std::unique_ptr<cFrameSource> source, HandOffCh
 cCaptureSession::~cCaptureSession() { stop(); }
 
 void cCaptureSession::start() {
+    // The graph shows this session's traffic only.
+    resetRateHistory();
     if (source_) captureThread_ = std::thread([this] { captureThreadBody(); });
     if (helper_) {
         statsThread_ = std::thread([this] {

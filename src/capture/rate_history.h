@@ -23,8 +23,9 @@ bool statsSampleRate(StatsState* state, const timeval& when, std::uint64_t bytes
 // thread), read by the render thread; one lock around both.
 void appendRateSample(std::int64_t bitsPerSecond);
 void readRateHistory(std::vector<std::int32_t>* samples, float* rateMax);
-// Samples appended since start (any thread).
+// Samples appended since the capture session started (any thread).
 std::uint64_t rateSampleCount();
-void resetRateHistory();  // tests
+// Empties the history and puts the maximum back to its floor: a new capture session starts here.
+void resetRateHistory();
 
 }  // namespace tessel

@@ -78,13 +78,4 @@ std::size_t HandOffChannel::waitingRecords() const {
     return records_.size();
 }
 
-void HandOffChannel::reset() {
-    std::lock_guard<std::mutex> guard(lock_);
-    beams_.clear();
-    messages_.clear();
-    records_.clear();
-    intelFolderMissing_ = false;
-    droppedBeams_ = droppedMessages_ = 0;
-}
-
 }  // namespace tessel

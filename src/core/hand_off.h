@@ -73,8 +73,6 @@ class HandOffChannel {
     std::uint64_t droppedBeamEvents() const;
     std::uint64_t droppedMessages() const;
     std::size_t waitingRecords() const;
-    // Empties the channel and its counters (tests, and a new run in one process).
-    void reset();
 
   private:
     mutable std::mutex lock_;

@@ -1,7 +1,6 @@
 #include "nodes/connection_list.h"
 
 #include <iterator>
-#include <stdexcept>
 
 namespace tessel {
 
@@ -65,20 +64,8 @@ const STrafficBeam* cConnectionList::findByPickId(int pickId) const {
     return nullptr;
 }
 
-const STrafficBeam& cConnectionList::at(std::size_t index) const {
-    if (index >= records_.size()) throw std::out_of_range("cConnectionList::at");
-    return *std::next(records_.begin(), static_cast<std::ptrdiff_t>(index));
-}
-
 int cConnectionList::nextPickId() const {
     return (static_cast<int>(records_.size()) + 1999) | kBeamPickBit;
-}
-
-void cConnectionList::clear() {
-    records_.clear();
-    byKey_.clear();
-    endpointUses_.clear();
-    refused_ = 0;
 }
 
 }  // namespace tessel

@@ -54,10 +54,7 @@ class cConnectionList {
     bool full() const { return records_.size() >= kLimit; }
     const_iterator begin() const { return records_.begin(); }
     const_iterator end() const { return records_.end(); }
-    // The record at `index` in list order (a walk: for tests and reports, not per packet).
-    const STrafficBeam& at(std::size_t index) const;
     std::uint64_t refused() const { return refused_; }
-    void clear();
 
     // The text that names one direction of one connection ("a|b|1|2").
     static std::string keyOf(const std::string& source, const std::string& destination,

@@ -19,11 +19,6 @@ void lcgSeed(unsigned seed) {
     g_state = seed;
 }
 
-int lcgRand() {
-    std::lock_guard<std::mutex> guard(g_lock);
-    return drawLocked();
-}
-
 void lcgSeedAndDraw(unsigned seed, int count, int* out) {
     std::lock_guard<std::mutex> guard(g_lock);
     g_state = seed;

@@ -6,8 +6,6 @@
 namespace tessel {
 
 void lcgSeed(unsigned seed);
-// Next draw, 0..32767.
-int lcgRand();
 // Seeds and draws under one lock, so a placement's draws are not interleaved with another thread's.
 // Gives `count` draws (at most 4) in `out`.
 void lcgSeedAndDraw(unsigned seed, int count, int* out);

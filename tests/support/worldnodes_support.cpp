@@ -1,5 +1,8 @@
 #include "support/worldnodes_support.h"
 
+#include <iterator>
+#include <stdexcept>
+
 #include "core/adapter_addresses.h"
 #include "nodes/connection_list.h"
 #include "nodes/node_manager.h"
@@ -28,8 +31,13 @@ cNodeManager& testNodes() {
     return nodes;
 }
 
-cConnectionList& testConnections() {
-    static cConnectionList connections;
+const STrafficBeam& TestConnectionList::at(std::size_t index) const {
+    if (index >= size()) throw std::out_of_range("TestConnectionList::at");
+    return *std::next(begin(), static_cast<std::ptrdiff_t>(index));
+}
+
+TestConnectionList& testConnections() {
+    static TestConnectionList connections;
     return connections;
 }
 

@@ -3,6 +3,7 @@
 // node list, beam list and adapter addresses the tests share (emptied by each fixture).
 #include <irrlicht.h>
 
+#include <cstddef>
 #include <string>
 
 #include "core/adapter_addresses.h"
@@ -30,11 +31,21 @@ class WorldFixtureDevice {
     irr::IrrlichtDevice* device_ = nullptr;
 };
 
+// The beam list the tests share, with what only tests need: a record by position, and starting
+// over with an empty list.
+class TestConnectionList : public cConnectionList {
+  public:
+    // The record at `index` in list order (a walk); throws std::out_of_range past the end.
+    const STrafficBeam& at(std::size_t index) const;
+    // Replaces the list with an empty one (refusal count included).
+    void clear() { static_cast<cConnectionList&>(*this) = cConnectionList(); }
+};
+
 // The lists the node and scene tests work on (the program's run owns its own), with the
 // adapter's addresses the node list reads.
 AdapterAddresses& testAdapter();
 cNodeManager& testNodes();
-cConnectionList& testConnections();
+TestConnectionList& testConnections();
 // A scene context on those lists (engine fields left empty).
 tessel::SSceneContext testSceneContext();
 
