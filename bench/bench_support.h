@@ -192,7 +192,8 @@ struct BenchWorld {
         tessel::cNodeManager& manager = nodes;
         if (manager.nodeCount() == 0) manager.addLocalNode("10.0.0.10");
         if (manager.nodeCount() == 1) manager.addGatewayNode("10.0.0.1");
-        for (int i = manager.nodeCount(); i < count; ++i) manager.addForeignNode(foreignAddress(i));
+        for (int i = manager.nodeCount(); i < count; ++i)
+            manager.findOrAddNode(foreignAddress(i), 0);
     }
 
     tessel::AdapterAddresses adapter;

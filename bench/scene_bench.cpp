@@ -77,8 +77,9 @@ struct BenchWorld {
         tessel::cNodeManager& manager = nodes;
         if (manager.nodeCount() == 0) manager.addLocalNode("192.168.1.10");
         for (int i = manager.nodeCount(); i < count; ++i)
-            manager.addForeignNode(std::to_string(11 + i % 200) + "." + std::to_string(i / 200) +
-                                   "." + std::to_string(i % 251) + "." + std::to_string(i % 7));
+            manager.findOrAddNode(std::to_string(11 + i % 200) + "." + std::to_string(i / 200) +
+                                      "." + std::to_string(i % 251) + "." + std::to_string(i % 7),
+                                  0);
     }
 
     tessel::AdapterAddresses adapter;

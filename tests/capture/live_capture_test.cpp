@@ -62,13 +62,13 @@ TEST(LiveCapture, LoopbackConnectionMakesAndRemovesABeam) {
     ASSERT_EQ(mkdir("intel", 0755), 0);
     irr::IrrlichtDevice* device = test::createNullDevice(false);
     ASSERT_NE(device, nullptr);
+    test::resetNodeWorld();
     SSceneContext context = test::testSceneContext();
     context.sceneManager = device->getSceneManager();
     context.videoDriver = device->getVideoDriver();
     test::testAdapter().localAddresses = {"127.0.0.1"};
     test::testAdapter().netMasks = {"255.0.0.0"};
     cNodeManager& manager = test::testNodes();
-    manager.clearAllNodes();
     manager.addLocalNode("127.0.0.1");
 
     int serverPort = 0;
@@ -128,8 +128,7 @@ TEST(LiveCapture, LoopbackConnectionMakesAndRemovesABeam) {
     session.stop();  // ends the helpers
     EXPECT_FALSE(session.kernelStats(&kernel));
     close(server);
-    test::testConnections().clear();
-    manager.clearAllNodes();
+    test::resetNodeWorld();
     device->drop();
 }
 

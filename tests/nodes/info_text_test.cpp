@@ -18,13 +18,13 @@ void setNode(int index, int pickId, const std::string& hostName = std::string())
 }
 
 TEST(InfoText, NodeTextsByKindAndBeamTextsByEnds) {
+    test::resetNodeWorld();
     cNodeManager& manager = test::testNodes();
-    manager.clearAllNodes();
     ASSERT_EQ(manager.addLocalNode("192.168.0.5"), 0);
     ASSERT_EQ(manager.addGatewayNode("192.168.0.1"), 1);
     ASSERT_EQ(manager.addLocalNode("192.168.0.7"), 2);
-    ASSERT_EQ(manager.addForeignNode("198.51.100.4"), 3);
-    ASSERT_EQ(manager.addForeignNode("198.51.100.5"), 4);
+    ASSERT_EQ(manager.findOrAddNode("198.51.100.4", 0), 3);
+    ASSERT_EQ(manager.findOrAddNode("198.51.100.5", 0), 4);
     for (int i = 0; i < 5; ++i) setNode(i, kNodePickBit | (1000 + i));
     setNode(3, kNodePickBit | 1003, "host.example");
 

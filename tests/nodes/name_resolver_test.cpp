@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/adapter_addresses.h"
+#include "nodes/connection_list.h"
 #include "nodes/node_manager.h"
 #include "support/test_support.h"
 
@@ -37,13 +38,13 @@ TEST(NameResolver, OnePassReachesNodesAddedWhileItRuns) {
     cNodeManager& manager = lists.nodes;
     manager.addLocalNode("192.168.0.5");
     manager.addGatewayNode("192.168.0.1");
-    manager.addForeignNode("198.51.100.1");
-    manager.addForeignNode("198.51.100.2");
+    manager.findOrAddNode("198.51.100.1", 0);
+    manager.findOrAddNode("198.51.100.2", 0);
     std::vector<std::string> asked;
     cNameResolver resolver(manager, [&](const std::string& address) -> std::string {
         asked.push_back(address);
         // Another thread adds a node while this look-up blocks.
-        if (address == "198.51.100.1") manager.addForeignNode("198.51.100.3");
+        if (address == "198.51.100.1") manager.findOrAddNode("198.51.100.3", 0);
         return address == "198.51.100.2" ? std::string() : "same.example";
     });
     resolver.resolvePending();
@@ -65,13 +66,17 @@ TEST(NameResolver, ResultOfARemovedNodeIsDroppedNotWrittenToItsOldIndex) {
     Lists lists;
     cNodeManager& manager = lists.nodes;
     manager.addLocalNode("192.168.0.5");
-    manager.addForeignNode("198.51.100.1");
-    manager.addForeignNode("198.51.100.2");
+    manager.findOrAddNode("198.51.100.1", 0);
+    manager.findOrAddNode("198.51.100.2", 0);
+    const cConnectionList noConnections;
     cNameResolver resolver(manager, [&](const std::string& address) -> std::string {
-        if (address == "198.51.100.1") {  // removed while its look-up blocks
-            manager.clearAllNodes();
-            manager.addLocalNode("192.168.0.5");
-            manager.addForeignNode("198.51.100.2");
+        if (address == "198.51.100.1") {  // pruned while its look-up blocks
+            manager.updateNode(address, [](SNetNode& n) {
+                n.age = 46;
+                n.resolveState = 2;
+                n.needsSceneNode = 0;
+            });
+            manager.pruneOneNode(noConnections);
         }
         return "name-of-" + address;
     });
@@ -87,7 +92,7 @@ TEST(NameResolver, ResultOfARemovedNodeIsDroppedNotWrittenToItsOldIndex) {
 TEST(NameResolver, WorkerServesWakeUpsAndStopsBetweenLookUps) {
     Lists lists;
     lists.nodes.addLocalNode("192.168.0.5");
-    lists.nodes.addForeignNode("198.51.100.1");
+    lists.nodes.findOrAddNode("198.51.100.1", 0);
     std::mutex lock;
     std::condition_variable changed;
     bool release = false;
@@ -108,8 +113,8 @@ TEST(NameResolver, WorkerServesWakeUpsAndStopsBetweenLookUps) {
     EXPECT_EQ(lists.at(1).hostName, "name.example");
 
     // Two more nodes; the first look-up blocks until released.
-    lists.nodes.addForeignNode("198.51.100.2");
-    lists.nodes.addForeignNode("198.51.100.3");
+    lists.nodes.findOrAddNode("198.51.100.2", 0);
+    lists.nodes.findOrAddNode("198.51.100.3", 0);
     resolver.wake();
     {
         std::unique_lock<std::mutex> guard(lock);

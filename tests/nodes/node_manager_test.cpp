@@ -34,23 +34,23 @@ TEST(NodeManagerTest, PlacementByKindAndSpreading) {
     EXPECT_EQ(positionOf(0), vector3df(500, 500, 500));
     // Right after this host a foreign node is compared with nothing: it stays level with it.
     // Seed 527 draws 1759: ((1759*184*200)%10000+1000, (1759*216*200)%1200+500, ...).
-    ASSERT_EQ(manager.addForeignNode("93.184.216.34"), 1);
+    ASSERT_EQ(manager.findOrAddNode("93.184.216.34", 0), 1);
     EXPECT_EQ(positionOf(1), vector3df(2200, 500, 2200));
 
     test::resetNodeWorld();
     test::setLocalSubnet("192.168.1.10", "255.255.255.0");
     lcgSeed(12345);  // whatever the generator did before does not matter
-    manager.addLocalNode("192.168.1.10");
-    ASSERT_EQ(manager.addGatewayNode("192.168.1.1"), 1);
+    test::testNodes().addLocalNode("192.168.1.10");
+    ASSERT_EQ(test::testNodes().addGatewayNode("192.168.1.1"), 1);
     EXPECT_EQ(positionOf(1), vector3df(1000, 200, 1000));
     // Seed 381 draws 1282, 6862: the 200-grid at height 500.
-    ASSERT_EQ(manager.findOrAddNode("192.168.1.20", 0), 2);
+    ASSERT_EQ(test::testNodes().findOrAddNode("192.168.1.20", 0), 2);
     EXPECT_EQ(positionOf(2), vector3df(4900, 500, 4900));
     // Compared with nodes 0 and 1 only: level with this host in y alone, it moves up once.
-    ASSERT_EQ(manager.findOrAddNode("93.184.216.34", 0), 3);
+    ASSERT_EQ(test::testNodes().findOrAddNode("93.184.216.34", 0), 3);
     EXPECT_EQ(positionOf(3), vector3df(2200, 700, 2200));
     SNetNode foreign;
-    manager.copyNodeAt(3, &foreign);
+    test::testNodes().copyNodeAt(3, &foreign);
     EXPECT_EQ(foreign.isLocal, 0);
     EXPECT_EQ(foreign.pickId, 1003);
     EXPECT_EQ(foreign.needsSceneNode, 1);
@@ -118,16 +118,16 @@ TEST(NodeManagerTest, IPv6AliasesLocalityAndStableSpots) {
         manager.addGatewayNode("192.168.1.1");
     };
     startDualStack();
-    cNodeManager& manager = test::testNodes();
     // This host's IPv6 addresses and the IPv6 router are the two cubes already there.
-    EXPECT_EQ(manager.findOrAddNode("2001:db8:1::10", 0), 0);
-    EXPECT_EQ(manager.findOrAddNode("fe80::10", 0), 0);
-    EXPECT_EQ(manager.findOrAddNode("fe80::1", 0), 1);
-    EXPECT_EQ(manager.nodeCount(), 2);
+    EXPECT_EQ(test::testNodes().findOrAddNode("2001:db8:1::10", 0), 0);
+    EXPECT_EQ(test::testNodes().findOrAddNode("fe80::10", 0), 0);
+    EXPECT_EQ(test::testNodes().findOrAddNode("fe80::1", 0), 1);
+    EXPECT_EQ(test::testNodes().nodeCount(), 2);
 
     auto isLocal = [&](const std::string& address) {
         SNetNode n;
-        EXPECT_TRUE(manager.copyNodeAt(manager.findOrAddNode(address, 0), &n)) << address;
+        EXPECT_TRUE(test::testNodes().copyNodeAt(test::testNodes().findOrAddNode(address, 0), &n))
+            << address;
         return n.isLocal == 1;
     };
     EXPECT_TRUE(isLocal("2001:db8:1::20"));    // on the on-link prefix
@@ -144,7 +144,7 @@ TEST(NodeManagerTest, IPv6AliasesLocalityAndStableSpots) {
         lcgSeed(seed);
         std::vector<vector3df> out;
         for (const char* a : {"2001:db8:1::20", "2001:db8:1::21", "2606:4700::1111"})
-            out.push_back(positionOf(manager.findOrAddNode(a, 0)));
+            out.push_back(positionOf(test::testNodes().findOrAddNode(a, 0)));
         return out;
     };
     const std::vector<vector3df> first = spots(1), again = spots(4242);
@@ -172,14 +172,14 @@ TEST(NodeManagerTest, LimitKeysRefreshAndOddInput) {
     EXPECT_EQ(copy.age, 3);
     EXPECT_EQ(manager.displayNameFor("10.0.0.1"), "10.0.0.1");
     EXPECT_EQ(manager.displayNameFor("10.0.0.9"), "");
-    EXPECT_GE(manager.addForeignNode(""), 0);
-    EXPECT_GE(manager.addForeignNode("1.2.3.4.5.6"), 0);
+    EXPECT_GE(manager.findOrAddNode("", 0), 0);
+    EXPECT_GE(manager.findOrAddNode("1.2.3.4.5.6", 0), 0);
 
     while (manager.nodeCount() < kNodeListLimit)
         manager.addGatewayNode("x" + std::to_string(manager.nodeCount()));
     testing::internal::CaptureStdout();
     EXPECT_EQ(manager.addLocalNode("10.20.17.2"), -1);
-    EXPECT_EQ(manager.addForeignNode("8.8.8.8"), -1);
+    EXPECT_EQ(manager.findOrAddNode("8.8.8.8", 0), -1);
     EXPECT_EQ(manager.findOrAddNode("8.8.4.4", 0), -1);
     EXPECT_EQ(manager.findOrAddNode("010.0.0.1", 0), b);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),

@@ -17,7 +17,7 @@ TEST(PruneTest, SevenConditionsAndOneRemovalPerCall) {
     cNodeManager& manager = test::testNodes();
     // Old, looked up, with a cube: every condition met.
     auto addStale = [&](const char* address) {
-        const int index = manager.addForeignNode(address);
+        const int index = manager.findOrAddNode(address, 0);
         manager.updateNode(index, [](SNetNode& n) {
             n.age = 46;
             n.resolveState = 2;
@@ -57,13 +57,13 @@ TEST(PruneTest, SevenConditionsAndOneRemovalPerCall) {
         manager.copyNodeAt(index, &saved);
         manager.updateNode(index, breakIt);
         EXPECT_FALSE(manager.pruneOneNode(test::testConnections()));
-        EXPECT_EQ(manager.findNodeByAddress("8.8.4.4"), index);
+        EXPECT_EQ(test::nodeIndexOf(manager, "8.8.4.4"), index);
         test::testConnections().clear();
         manager.updateNode(index, [&saved](SNetNode& n) { n = saved; });  // mended, it goes
         std::optional<SNetNode> gone = manager.pruneOneNode(test::testConnections());
         ASSERT_TRUE(gone);
         EXPECT_EQ(gone->address, "8.8.4.4");
-        EXPECT_EQ(manager.findNodeByAddress("8.8.4.4"), -1);
+        EXPECT_EQ(test::nodeIndexOf(manager, "8.8.4.4"), -1);
     }
 
     addStale("8.8.4.4");
@@ -71,11 +71,11 @@ TEST(PruneTest, SevenConditionsAndOneRemovalPerCall) {
     SNetNode nodeB;
     manager.copyNodeAt(b, &nodeB);
     EXPECT_EQ(manager.pruneOneNode(test::testConnections())->address, "8.8.4.4");
-    EXPECT_EQ(manager.nodeCount(), 2);                   // one per call
-    EXPECT_EQ(manager.findNodeByAddress("9.9.9.9"), 1);  // moved up, found by its address
+    EXPECT_EQ(manager.nodeCount(), 2);                    // one per call
+    EXPECT_EQ(test::nodeIndexOf(manager, "9.9.9.9"), 1);  // moved up, found by its address
 
     // A later add can repeat a listed node's pick identifier; look-ups take the first.
-    ASSERT_EQ(manager.addForeignNode("6.6.6.6"), 2);
+    ASSERT_EQ(manager.findOrAddNode("6.6.6.6", 0), 2);
     EXPECT_EQ(manager.findNodeByPickId(nodeB.pickId), 1);
     SNetNode added;
     manager.copyNodeAt(2, &added);
@@ -91,8 +91,8 @@ TEST(PruneTest, RemovedCubeLeavesEveryCollisionWorld) {
     test::setLocalSubnet("10.0.0.1", "255.255.255.0");
     cNodeManager& manager = test::testNodes();
     manager.addLocalNode("10.0.0.1");
-    const int stale = manager.addForeignNode("8.8.4.4");
-    manager.addForeignNode("9.9.9.9");  // its cube's world is made after the stale cube exists
+    const int stale = manager.findOrAddNode("8.8.4.4", 0);
+    manager.findOrAddNode("9.9.9.9", 0);  // its cube's world is made after the stale cube exists
     SSceneContext context = test::testSceneContext();
     context.sceneManager = smgr;
     context.videoDriver = fixture.device()->getVideoDriver();
@@ -114,7 +114,7 @@ TEST(PruneTest, RemovedCubeLeavesEveryCollisionWorld) {
     std::optional<SNetNode> gone = manager.pruneOneNode(test::testConnections());
     ASSERT_TRUE(gone);
     removeNodeCube(context, *gone);
-    ASSERT_EQ(manager.findNodeByAddress("8.8.4.4"), -1);
+    ASSERT_EQ(test::nodeIndexOf(manager, "8.8.4.4"), -1);
     EXPECT_FALSE(test::sceneHolds(smgr, cube));
     // Every collision response in the scene, found by walking it.
     int responses = 0;

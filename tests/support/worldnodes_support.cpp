@@ -1,7 +1,9 @@
 #include "support/worldnodes_support.h"
 
 #include <iterator>
+#include <memory>
 #include <stdexcept>
+#include <vector>
 
 #include "core/adapter_addresses.h"
 #include "nodes/connection_list.h"
@@ -26,9 +28,20 @@ AdapterAddresses& testAdapter() {
     return adapter;
 }
 
-cNodeManager& testNodes() {
-    static cNodeManager nodes(testAdapter());
+namespace {
+std::unique_ptr<cNodeManager>& nodesHolder() {
+    static std::unique_ptr<cNodeManager> nodes = std::make_unique<cNodeManager>(testAdapter());
     return nodes;
+}
+}  // namespace
+
+cNodeManager& testNodes() { return *nodesHolder(); }
+
+int nodeIndexOf(const cNodeManager& nodes, const std::string& address) {
+    const std::vector<SNetNode> all = nodes.copyAllNodes();
+    for (std::size_t i = 0; i < all.size(); ++i)
+        if (all[i].address == address) return static_cast<int>(i);
+    return -1;
 }
 
 const STrafficBeam& TestConnectionList::at(std::size_t index) const {
@@ -49,7 +62,7 @@ SSceneContext testSceneContext() {
 }
 
 void resetNodeWorld() {
-    testNodes().clearAllNodes();
+    nodesHolder() = std::make_unique<cNodeManager>(testAdapter());
     testConnections().clear();
     testAdapter() = AdapterAddresses();
 }

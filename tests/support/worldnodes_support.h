@@ -49,8 +49,11 @@ TestConnectionList& testConnections();
 // A scene context on those lists (engine fields left empty).
 tessel::SSceneContext testSceneContext();
 
-// Empties the node list and the beam list and forgets the adapter's addresses.
+// A new, empty node list (a reference to the old one is void from then on), an empty beam list
+// and no adapter addresses.
 void resetNodeWorld();
+// Index of the node with exactly this address in list order, or -1.
+int nodeIndexOf(const cNodeManager& nodes, const std::string& address);
 // Sets this host's address and mask as adapter discovery would.
 void setLocalSubnet(const std::string& address, const std::string& mask);
 // True when `meta` holds `selector` directly.
