@@ -194,15 +194,4 @@ void cCollisionWorlds::removeFromScene(scene::ISceneNode* node) {
     fillWorldSelector(worldSelector_.get());
 }
 
-int cCollisionWorlds::worldsHolding(scene::ITriangleSelector* selector) const {
-    auto holds = [selector](scene::IMetaTriangleSelector* meta) {
-        for (u32 i = 0; i < meta->getSelectorCount(); ++i)
-            if (meta->getSelector(i) == selector) return true;
-        return false;
-    };
-    int n = holds(worldSelector_.get()) ? 1 : 0;
-    for (const auto& entry : ownWorlds_) n += holds(entry.second.get()) ? 1 : 0;
-    return n;
-}
-
 }  // namespace tessel

@@ -46,9 +46,6 @@ class cCollisionWorlds {
             node->remove();
     }
 
-    // How many worlds hold `selector` (tests).
-    int worldsHolding(irr::scene::ITriangleSelector* selector) const;
-
   private:
     struct SMadeSelector;
     bool selectorStillFits(irr::scene::ISceneNode* node, bool terrain);

@@ -53,8 +53,10 @@ CImpactSprites::CImpactSprites(scene::ISceneNode* parent, scene::ISceneManager* 
     material_.MaterialType = video::EMT_TRANSPARENT_ADD_COLOR;
 }
 
-video::ITexture* CImpactSprites::spriteTexture(std::size_t i) const {
-    return slots_[static_cast<std::size_t>(sprites_[i].slot)].texture.get();
+video::SMaterial& CImpactSprites::getMaterial(u32 i) {
+    // Out of range, the engine's own answer: a scratch material nothing draws with.
+    if (i >= slots_.size()) return ISceneNode::getMaterial(i);
+    return slots_[i].buffer->Material;
 }
 
 int CImpactSprites::slotFor(video::ITexture* texture) {

@@ -30,7 +30,6 @@ class CImpactSprites : public irr::scene::ISceneNode {
     // What tests and the scene dump look at: sprite i in order of creation.
     irr::core::vector3df spritePosition(std::size_t i) const { return sprites_[i].position; }
     irr::f32 spriteSide(std::size_t i) const { return sprites_[i].side; }
-    irr::video::ITexture* spriteTexture(std::size_t i) const;
     // Quads handed to the driver by the last render (culled and zero-sized sprites are not).
     std::size_t drawnLastFrame() const { return drawnLastFrame_; }
     // The material every sprite is drawn with (the texture set per buffer).
@@ -40,6 +39,9 @@ class CImpactSprites : public irr::scene::ISceneNode {
     void OnRegisterSceneNode() override;
     void render() override;
     const irr::core::aabbox3d<irr::f32>& getBoundingBox() const override { return box_; }
+    // One material per texture in use, in order of first use: what each batch is drawn with.
+    irr::u32 getMaterialCount() const override { return static_cast<irr::u32>(slots_.size()); }
+    irr::video::SMaterial& getMaterial(irr::u32 i) override;
     irr::scene::ESCENE_NODE_TYPE getType() const override { return kType; }
 
   private:

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <deque>
+#include <string>
 #include <unordered_map>
 
 #include "core/irr_ptr.h"
@@ -173,18 +174,6 @@ ImpactPass addParticleImpacts(SSceneContext& context, const std::vector<TrafficR
     forgetPassesBefore(now);
     g_passes.push_back(PassRecord{now, pass.drawnRecords, pass.drawnRecords + pass.countedRecords});
     return pass;
-}
-
-void addParticleImpact(SSceneContext& context, const std::string& src, const std::string& dst, int,
-                       int, int size, int tcp, int udp, int icmp) {
-    TrafficRecord a;
-    a.src = src;
-    a.dst = dst;
-    a.size = size;
-    a.tcp = tcp;
-    a.udp = udp;
-    a.icmp = icmp;
-    addParticleImpacts(context, {a});
 }
 
 ImpactRates recentImpactRates(u32 nowMs) {

@@ -2,7 +2,6 @@
 #include <irrlicht.h>
 
 #include <cstddef>
-#include <string>
 #include <vector>
 
 #include "core/traffic_record.h"
@@ -36,10 +35,6 @@ constexpr std::size_t kImpactSpriteCap = 2000;
 ImpactPass addParticleImpacts(SSceneContext& context, const std::vector<TrafficRecord>& records,
                               std::size_t spriteCap = kImpactSpriteCap);
 
-// A pass of one record. srcport and dstport are not used.
-void addParticleImpact(SSceneContext& context, const std::string& src, const std::string& dst,
-                       int srcport, int dstport, int size, int tcp, int udp, int icmp);
-
 // Records per second over the passes of the last two seconds: drawn, and all. The HUD says so
 // while some were only counted. Main thread.
 struct ImpactRates {
@@ -47,7 +42,8 @@ struct ImpactRates {
     int totalPerSecond = 0;
 };
 ImpactRates recentImpactRates(irr::u32 nowMs);
-void forgetImpactRates();  // tests
+// A new scene starts with no recent passes: its clock may start anywhere.
+void forgetImpactRates();
 
 // Records since start that flew on another record's sprite, and that were only counted. Main
 // thread.

@@ -1,5 +1,6 @@
 #include "scene/world.h"
 
+#include "scene/particle_impacts.h"
 #include "scene/scene_context.h"
 
 namespace tessel {
@@ -33,6 +34,7 @@ SWorld buildWorld(IrrlichtDevice* device) {
     world.collision->createTriangleSelectors();
     world.collision->fillWorldSelector(world.collision->worldSelector());
     world.collision->giveCameraResponse(world.camera);
+    forgetImpactRates();
     return world;
 }
 

@@ -64,8 +64,8 @@ struct ReplayShown {
 constexpr ReplayShown kNothingShown{-2, -2, 0, false, false};
 ReplayShown replayShown = kNothingShown;
 
-gui::IGUIStaticText* addPanelText(gui::IGUIEnvironment* gui) {
-    gui::IGUIStaticText* t = gui->addStaticText(L"", kHidden, false, true, 0, -1, true);
+gui::IGUIStaticText* addPanelText(gui::IGUIEnvironment* gui, s32 id) {
+    gui::IGUIStaticText* t = gui->addStaticText(L"", kHidden, false, true, 0, id, true);
     t->setOverrideColor(video::SColor(255, 225, 225, 225));
     return t;
 }
@@ -75,10 +75,6 @@ gui::IGUIStaticText* addPanelText(gui::IGUIEnvironment* gui) {
 video::SColor guiTintFor(const std::string& transparency) {
     return video::SColor(transparency == "0" ? 255 : 150, 105, 155, 106);
 }
-
-gui::IGUIStaticText* hudInfoText() { return infoText; }
-gui::IGUIStaticText* hudInfoBox() { return infoBox; }
-gui::IGUIStaticText* hudReplayLine() { return replayLine; }
 
 std::string speedText(double speed) {
     char text[32];
@@ -151,8 +147,8 @@ void buildHud(IrrlichtDevice* device, cRegistry& registry, SUiState& ui) {
     gui::IGUIFont* hudFont = gui->getFont("Media/fonthaettenschweiler.bmp");
     if (hudFont) skin->setFont(hudFont);
 
-    infoText = addPanelText(gui);
-    infoBox = addPanelText(gui);
+    infoText = addPanelText(gui, kInfoTextId);
+    infoBox = addPanelText(gui, kInfoBoxId);
     infoIdleFrames = 0;
 
     ui.messages = std::make_unique<CFadingTextList>(
@@ -167,7 +163,7 @@ void buildHud(IrrlichtDevice* device, cRegistry& registry, SUiState& ui) {
     impactLine->setVisible(false);
     // Above it, while replaying: what is played, and where it stands.
     replayLine = gui->addStaticText(L"", core::rect<s32>(20, h - 94, 620, h - 76), false, false, 0,
-                                    -1, false);
+                                    kReplayLineId, false);
     replayLine->setOverrideColor(video::SColor(255, 225, 225, 225));
     replayLine->setVisible(replayState().active);
     replayShown = kNothingShown;

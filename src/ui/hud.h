@@ -34,9 +34,9 @@ std::string speedText(double speed);
 // The one GUI colour: 105/155/106, opaque only when `transparency` is exactly "0".
 irr::video::SColor guiTintFor(const std::string& transparency);
 
-// The elements made by buildHud (null before it); the engine owns them.
-irr::gui::IGUIStaticText* hudInfoText();
-irr::gui::IGUIStaticText* hudInfoBox();
-irr::gui::IGUIStaticText* hudReplayLine();
+// Engine identifiers of the HUD's texts (the toolbar buttons are 101 to 107).
+constexpr irr::s32 kInfoTextId = 111;
+constexpr irr::s32 kInfoBoxId = 112;
+constexpr irr::s32 kReplayLineId = 113;
 
 }  // namespace tessel

@@ -51,8 +51,14 @@ class ImpactTest : public ::testing::Test {
         EXPECT_TRUE(manager.copyNodeAt(manager.findNodeByAddress(address), &n));
         return toVector(n.position);
     }
-    std::string textureOf(std::size_t i) {
-        irr::video::ITexture* t = sprites()->spriteTexture(i);
+    // The texture of the i-th batch: sprites of one texture are drawn with one material.
+    irr::video::ITexture* textureAt(irr::u32 i) {
+        EXPECT_LT(i, sprites()->getMaterialCount());
+        return i < sprites()->getMaterialCount() ? sprites()->getMaterial(i).getTexture(0)
+                                                 : nullptr;
+    }
+    std::string textureOf(irr::u32 i) {
+        irr::video::ITexture* t = textureAt(i);
         return t ? t->getName().getPath().c_str() : "";
     }
     static TrafficRecord record(const std::string& src, const std::string& dst, int size, int tcp,
@@ -66,6 +72,11 @@ class ImpactTest : public ::testing::Test {
         a.icmp = icmp;
         return a;
     }
+    // An intel pass of one record.
+    void impact(const std::string& src, const std::string& dst, int size, int tcp, int udp,
+                int icmp) {
+        addParticleImpacts(context, {record(src, dst, size, tcp, udp, icmp)});
+    }
 
     irr::IrrlichtDevice* device = nullptr;
     SSceneContext context = test::testSceneContext();
@@ -73,7 +84,7 @@ class ImpactTest : public ::testing::Test {
 };
 
 TEST_F(ImpactTest, SpriteSizeColourAndMaterial) {
-    addParticleImpact(context, "192.168.0.5", "8.8.4.4", 1, 2, 10240, 1, 1, 0);
+    impact("192.168.0.5", "8.8.4.4", 10240, 1, 1, 0);
     ASSERT_EQ(sprites()->liveCount(), 1u);
     EXPECT_FLOAT_EQ(sprites()->spriteSide(0), 102.4f);
     EXPECT_NE(textureOf(0).find("particlered"), std::string::npos);  // tcp wins over udp
@@ -82,9 +93,10 @@ TEST_F(ImpactTest, SpriteSizeColourAndMaterial) {
     EXPECT_EQ(sprites()->getID(), 0);                    // never picked
     EXPECT_GE(manager.findNodeByAddress("8.8.4.4"), 1);  // a new address became a node
 
-    addParticleImpact(context, "192.168.0.5", "8.8.4.4", 1, 2, 100, 0, 1, 0);
-    addParticleImpact(context, "192.168.0.5", "8.8.4.4", 1, 2, 100, 0, 0, 1);
+    impact("192.168.0.5", "8.8.4.4", 100, 0, 1, 0);
+    impact("192.168.0.5", "8.8.4.4", 100, 0, 0, 1);
     ASSERT_EQ(sprites()->liveCount(), 3u);
+    ASSERT_EQ(sprites()->getMaterialCount(), 3u);
     EXPECT_NE(textureOf(1).find("particleblue"), std::string::npos);
     EXPECT_NE(textureOf(2).find("particlegreen"), std::string::npos);
     lookAt("192.168.0.5");
@@ -120,7 +132,7 @@ TEST_F(ImpactTest, OnePassMergesSharedFlightsAndCountsWhatIsOverTheCap) {
     EXPECT_LT(manager.findNodeByAddress("8.8.8.8"), manager.findNodeByAddress("7.7.7.7"));
 
     EXPECT_EQ(impactTexture(device->getVideoDriver(), 1, 3),
-              sprites()->spriteTexture(0));  // made once, then found again
+              textureAt(0));  // made once, then found again
 
     // Over the cap: whole flights are counted, not drawn, and the rates say so.
     ImpactPass capped = addParticleImpacts(context,
@@ -140,10 +152,10 @@ TEST_F(ImpactTest, OnePassMergesSharedFlightsAndCountsWhatIsOverTheCap) {
 }
 
 TEST_F(ImpactTest, NothingForSameAddressesOrNoProtocolButNodesAreRefreshed) {
-    addParticleImpact(context, "10.1.1.1", "10.1.1.1", 0, 0, 100, 1, 0, 0);
+    impact("10.1.1.1", "10.1.1.1", 100, 1, 0, 0);
     EXPECT_EQ(manager.findNodeByAddress("10.1.1.1"), -1);
     manager.updateNode(0, [](SNetNode& n) { n.age = 40; });
-    addParticleImpact(context, "192.168.0.5", "10.1.1.2", 0, 0, 100, 0, 0, 0);
+    impact("192.168.0.5", "10.1.1.2", 100, 0, 0, 0);
     EXPECT_EQ(sprites()->liveCount(), 0u);
     EXPECT_GE(manager.findNodeByAddress("10.1.1.2"), 1);
     SNetNode self;
@@ -152,7 +164,7 @@ TEST_F(ImpactTest, NothingForSameAddressesOrNoProtocolButNodesAreRefreshed) {
 }
 
 TEST_F(ImpactTest, DirectFlightEndsAtDestinationAndIsDeletedAfterTwoSeconds) {
-    addParticleImpact(context, "192.168.0.5", "8.8.8.8", 0, 0, 500, 0, 1, 0);
+    impact("192.168.0.5", "8.8.8.8", 500, 0, 1, 0);
     ASSERT_EQ(sprites()->liveCount(), 1u);
     lookAt("8.8.8.8");
     // Beside it, the engine's own billboard with the animators a sprite used to carry: both
@@ -180,7 +192,7 @@ TEST_F(ImpactTest, DirectFlightEndsAtDestinationAndIsDeletedAfterTwoSeconds) {
 TEST_F(ImpactTest, WithGatewayTheFlightPassesTheFixedGatewayPoint) {
     manager.addGatewayNode("192.168.0.1");
     manager.updateNode(1, [](SNetNode& n) { n.position = Vec3{-1, -1, -1}; });  // fixed anyway
-    addParticleImpact(context, "192.168.0.5", "8.8.8.8", 0, 0, 500, 1, 0, 0);
+    impact("192.168.0.5", "8.8.8.8", 500, 1, 0, 0);
     frameAt(6000);
     EXPECT_TRUE(sprites()->spritePosition(0).equals(vector3df(1000, 200, 1000)));
     frameAt(7000);

@@ -32,6 +32,13 @@ std::unique_ptr<UiFixture> buildWith(const TempDir& dir, const std::string& sett
     return ui;
 }
 
+// A HUD text as the engine finds it, by its identifier.
+gui::IGUIElement* element(const UiFixture& ui, s32 id) {
+    gui::IGUIElement* e = ui.gui->getRootGUIElement()->getElementFromId(id);
+    EXPECT_NE(e, nullptr) << id;
+    return e;
+}
+
 // Hidden means moved to (-10, -10, -10, -10); the engine keeps every element at least 1 x 1.
 bool hidden(gui::IGUIElement* e) {
     const core::rect<s32> r = e->getRelativePosition();
@@ -50,9 +57,9 @@ TEST(Hud, ElementsStandInOrderAndEveryColourRoleIsTinted) {
         for (int k = 0; k < 7; ++k) ++it;
         EXPECT_EQ((*it)->getType(), gui::EGUIET_IMAGE);  // logo, after the seven buttons
         EXPECT_GT((*it)->getRelativePosition().getWidth(), 0);
-        EXPECT_EQ(*++it, hudInfoText());
-        EXPECT_EQ(*++it, hudInfoBox());
-        EXPECT_TRUE(hidden(hudInfoBox()));
+        EXPECT_EQ((*++it)->getID(), kInfoTextId);
+        EXPECT_EQ((*++it)->getID(), kInfoBoxId);
+        EXPECT_TRUE(hidden(element(*ui, kInfoBoxId)));
 
         ASSERT_NE(ui->state.messages, nullptr);
         ASSERT_GT(ui->state.messages->lineCount(), 1);  // the HUD font loaded
@@ -85,6 +92,9 @@ TEST(Hud, InfoPanelShowsAtOnceAndLingers30FramesAfterTheLastHit) {
     ui->smgr->addCameraSceneNode(0, core::vector3df(0, 0, 0), core::vector3df(0, 0, 100), 0);
     ui->smgr->addCubeSceneNode(50, 0, pickId, core::vector3df(0, 0, 1000));
     ui->drawScene();
+    gui::IGUIElement* infoText = element(*ui, kInfoTextId);
+    gui::IGUIElement* infoBox = element(*ui, kInfoBoxId);
+    ASSERT_TRUE(infoText && infoBox);
     auto frames = [&](int n) {
         for (int i = 0; i < n; ++i)
             updateInfoPanel(ui->device, ui->state, manager, test::testConnections());
@@ -93,30 +103,30 @@ TEST(Hud, InfoPanelShowsAtOnceAndLingers30FramesAfterTheLastHit) {
     ui->setCursor(500, 300);
     ui->state.flags.enteredEnvironment = 0;  // not entered: nothing shows
     frames(1);
-    EXPECT_TRUE(hidden(hudInfoText()));
+    EXPECT_TRUE(hidden(infoText));
     ui->state.flags.enteredEnvironment = 1;
     frames(1);
-    EXPECT_EQ(hudInfoBox()->getRelativePosition(), core::rect<s32>(510, 323, 720, 385));
-    EXPECT_EQ(hudInfoText()->getRelativePosition(), core::rect<s32>(512, 325, 718, 383));
-    EXPECT_EQ(narrow(hudInfoText()->getText()), "Foreign Node:\n\nfar.example\n203.0.113.9");
+    EXPECT_EQ(infoBox->getRelativePosition(), core::rect<s32>(510, 323, 720, 385));
+    EXPECT_EQ(infoText->getRelativePosition(), core::rect<s32>(512, 325, 718, 383));
+    EXPECT_EQ(narrow(infoText->getText()), "Foreign Node:\n\nfar.example\n203.0.113.9");
 
     ui->setCursor(5, 5);
     frames(30);
-    EXPECT_FALSE(hidden(hudInfoText()));
+    EXPECT_FALSE(hidden(infoText));
     ui->setCursor(500, 300);  // back within the 30 frames: the count starts again
     frames(1);
     ui->setCursor(5, 5);
     frames(30);
-    EXPECT_FALSE(hidden(hudInfoText()));
+    EXPECT_FALSE(hidden(infoText));
     frames(1);  // the 31st frame without a hit
-    EXPECT_TRUE(hidden(hudInfoText()));
-    EXPECT_TRUE(hidden(hudInfoBox()));
-    EXPECT_EQ(narrow(hudInfoText()->getText()), "");
+    EXPECT_TRUE(hidden(infoText));
+    EXPECT_TRUE(hidden(infoBox));
+    EXPECT_EQ(narrow(infoText->getText()), "");
 
     ui->setCursor(500, 300);
     ui->state.tour.active = 1;
     frames(1);
-    EXPECT_TRUE(hidden(hudInfoText()));
+    EXPECT_TRUE(hidden(infoText));
     ui->state.tour.active = 0;
 }
 
@@ -131,23 +141,23 @@ TEST(Hud, ReplayLineShowsTheSourceItsClockProgressAndSpeed) {
     replay.speed = 2;
     TempDir dir;
     auto ui = buildWith(dir, "");
+    gui::IGUIElement* line = element(*ui, kReplayLineId);
+    ASSERT_NE(line, nullptr);
     updateReplayLine();
-    EXPECT_TRUE(hudReplayLine()->isVisible());
-    EXPECT_EQ(narrow(hudReplayLine()->getText()), "demo.pcap  2026-12-08 12:00:38  84%  x2");
+    EXPECT_TRUE(line->isVisible());
+    EXPECT_EQ(narrow(line->getText()), "demo.pcap  2026-12-08 12:00:38  84%  x2");
 
     replay.paused = true;
     replay.speed = 0.25;
     updateReplayLine();
-    EXPECT_EQ(narrow(hudReplayLine()->getText()),
-              "demo.pcap  2026-12-08 12:00:38  84%  x0.25  paused");
+    EXPECT_EQ(narrow(line->getText()), "demo.pcap  2026-12-08 12:00:38  84%  x0.25  paused");
 
     replay.source = "standard input";  // a stream has no progress
     replay.progressPermille = -1;
     replay.paused = false;
     replay.finished = true;
     updateReplayLine();
-    EXPECT_EQ(narrow(hudReplayLine()->getText()),
-              "standard input  2026-12-08 12:00:38  x0.25  finished");
+    EXPECT_EQ(narrow(line->getText()), "standard input  2026-12-08 12:00:38  x0.25  finished");
 
     replay.active = false;
     replay.paused = false;
