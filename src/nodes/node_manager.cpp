@@ -224,11 +224,6 @@ int cNodeManager::addGatewayNode(const std::string& address) {
     return addGatewayLocked(address);
 }
 
-int cNodeManager::addForeignNode(const std::string& address) {
-    std::lock_guard<std::mutex> lock(lock_);
-    return addForeignLocked(address);
-}
-
 int cNodeManager::findOrAddNode(const std::string& address, int refresh) {
     std::lock_guard<std::mutex> lock(lock_);
     int index = findLocked(address);
@@ -328,11 +323,6 @@ bool cNodeManager::isGatewayAt(int index) const {
     return node && node->isGateway == 1;
 }
 
-int cNodeManager::findNodeByAddress(const std::string& address) const {
-    std::lock_guard<std::mutex> lock(lock_);
-    return findLocked(address);
-}
-
 int cNodeManager::findNodeByPickId(int pickId) const {
     std::lock_guard<std::mutex> lock(lock_);
     const std::vector<SNetNode>& list = list_;
@@ -340,13 +330,6 @@ int cNodeManager::findNodeByPickId(int pickId) const {
         if (list[i].pickId == pickId) return static_cast<int>(i);
     }
     return -1;
-}
-
-void cNodeManager::clearAllNodes() {
-    std::lock_guard<std::mutex> lock(lock_);
-    list_.clear();
-    addressIndex_.clear();
-    refused_ = 0;
 }
 
 }  // namespace tessel

@@ -53,7 +53,6 @@ class cNodeManager {
     // Each returns the new index (the list size before the call) or -1 when the list is full.
     int addLocalNode(const std::string& address);
     int addGatewayNode(const std::string& address);
-    int addForeignNode(const std::string& address);
     // Index of the node with exactly this address, adding a local or foreign node when there is
     // none. With refresh != 0 a node that was found gets age 3. This host's IPv6 addresses and
     // the IPv6 default router find nodes 0 and 1 (they are aliases, never cubes of their own).
@@ -88,11 +87,7 @@ class cNodeManager {
     std::uint64_t refusedNodes() const;
     bool isGatewayAt(int index) const;
     // First index in list order, or -1.
-    int findNodeByAddress(const std::string& address) const;
     int findNodeByPickId(int pickId) const;
-
-    // Tests only: empties the list (does not touch any scene).
-    void clearAllNodes();
 
   private:
     // Each expects the lock held.

@@ -24,13 +24,11 @@ class ImpactTest : public ::testing::Test {
         forgetImpactRates();
         test::testAdapter().localAddresses = {"192.168.0.5"};
         test::testAdapter().netMasks = {"255.255.255.0"};
-        manager.clearAllNodes();
         manager.addLocalNode("192.168.0.5");
         timer()->stop();
         timer()->setTime(5000);
     }
     void TearDown() override {
-        manager.clearAllNodes();
         if (device) device->drop();
     }
     irr::ITimer* timer() { return device->getTimer(); }
@@ -48,7 +46,7 @@ class ImpactTest : public ::testing::Test {
     }
     vector3df positionOf(const std::string& address) {
         SNetNode n;
-        EXPECT_TRUE(manager.copyNodeAt(manager.findNodeByAddress(address), &n));
+        EXPECT_TRUE(manager.copyNodeAt(test::nodeIndexOf(manager, address), &n));
         return toVector(n.position);
     }
     // The texture of the i-th batch: sprites of one texture are drawn with one material.
@@ -79,8 +77,8 @@ class ImpactTest : public ::testing::Test {
     }
 
     irr::IrrlichtDevice* device = nullptr;
+    cNodeManager& manager = test::freshNodeWorld();
     SSceneContext context = test::testSceneContext();
-    cNodeManager& manager = test::testNodes();
 };
 
 TEST_F(ImpactTest, SpriteSizeColourAndMaterial) {
@@ -90,8 +88,8 @@ TEST_F(ImpactTest, SpriteSizeColourAndMaterial) {
     EXPECT_NE(textureOf(0).find("particlered"), std::string::npos);  // tcp wins over udp
     EXPECT_EQ(sprites()->spriteMaterial().MaterialType, irr::video::EMT_TRANSPARENT_ADD_COLOR);
     EXPECT_FALSE(sprites()->spriteMaterial().Lighting);
-    EXPECT_EQ(sprites()->getID(), 0);                    // never picked
-    EXPECT_GE(manager.findNodeByAddress("8.8.4.4"), 1);  // a new address became a node
+    EXPECT_EQ(sprites()->getID(), 0);                     // never picked
+    EXPECT_GE(test::nodeIndexOf(manager, "8.8.4.4"), 1);  // a new address became a node
 
     impact("192.168.0.5", "8.8.4.4", 100, 0, 1, 0);
     impact("192.168.0.5", "8.8.4.4", 100, 0, 0, 1);
@@ -126,10 +124,10 @@ TEST_F(ImpactTest, OnePassMergesSharedFlightsAndCountsWhatIsOverTheCap) {
     EXPECT_NE(textureOf(0), textureOf(1));  // three records glow brighter than one
     EXPECT_NE(textureOf(1).find("particleblue"), std::string::npos);
     EXPECT_NE(textureOf(2).find("particlered"), std::string::npos);
-    EXPECT_EQ(manager.findNodeByAddress("9.9.9.9"), -1);
-    EXPECT_GE(manager.findNodeByAddress("7.7.7.7"), 2);
+    EXPECT_EQ(test::nodeIndexOf(manager, "9.9.9.9"), -1);
+    EXPECT_GE(test::nodeIndexOf(manager, "7.7.7.7"), 2);
     // Nodes were added in the order the records name them, as one look-up per record would.
-    EXPECT_LT(manager.findNodeByAddress("8.8.8.8"), manager.findNodeByAddress("7.7.7.7"));
+    EXPECT_LT(test::nodeIndexOf(manager, "8.8.8.8"), test::nodeIndexOf(manager, "7.7.7.7"));
 
     EXPECT_EQ(impactTexture(device->getVideoDriver(), 1, 3),
               textureAt(0));  // made once, then found again
@@ -144,7 +142,7 @@ TEST_F(ImpactTest, OnePassMergesSharedFlightsAndCountsWhatIsOverTheCap) {
     EXPECT_EQ(capped.drawnRecords, 1);
     EXPECT_EQ(capped.countedRecords, 2);
     EXPECT_EQ(sprites()->liveCount(), 4u);
-    EXPECT_GE(manager.findNodeByAddress("1.1.1.2"), 0);  // counted records still make nodes
+    EXPECT_GE(test::nodeIndexOf(manager, "1.1.1.2"), 0);  // counted records still make nodes
     const ImpactRates rates = recentImpactRates(5000);
     EXPECT_EQ(rates.drawnPerSecond, (5 + 1) / 2);
     EXPECT_EQ(rates.totalPerSecond, (5 + 3) / 2);
@@ -153,11 +151,11 @@ TEST_F(ImpactTest, OnePassMergesSharedFlightsAndCountsWhatIsOverTheCap) {
 
 TEST_F(ImpactTest, NothingForSameAddressesOrNoProtocolButNodesAreRefreshed) {
     impact("10.1.1.1", "10.1.1.1", 100, 1, 0, 0);
-    EXPECT_EQ(manager.findNodeByAddress("10.1.1.1"), -1);
+    EXPECT_EQ(test::nodeIndexOf(manager, "10.1.1.1"), -1);
     manager.updateNode(0, [](SNetNode& n) { n.age = 40; });
     impact("192.168.0.5", "10.1.1.2", 100, 0, 0, 0);
     EXPECT_EQ(sprites()->liveCount(), 0u);
-    EXPECT_GE(manager.findNodeByAddress("10.1.1.2"), 1);
+    EXPECT_GE(test::nodeIndexOf(manager, "10.1.1.2"), 1);
     SNetNode self;
     manager.copyNodeAt(0, &self);
     EXPECT_EQ(self.age, 3);  // replaying a record delays pruning

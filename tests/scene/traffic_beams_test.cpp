@@ -24,12 +24,9 @@ class BeamTest : public ::testing::Test {
         context.videoDriver = device->getVideoDriver();
         test::testAdapter().localAddresses = {"192.168.0.5"};
         test::testAdapter().netMasks = {"255.255.255.0"};
-        manager.clearAllNodes();
-        test::testConnections().clear();
     }
     void TearDown() override {
         test::testConnections().clear();
-        manager.clearAllNodes();
         if (device) device->drop();
     }
     void withGateway() {
@@ -38,19 +35,19 @@ class BeamTest : public ::testing::Test {
     }
     vector3df positionOf(const std::string& address) {
         SNetNode n;
-        EXPECT_TRUE(manager.copyNodeAt(manager.findNodeByAddress(address), &n));
+        EXPECT_TRUE(manager.copyNodeAt(test::nodeIndexOf(manager, address), &n));
         return toVector(n.position);
     }
     CSampleSceneNode* beamAt(std::size_t i) {
         return static_cast<CSampleSceneNode*>(beamOf(context, test::testConnections().at(i)));
     }
+    cNodeManager& manager = test::freshNodeWorld();
     SSceneContext context = test::testSceneContext();
     irr::scene::ISceneManager* smgr() { return device->getSceneManager(); }
 
     test::TempDir dir;
     std::unique_ptr<test::ScopedCwd> cwd;
     irr::IrrlichtDevice* device = nullptr;
-    cNodeManager& manager = test::testNodes();
 };
 
 TEST_F(BeamTest, SpikeGeometryBoundingBoxAndMaterial) {
@@ -132,8 +129,8 @@ TEST_F(BeamTest, WithoutGatewayFromSourceAndIdentifiersCanRepeat) {
 TEST_F(BeamTest, RecordsWithoutBeamBlockRepeatsAndGoWithTheirConnection) {
     withGateway();
     for (int i = 2; i < kNodeListLimit; ++i)
-        manager.addForeignNode("10." + std::to_string(i / 256) + "." + std::to_string(i % 256) +
-                               ".1");
+        manager.findOrAddNode(
+            "10." + std::to_string(i / 256) + "." + std::to_string(i % 256) + ".1", 0);
     ASSERT_EQ(manager.nodeCount(), kNodeListLimit);
     startTrafficBeam(context, "192.168.0.5", "77.77.77.77", 5000, 80);
     ASSERT_EQ(test::testConnections().size(), 1u);
@@ -161,7 +158,7 @@ TEST_F(BeamTest, AFullConnectionListRefusesAndCountsNewConnections) {
     startTrafficBeam(context, "10.0.0.3", "10.0.0.4", 1, 2);
     EXPECT_EQ(test::testConnections().size(), cConnectionList::kLimit);
     EXPECT_EQ(test::testConnections().refused(), 1u);
-    EXPECT_EQ(manager.findNodeByAddress("10.0.0.3"), -1);  // refused before anything is made
+    EXPECT_EQ(test::nodeIndexOf(manager, "10.0.0.3"), -1);  // refused before anything is made
     EXPECT_TRUE(test::testConnections().isEndpoint("10.0.0.2"));
     endConnection(context, "10.0.0.1", "10.0.0.2", 7, 80);
     startTrafficBeam(context, "10.0.0.3", "10.0.0.4", 1, 2);
@@ -190,7 +187,7 @@ TEST_F(BeamTest, HandedOverEventsApplyInOrderAndGatewayLinkIsUnpickable) {
     applyBeamEvents(context, channel.drain(false).beams);
     ASSERT_EQ(test::testConnections().size(), 1u);
     EXPECT_EQ(test::testConnections().at(0).sourcePort, 3);
-    EXPECT_GE(manager.findNodeByAddress("9.9.9.9"), 2);
+    EXPECT_GE(test::nodeIndexOf(manager, "9.9.9.9"), 2);
 }
 
 }  // namespace

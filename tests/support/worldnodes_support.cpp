@@ -67,6 +67,11 @@ void resetNodeWorld() {
     testAdapter() = AdapterAddresses();
 }
 
+cNodeManager& freshNodeWorld() {
+    resetNodeWorld();
+    return testNodes();
+}
+
 void setLocalSubnet(const std::string& address, const std::string& mask) {
     testAdapter().localAddresses = {address};
     testAdapter().netMasks = {mask};

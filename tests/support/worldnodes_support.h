@@ -52,6 +52,9 @@ tessel::SSceneContext testSceneContext();
 // A new, empty node list (a reference to the old one is void from then on), an empty beam list
 // and no adapter addresses.
 void resetNodeWorld();
+// resetNodeWorld, then the new node list (for a fixture's member, declared before any scene
+// context made from testSceneContext()).
+cNodeManager& freshNodeWorld();
 // Index of the node with exactly this address in list order, or -1.
 int nodeIndexOf(const cNodeManager& nodes, const std::string& address);
 // Sets this host's address and mask as adapter discovery would.

@@ -80,10 +80,9 @@ TEST(Hud, ElementsStandInOrderAndEveryColourRoleIsTinted) {
 TEST(Hud, InfoPanelShowsAtOnceAndLingers30FramesAfterTheLastHit) {
     TempDir dir;
     auto ui = buildWith(dir, "");
-    cNodeManager& manager = test::testNodes();
-    manager.clearAllNodes();
+    cNodeManager& manager = test::freshNodeWorld();
     manager.addLocalNode("10.0.0.2");
-    manager.addForeignNode("203.0.113.9");
+    manager.findOrAddNode("203.0.113.9", 0);
     const int pickId = kNodePickBit | 1001;
     manager.updateNode(1, [pickId](SNetNode& n) {
         n.pickId = pickId;
