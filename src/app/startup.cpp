@@ -147,6 +147,7 @@ struct STesselRun {
     CommandLine line;
     bool replaying = false;
     bool fullscreen = false;
+    std::string nic;  // the adapter a live capture opens
     std::unique_ptr<cRegistry> registry;
     std::unique_ptr<cLog> log;
     HandOffChannel channel;
@@ -227,8 +228,8 @@ void readDisplaySettings(STesselRun& run) {
 
     if (!(run.line.noSplash && run.fullscreen)) showSplashFor(splashMilliseconds());
 
-    if (registry.readValue("nic", "").empty() && !run.replaying)
-        endAfterFatal("Please run tessel-config", false);
+    run.nic = registry.readValue("nic", "");
+    if (run.nic.empty() && !run.replaying) endAfterFatal("Please run tessel-config", false);
     if (run.fullscreen) {
         flags.windowWidth = 800;
         flags.windowHeight = 600;
@@ -282,11 +283,10 @@ void startSource(STesselRun& run) {
         run.net->startReplay(std::move(run.replay), run.line.loop);
         return;
     }
-    const std::string nic = run.registry->readValue("nic", "");
-    run.net->discoverAdapter(nic);
+    run.net->discoverAdapter(run.nic);
     run.nodes.addAdapterNodes();
     std::string error;
-    if (!run.net->startCapture(nic, run.ui.flags.captureFilter, &error))
+    if (!run.net->startCapture(run.nic, run.ui.flags.captureFilter, &error))
         refuseFilter(run.ui.flags.captureFilter, error, run.line.filter.has_value());
 }
 
