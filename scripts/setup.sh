@@ -7,6 +7,7 @@ packages=(
   xfonts-base xdg-utils libcap2-bin
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool x11-utils libgl1-mesa-dri iproute2 clang python3 curl iputils-ping tcpdump
+  pmacct softflowd tshark
 )
 missing=()
 for p in "${packages[@]}"; do
