@@ -69,6 +69,32 @@ CommandLine parseCommandLine(int argc, char** argv) {
                 (flag == "--host"      ? line.host
                  : flag == "--gateway" ? line.gateway
                                        : line.netmask) = value;
+        } else if (flag == "--sflow" || flag == "--netflow") {
+            // The port may be left out: the feed's default port on every address.
+            const bool given = joined || (i + 1 < argc && argv[i + 1] && argv[i + 1][0] != '-');
+            if (given) takeValue();
+            const FeedKind kind = flag == "--sflow" ? FeedKind::Sflow : FeedKind::Netflow;
+            std::string error;
+            if (line.feed != FeedKind::None && line.feed != kind)
+                line.error = "--sflow and --netflow: one source at a time";
+            else if (!parseListenAddress(value, defaultPortOf(kind), &line.listen, &error))
+                line.error = flag + ": " + error;
+            else
+                line.feed = kind;
+        } else if (flag == "--local") {
+            if (!takeValue()) break;
+            std::string error;
+            if (!parseAddressRanges(value, &line.localRanges, &error))
+                line.error = "--local: " + error;
+        } else if (flag == "--flow-timeout") {
+            if (!takeValue()) break;
+            char* end = nullptr;
+            const double seconds = std::strtod(value.c_str(), &end);
+            if (value.empty() || *end || !(seconds >= 1) || !(seconds <= 86400))
+                line.error =
+                    "--flow-timeout: '" + value + "' is not a number of seconds (1 to 86400)";
+            else
+                line.flowTimeoutMs = static_cast<long long>(seconds * 1000);
         } else if (flag == "--filter") {
             if (takeValue()) line.filter = value;
         } else if (flag == "--maxfps") {
@@ -76,6 +102,8 @@ CommandLine parseCommandLine(int argc, char** argv) {
         }
     }
     if (line.demo && line.replayPath.empty()) line.replayPath = kDemoCapture;
+    if (line.error.empty() && line.feed != FeedKind::None && !line.replayPath.empty())
+        line.error = "a replay and a flow feed: one source at a time";
     return line;
 }
 

@@ -1,6 +1,10 @@
 #pragma once
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "capture/listen_address.h"
+#include "core/address_range.h"
 
 namespace tessel {
 
@@ -13,6 +17,10 @@ namespace tessel {
 //   --host A, --gateway A, --netmask M   this host, the gateway and the mask of a replay
 //   --maxfps N             at most N frames a second (0: unlimited)
 //   --filter EXPR          capture only what the filter lets through, for this run
+//   --sflow [ADDR:]PORT    collect sFlow v5 (port 6343 when left out)
+//   --netflow [ADDR:]PORT  collect NetFlow v5/v9 and IPFIX (port 2055 when left out)
+//   --local CIDR[,CIDR...] a feed's local ranges besides the private ones
+//   --flow-timeout S       a feed's silent TCP flows are closed after S seconds
 struct CommandLine {
     bool fullscreen = false;
     bool noSplash = false;
@@ -24,6 +32,10 @@ struct CommandLine {
     std::string host, gateway, netmask;
     std::string maxFps;                 // as written; empty when not given
     std::optional<std::string> filter;  // given on the command line ("" lets everything through)
+    FeedKind feed = FeedKind::None;     // a flow feed instead of an adapter or a file
+    ListenAddress listen;
+    std::vector<AddressRange> localRanges;
+    long long flowTimeoutMs = 0;  // 0: learned from the exporters
     std::string error;  // a flag whose value cannot be used; the program ends with status 2
 };
 

@@ -128,6 +128,17 @@ void dumpCounters(const SDumpSources& sources, u32 now, std::ostringstream& out)
     out << "frames packets " << c.packets << " short " << c.truncated << " malformed "
         << c.malformed << " ignored " << c.ignored << " not-ip " << c.notIP << " fragments "
         << c.fragments << "\n";
+    if (!c.feed.name.empty()) {
+        const FeedReading& f = c.feed;
+        out << "feed " << f.name << " datagrams " << f.datagrams << " exporters " << f.exporters
+            << " samples " << f.samples << " malformed " << f.malformed << " foreign " << f.foreign
+            << " skipped " << f.skipped << " lost " << f.lost << " waiting " << f.waiting
+            << " evicted " << f.evicted << " socket-drops " << f.socketDrops << " frames-dropped "
+            << f.framesDropped << " estimated-packets " << f.estimatedPackets << " estimated-bytes "
+            << f.estimatedBytes << " rates";
+        for (std::uint32_t rate : f.rates) out << " " << rate;
+        out << "\n";
+    }
     if (c.kernelKnown)
         out << "kernel received " << c.kernel.received << " dropped " << c.kernel.dropped
             << " ifdropped " << c.kernel.interfaceDropped << "\n";
@@ -139,7 +150,10 @@ void dumpHud(const SDumpSources& sources, std::ostringstream& out) {
     const std::string rows = statusLineText();
     const std::size_t cut = rows.find('\n');
     out << "status-1 " << rows.substr(0, cut) << "\n";
-    out << "status-2 " << rows.substr(cut + 1) << "\n";
+    const std::size_t cut2 = rows.find('\n', cut + 1);
+    out << "status-2 " << rows.substr(cut + 1, cut2 == rows.npos ? rows.npos : cut2 - cut - 1)
+        << "\n";
+    if (cut2 != rows.npos) out << "status-3 " << rows.substr(cut2 + 1) << "\n";
     const ProcessFlags& flags = sources.ui.flags;
     out << "hud graph " << flags.statsGraphShown << " help " << flags.helpState << " pause "
         << flags.pauseState << " logging " << (sources.channel.tracing() ? 1 : 0) << "\n";

@@ -18,6 +18,7 @@
 #include "app/scene_dump.h"
 #include "capture/adapter_inference.h"
 #include "capture/capture_session.h"
+#include "capture/flow_collector_source.h"
 #include "capture/frame_source.h"
 #include "capture/net_interface.h"
 #include "core/adapter_addresses.h"
@@ -122,6 +123,40 @@ void adoptReplayedAdapter(cFrameSource& source, const CommandLine& line,
     std::fflush(stdout);
 }
 
+// What a feed's world is made of: node 0 is the first exporter heard (or --host), the gateway is
+// inferred from the sampled frames' link addresses as a replay's is (or --gateway), and local is
+// the private ranges plus --local. Says what was chosen, as a replay does.
+void adoptFeedWorld(cFlowCollectorSource& feed, FeedKind kind, const ListenAddress& listen,
+                    const CommandLine& line, AdapterAddresses& adapter) {
+    const char* tag = kind == FeedKind::Sflow ? "sflow" : "netflow";
+    std::printf("%s: listening on UDP %s\n", tag, listenText(listen).c_str());
+    std::fflush(stdout);
+    const AdapterGuess guess = guessAdapter(feed, "", "", line.gateway);
+    const std::string host = line.host.empty() ? feed.firstExporter() : line.host;
+    if (host.empty()) {
+        std::printf("%s: no exporter heard in %d s: the first host seen is node 0\n", tag,
+                    cFlowCollectorSource::kFirstDatagramMs / 1000);
+    } else {
+        std::printf("%s: node 0 is %s (%s)\n", tag, host.c_str(),
+                    line.host.empty() ? "the first exporter heard" : "given");
+        adapter.localAddresses = {host};
+        adapter.netMasks = {line.netmask.empty() ? "255.255.255.255" : line.netmask};
+    }
+    if (guess.gateway.empty()) {
+        std::printf("%s: no gateway (%s)\n", tag, guess.gatewayReason.c_str());
+    } else {
+        std::printf("%s: gateway %s (%s)\n", tag, guess.gateway.c_str(),
+                    guess.gatewayReason.c_str());
+        adapter.gatewayAddresses = {guess.gateway};
+    }
+    adapter.localRanges = privateRanges();
+    adapter.localRanges.insert(adapter.localRanges.end(), line.localRanges.begin(),
+                               line.localRanges.end());
+    std::printf("%s: local: the private ranges%s\n", tag,
+                line.localRanges.empty() ? "" : " and --local");
+    std::fflush(stdout);
+}
+
 bool nullDriverRequested() {
     const char* v = std::getenv("TESSEL_NULL_DRIVER");
     return v && std::strcmp(v, "1") == 0;
@@ -156,6 +191,11 @@ struct STesselRun {
     cConnectionList connections;
     SUiState ui;
     std::unique_ptr<cFrameSource> replay;  // until the capture session takes it
+    // A flow feed instead (the command line's, else the settings'), until the session takes it.
+    FeedKind feedKind = FeedKind::None;
+    ListenAddress listen;
+    bool feedFromCommandLine = false;
+    std::unique_ptr<cFlowCollectorSource> feed;
     std::unique_ptr<MyEventReceiver> receiver;
     IrrPtr<IrrlichtDevice> engine;
     SWorld world;
@@ -180,17 +220,60 @@ std::optional<int> readCommandLine(int argc, char** argv, STesselRun& run) {
     enterUserWorkingFolder();
     if (line.demo) line.replayPath = kDemoCapture;
     run.replaying = !line.replayPath.empty();
+    run.feedKind = line.feed;
+    run.listen = line.listen;
+    run.feedFromCommandLine = line.feed != FeedKind::None;
     return std::nullopt;
+}
+
+// The settings' source when it is a flow feed ("source" sflow or netflow, "listen"
+// [ADDR:]PORT); a listen address the configuration tool let through but that does not read
+// sends the user back to it.
+void readFeedSetting(STesselRun& run) {
+    const std::string source = run.registry->readValue("source", "adapter");
+    if (source == "sflow")
+        run.feedKind = FeedKind::Sflow;
+    else if (source == "netflow")
+        run.feedKind = FeedKind::Netflow;
+    else
+        return;
+    std::string error;
+    if (!parseListenAddress(run.registry->readValue("listen", ""), defaultPortOf(run.feedKind),
+                            &run.listen, &error))
+        restartConfigToolAndExit(std::string(feedName(run.feedKind)) + ": " + error +
+                                 ", rerunning tessel-config");
+}
+
+// Binds the feed's port, or ends the program: given on the command line with status 2, from the
+// settings by sending the user to the configuration tool.
+void openFeed(STesselRun& run) {
+    cFlowCollectorSource::Options options;
+    options.kind = run.feedKind;
+    options.listen = run.listen;
+    options.flowTimeoutMs = run.line.flowTimeoutMs;
+    run.feed = std::make_unique<cFlowCollectorSource>(options);
+    std::string error;
+    if (run.feed->open(&error)) return;
+    const std::string what = std::string(feedName(run.feedKind)) + ": cannot listen on UDP " +
+                             listenText(run.listen) + ": " + error;
+    if (run.feedFromCommandLine) {
+        std::fprintf(stderr, "tessel: %s\n", what.c_str());
+        std::fflush(stderr);
+        endAfterFatal("", false, 2);
+    }
+    restartConfigToolAndExit(what + ", rerunning tessel-config");
 }
 
 // The settings; false on a first live start, which only starts the configuration tool (a replay
 // needs no adapter: a first start goes straight to it, with the default settings).
 bool readSettings(STesselRun& run) {
     run.registry = std::make_unique<cRegistry>();
-    if (!run.replaying && atoiText(run.registry->readValue("firstrun", "0")) == 0) {
+    const bool chosen = run.replaying || run.feedFromCommandLine;
+    if (!chosen && atoiText(run.registry->readValue("firstrun", "0")) == 0) {
         startConfigTool();
         return false;
     }
+    if (!chosen) readFeedSetting(run);
     return true;
 }
 
@@ -210,9 +293,15 @@ void openLogAndSource(STesselRun& run) {
 
     std::string& filter = run.ui.flags.captureFilter;
     filter = run.line.filter ? *run.line.filter : run.registry->readValue("filter", "");
+    std::string error;
+    if (run.feedKind != FeedKind::None) {
+        openFeed(run);
+        if (!filter.empty() && !run.feed->setFilter(filter, &error))
+            refuseFilter(filter, error, run.line.filter.has_value());
+        return;
+    }
     if (!run.replaying) return;
     run.replay = openReplay(run.line.replayPath);
-    std::string error;
     if (!filter.empty() && !run.replay->setFilter(filter, &error))
         refuseFilter(filter, error, run.line.filter.has_value());
 }
@@ -229,7 +318,8 @@ void readDisplaySettings(STesselRun& run) {
     if (!(run.line.noSplash && run.fullscreen)) showSplashFor(splashMilliseconds());
 
     run.nic = registry.readValue("nic", "");
-    if (run.nic.empty() && !run.replaying) endAfterFatal("Please run tessel-config", false);
+    if (run.nic.empty() && !run.replaying && !run.feed)
+        endAfterFatal("Please run tessel-config", false);
     if (run.fullscreen) {
         flags.windowWidth = 800;
         flags.windowHeight = 600;
@@ -273,6 +363,12 @@ void buildWorldAndReceiver(STesselRun& run) {
 // as nodes 0 and 1, and the capture session's threads.
 void startSource(STesselRun& run) {
     run.net = std::make_unique<cNetInterface>(run.adapter, run.channel);
+    if (run.feed) {
+        adoptFeedWorld(*run.feed, run.feedKind, run.listen, run.line, run.adapter);
+        run.nodes.addAdapterNodes();
+        run.net->startFeed(std::move(run.feed));
+        return;
+    }
     if (run.replaying) {
         adoptReplayedAdapter(*run.replay, run.line, run.adapter);
         run.nodes.addAdapterNodes();

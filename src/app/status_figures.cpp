@@ -1,6 +1,7 @@
 #include "app/status_figures.h"
 
 #include "capture/capture_session.h"
+#include "capture/feed_counters.h"
 #include "capture/packet_dispatch.h"
 #include "core/replay_state.h"
 #include "nodes/connection_list.h"
@@ -23,6 +24,27 @@ CaptureReading readCaptureCounters(const cCaptureSession* capture) {
     r.intelWritten = capture->intelWritten().written.load();
     r.intelLost = capture->intelWritten().lost.load();
     r.intelRead = capture->intelRead();
+    if (const FeedCounters* f = capture->feedCounters()) {
+        FeedReading& feed = r.feed;
+        feed.name = feedName(f->kind);
+        feed.templates = f->kind == FeedKind::Netflow;
+        feed.datagrams = f->datagrams.load();
+        feed.exporters = f->exporters.load();
+        feed.samples = f->samples.load();
+        feed.malformed = f->malformed.load();
+        feed.foreign = f->foreign.load();
+        feed.skipped = f->skipped.load();
+        feed.lost = f->lost.load();
+        feed.waiting = f->waiting.load();
+        feed.evicted = f->evicted.load();
+        feed.socketDrops = f->socketDrops.load();
+        feed.framesDropped = f->framesDropped.load();
+        feed.estimatedPackets = f->estimatedPackets.load();
+        feed.estimatedBytes = f->estimatedBytes.load();
+        for (const auto& rate : f->rates)
+            if (const std::uint32_t n = rate.load()) feed.rates.push_back(n);
+        feed.moreRates = f->moreRates.load();
+    }
     return r;
 }
 
@@ -35,13 +57,24 @@ StatusFigures cStatusGatherer::gather(Clock::time_point now, const cCaptureSessi
     f.truncated = c.truncated;
     f.malformed = c.malformed;
     const std::uint64_t frames = c.packets + f.truncated + f.malformed + c.ignored;
+    f.feed = c.feed;
+    const bool feed = !c.feed.name.empty();
     if (started_) {
         const double seconds = std::chrono::duration<double>(now - last_).count();
-        if (seconds > 0) f.packetsPerSecond = (long long)((frames - lastFrames_) / seconds + 0.5);
+        auto perSecond = [seconds](std::uint64_t now, std::uint64_t before) {
+            return (long long)((now - before) / seconds + 0.5);
+        };
+        if (seconds > 0) {
+            f.packetsPerSecond = feed ? perSecond(c.feed.estimatedPackets, lastEstimated_)
+                                      : perSecond(frames, lastFrames_);
+            f.datagramsPerSecond = perSecond(c.feed.datagrams, lastDatagrams_);
+        }
     }
     started_ = true;
     last_ = now;
     lastFrames_ = frames;
+    lastEstimated_ = c.feed.estimatedPackets;
+    lastDatagrams_ = c.feed.datagrams;
     next_ = now + kPeriod;
 
     f.kernelDropsKnown = !replayState().active && c.kernelKnown;

@@ -19,6 +19,7 @@ struct CaptureReading {
     bool kernelKnown = false;  // a live capture's kernel statistics could be read
     KernelCaptureStats kernel;
     std::uint64_t intelWritten = 0, intelLost = 0, intelRead = 0;  // recorded packets as files
+    FeedReading feed;  // a flow collector's counters (kind None for a capture)
 };
 CaptureReading readCaptureCounters(const cCaptureSession* capture);
 
@@ -45,6 +46,7 @@ class cStatusGatherer {
     Clock::time_point next_{};
     Clock::time_point last_{};
     std::uint64_t lastFrames_ = 0;
+    std::uint64_t lastDatagrams_ = 0, lastEstimated_ = 0;
     bool started_ = false;
 };
 

@@ -1,5 +1,6 @@
 #include "capture/capture_session.h"
 
+#include "capture/feed_counters.h"
 #include "capture/rate_history.h"
 #include "capture/replay_loop.h"
 #include "platform/process.h"
@@ -16,6 +17,7 @@ cCaptureSession::cCaptureSession(std::unique_ptr<cFrameSource> source, HandOffCh
       writer_(options.folder),
       reader_(options.folder, channel) {
     sink_.linkType = source_ ? source_->linkType() : DLT_EN10MB;
+    feed_ = source_ ? source_->feedCounters() : nullptr;
     sink_.channel = &channel_;
     sink_.writer = &writer_;
     sink_.counters = &counters_;
@@ -64,7 +66,13 @@ void cCaptureSession::stop() {
 }
 
 bool cCaptureSession::kernelStats(KernelCaptureStats* stats) const {
-    if (!helper_ || !running_.load()) return false;
+    if (!running_.load()) return false;
+    if (feed_) {
+        *stats = KernelCaptureStats();
+        stats->dropped = feed_->socketDrops.load();
+        return true;
+    }
+    if (!helper_) return false;
     stats->received = helperCounters_.received.load();
     stats->dropped = helperCounters_.dropped.load();
     stats->interfaceDropped = helperCounters_.interfaceDropped.load();

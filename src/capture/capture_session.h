@@ -64,11 +64,14 @@ class cCaptureSession {
 
     // What the capture thread made of the frames so far. Any thread.
     const CaptureCounters& counters() const { return counters_; }
-    // The kernel's counters as the helper last reported them (0 until its first report); false
-    // without a helper, or while the session is not running. Any thread.
+    // The kernel's counters as the helper last reported them (0 until its first report), or a
+    // flow collector's socket drops; false without either, or while the session is not
+    // running. Any thread.
     bool kernelStats(KernelCaptureStats* stats) const;
     // Recorded packets linked into the folder as files, lost to a failed write, and taken out
     // again by the intel reader. Any thread.
+    // A flow collector's counters; null for a capture. Any thread, while the session lives.
+    const FeedCounters* feedCounters() const { return feed_; }
     const IntelWriteCounters& intelWritten() const { return writer_.counters(); }
     std::uint64_t intelRead() const { return reader_.recordsRead(); }
 
@@ -76,6 +79,7 @@ class cCaptureSession {
     void captureThreadBody();
 
     std::unique_ptr<cFrameSource> source_;
+    const FeedCounters* feed_ = nullptr;  // the source's, kept until the session ends
     bool paced_ = false;
     bool loop_ = false;
     std::unique_ptr<cHelperCapture> helper_;

@@ -7,6 +7,8 @@
 
 namespace tessel {
 
+struct FeedCounters;
+
 // Shown one frame (libpcap's header: time stamp, captured and wire length; the captured bytes,
 // valid during the call). False: enough.
 using FrameVisitor = std::function<bool(const pcap_pkthdr& header, const u_char* data)>;
@@ -19,8 +21,10 @@ class cFrameSource {
   public:
     virtual ~cFrameSource() = default;
 
-    // The next frame: 1 with *header and *data set (valid until the next call), PCAP_ERROR_BREAK
-    // at the end, PCAP_ERROR when the capture is cut short or broken (errorText() says how).
+    // The next frame: 1 with *header and *data set (valid until the next call), 0 when none is
+    // there yet (a collector between datagrams: wait on waitFd() and ask again),
+    // PCAP_ERROR_BREAK at the end, PCAP_ERROR when the capture is cut short or broken
+    // (errorText() says how).
     virtual int next(const pcap_pkthdr** header, const u_char** data) = 0;
     virtual std::string errorText() const = 0;
     // DLT_* of every frame.
@@ -37,6 +41,8 @@ class cFrameSource {
     virtual int progressPermille() const { return -1; }
     // What to poll before next() would wait on a quiet stream; -1 when it would not wait.
     virtual int waitFd() const { return -1; }
+    // A flow collector's counters (sFlow, NetFlow/IPFIX); null for a capture.
+    virtual const FeedCounters* feedCounters() const { return nullptr; }
     // Ends a stream early: reading sees the end soon. Any thread.
     virtual void endStream() {}
 

@@ -179,6 +179,11 @@ void cNetInterface::startReplay(std::unique_ptr<cFrameSource> source, bool loop)
     session->start();
 }
 
+void cNetInterface::startFeed(std::unique_ptr<cFrameSource> source) {
+    session = std::make_unique<cCaptureSession>(std::move(source), channel_);
+    session->start();
+}
+
 void cNetInterface::stopCapture() {
     if (session) session->stop();
 }

@@ -32,6 +32,8 @@ class cNetInterface {
     bool startCapture(std::string nic, const std::string& filter, std::string* filterError);
     // Starts the session's threads on a replay instead of an adapter.
     void startReplay(std::unique_ptr<cFrameSource> source, bool loop);
+    // Starts the session's threads on a flow collector: its frames go on as they come.
+    void startFeed(std::unique_ptr<cFrameSource> source);
     // Stops and joins the session's threads (main thread, at shutdown).
     void stopCapture();
     // The session started last, or null: its counters stay readable after stopCapture().

@@ -142,10 +142,12 @@ void runLiveStreamLoop(cFrameSource& source, PacketSink& sink, const WakeSignal&
         if (!waitForInput(source, sink, stop)) break;
         const pcap_pkthdr* header = nullptr;
         const u_char* data = nullptr;
-        if (source.next(&header, &data) == 1) {
+        const int r = source.next(&header, &data);
+        if (r == 1) {
             onPacket(user, header, data);
             continue;
         }
+        if (r == 0) continue;  // a collector between datagrams
         std::fprintf(stderr, "capture: %s: the capture helper ended: %s\n", source.name().c_str(),
                      source.errorText().c_str());
         if (sink.channel) sink.channel->pushMessage("Capture stopped");

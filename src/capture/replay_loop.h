@@ -13,9 +13,10 @@ struct PacketSink;
 // the thread waits for `stop`. Returns, with the writer flushed, once `stop` is raised.
 void runReplayLoop(cFrameSource& source, PacketSink& sink, const WakeSignal& stop, bool loop);
 
-// The capture thread's loop for a live source (the capture helper's stream): every frame goes to
-// onPacket as soon as it comes. When the stream ends (the helper is gone) the message list says
-// so and the thread waits for `stop`. Returns, with the writer flushed, once `stop` is raised.
+// The capture thread's loop for a live source (the capture helper's stream, a flow collector):
+// every frame goes to onPacket as soon as it comes. When the stream ends (the helper is gone)
+// the message list says so and the thread waits for `stop`. Returns, with the writer flushed, once
+// `stop` is raised.
 void runLiveStreamLoop(cFrameSource& source, PacketSink& sink, const WakeSignal& stop);
 
 }  // namespace tessel

@@ -2,6 +2,8 @@
 #include <string>
 #include <vector>
 
+#include "core/address_range.h"
+
 namespace tessel {
 
 // An IPv6 address of this host with its on-link prefix length.
@@ -22,6 +24,9 @@ struct AdapterAddresses {
     // address and gateway; on an IPv6-only adapter the first of them is the local address itself.
     std::vector<LocalIPv6> localIPv6Addresses;
     std::string gatewayIPv6Address;
+    // Ranges that are local besides this host's subnets: a flow feed, which has no subnet of
+    // its own, takes the private ranges and what the user adds.
+    std::vector<AddressRange> localRanges;
 };
 
 }  // namespace tessel

@@ -241,6 +241,8 @@ void cNodeManager::addAdapterNodes() {
 }
 
 bool cNodeManager::isInLocalSubnet(const std::string& address) const {
+    for (const AddressRange& range : adapter_.localRanges)
+        if (rangeHolds(range, address)) return true;
     if (isIPv6Text(address)) return isLocalIPv6(address);
     // Read-only after start-up; an adapter without an address or mask has no subnet.
     if (adapter_.localAddresses.empty() || adapter_.netMasks.empty()) return false;

@@ -23,7 +23,7 @@ const video::SColor kTextColour(255, 225, 225, 225);
 const video::SColor kAlarmColour(255, 255, 80, 64);
 const video::SColor kBandColour(150, 0, 0, 0);
 
-enum Part { kRate, kDrops, kNotShown, kSecondRow, kPartCount };
+enum Part { kRate, kDrops, kNotShown, kSecondRow, kFeedRow, kPartCount };
 gui::IGUIStaticText* g_parts[kPartCount] = {};
 std::string g_texts[kPartCount];
 gui::IGUIEnvironment* g_gui = nullptr;
@@ -45,9 +45,9 @@ void place(s32 windowWidth) {
         if (!g_parts[p]) continue;
         const std::wstring wide = toWideCut(g_texts[p]);
         g_parts[p]->setText(wide.c_str());
-        const bool second = p == kSecondRow;
+        const bool second = p == kSecondRow || p == kFeedRow;
         const s32 left = second ? kLeft : x;
-        const s32 top = kTop + (second ? kRowHeight : 0);
+        const s32 top = kTop + (p == kSecondRow ? kRowHeight : p == kFeedRow ? 2 * kRowHeight : 0);
         const s32 width = widthOf(wide);
         g_parts[p]->setRelativePosition(core::rect<s32>(
             left, top, std::max(left + 1, std::min(right, left + width + 4)), top + kRowHeight));
@@ -57,6 +57,21 @@ void place(s32 windowWidth) {
 }
 
 std::string count(std::uint64_t n) { return groupedNumber(static_cast<long long>(n)); }
+
+// "sFlow 120 datagrams/s from 3 exporters, sampling 1/64 1/256, lost 0, malformed 0"
+std::string feedRow(const StatusFigures& f) {
+    const FeedReading& feed = f.feed;
+    std::string row = feed.name + " " + count(std::uint64_t(std::max(0LL, f.datagramsPerSecond))) +
+                      " datagrams/s from " + count(feed.exporters) +
+                      (feed.exporters == 1 ? " exporter" : " exporters") + ", sampling";
+    if (feed.rates.empty()) row += " -";
+    for (std::uint32_t rate : feed.rates) row += " 1/" + count(rate);
+    if (feed.moreRates) row += " ...";
+    row += ", lost " + count(feed.lost) + ", malformed " + count(feed.malformed);
+    if (feed.templates)
+        row += ", waiting " + count(feed.waiting) + ", evicted " + count(feed.evicted);
+    return row;
+}
 
 }  // namespace
 
@@ -78,9 +93,13 @@ void buildStatusLine(gui::IGUIEnvironment* gui, const ProcessFlags& flags) {
 
 void showStatus(const StatusFigures& f, const ProcessFlags& flags, CFadingTextList* messages) {
     const std::string& captureFilter = flags.captureFilter;
-    g_texts[kRate] = count(std::uint64_t(std::max(0LL, f.packetsPerSecond))) + " packets/s";
+    const bool feed = !f.feed.name.empty();
+    g_texts[kRate] = (feed ? "~" : "") + count(std::uint64_t(std::max(0LL, f.packetsPerSecond))) +
+                     (feed ? " packets/s estimated" : " packets/s");
     g_dropsRed = f.kernelDropsKnown && f.kernelDrops > 0;
-    g_texts[kDrops] = f.kernelDropsKnown ? "kernel drops " + count(f.kernelDrops) : "";
+    g_texts[kDrops] =
+        f.kernelDropsKnown ? (feed ? "socket drops " : "kernel drops ") + count(f.kernelDrops) : "";
+    g_texts[kFeedRow] = feed ? feedRow(f) : "";
     g_texts[kNotShown] = "not shown: " + count(f.notIP) + " not IP, " + count(f.otherProtocol) +
                          " other IP, " + count(f.truncated) + " truncated, " + count(f.malformed) +
                          " malformed, " + count(f.fragments) + " fragments";
@@ -118,7 +137,8 @@ std::string statusLineText() {
     std::string first;
     for (int p : {kRate, kDrops, kNotShown})
         if (!g_texts[p].empty()) first += (first.empty() ? "" : "  ") + g_texts[p];
-    return first + "\n" + g_texts[kSecondRow];
+    return first + "\n" + g_texts[kSecondRow] +
+           (g_texts[kFeedRow].empty() ? "" : "\n" + g_texts[kFeedRow]);
 }
 
 }  // namespace tessel
