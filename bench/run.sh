@@ -8,14 +8,17 @@
 #   TESSEL_BENCH_SECONDS=8       # seconds per frame-rate phase
 #   TESSEL_BENCH_FIGURES="3 5"   # only these figures (default: 1 2 3 4 5 6 7 and the micro ones)
 #   TESSEL_BENCH_SWEEP=1         # figure 4 also measures the frame rate for 0 to 6,000 live sprites
+#   TESSEL_BENCH_FEED_SOAK=600   # seconds of figure 10's soak (the sFlow collector at 2k datagrams/s)
 #
 # The intel folder of every benchmark lies on a scratch file system: as root, a freshly made
 # journaled ext4 image loop-mounted under the build folder (what a desktop has); otherwise, or
 # with TESSEL_BENCH_SCRATCH set, that folder. Figures 1 and 3 are repeated on the build
 # folder's own file system, marked [build fs]. Figures 1-2 need capture rights on "lo" (root or
 # cap_net_raw); figure 4 needs Xvfb and Mesa (llvmpipe); figure 7 (the real program fed by
-# tcpreplay in a network namespace) needs root, Xvfb and tcpreplay. A missing piece skips its
-# figures.
+# tcpreplay in a network namespace) needs root, Xvfb and tcpreplay; figures 9-10 (the real
+# program as an sFlow collector, fed real exporter datagrams in a network namespace) need root
+# and Xvfb, and figure 10 takes TESSEL_BENCH_FEED_SOAK seconds (ten minutes). A missing piece
+# skips its figures.
 # Floods go to 127.0.0.1 only, are rate-bounded (at most 400k/s) and stop by themselves.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -28,10 +31,12 @@ log=$results/run.log
 
 echo "Building (Release) in $build ..."
 if [ -z "${TESSEL_BENCH_NO_BUILD:-}" ]; then
+  micro=()  # the feed decoders' micro benchmarks, where they exist
+  for m in feed_bench netflow_bench; do [ -f "$top/bench/$m.cpp" ] && micro+=("$m"); done
   cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESSEL_BUILD_TESTS=OFF >>"$log" 2>&1 &&
     cmake --build "$build" --target run_folder tessel-capture flood_bench intel_bench upkeep_bench \
       frame_bench memory_bench capture_bench scene_bench bench_plot tessel tessel-config \
-      replay_capture >>"$log" 2>&1 ||
+      replay_capture feed_sender "${micro[@]}" >>"$log" 2>&1 ||
     { echo "build failed, see $log"; exit 1; }
 fi
 bin=$build/bench
@@ -57,7 +62,7 @@ echo "Scratch file system: $scratch ($fsname$([ -n "$mnt" ] && echo ', journaled
 
 rows=$results/rows.txt
 : >"$rows"
-figures=" ${TESSEL_BENCH_FIGURES:-1 2 3 4 5 6 7 micro} "
+figures=" ${TESSEL_BENCH_FIGURES:-1 2 3 4 5 6 7 9 10 micro} "
 want() { [[ "$figures" == *" $1 "* ]]; }
 run() {  # run <label> <timeout> <program> [args...]
   local label=$1 limit=$2
@@ -104,10 +109,26 @@ elif [ "$(id -u)" = 0 ] && command -v tcpreplay >/dev/null && command -v Xvfb >/
 else
   echo "   skipped: needs root, tcpreplay and Xvfb"
 fi
+if want 9 || want 10; then
+  feedSoak=0
+  want 10 && feedSoak=${TESSEL_BENCH_FEED_SOAK:-600}
+  echo "Figures 9-10: the real program as an sFlow collector$(want 10 && echo ", a soak of $feedSoak s") ..."
+  if [ "$(id -u)" = 0 ] && command -v Xvfb >/dev/null && command -v xdotool >/dev/null; then
+    TESSEL_FEED_DROPS=$(want 9 && echo 1 || echo 0) \
+      run "" $((feedSoak + 240)) "$top/bench/feed_bench.sh" "$build" "$feedSoak"
+  else
+    echo "   skipped: needs root, Xvfb and xdotool"
+  fi
+fi
 if want micro; then
   echo "Micro benchmarks (Google Benchmark) ..."
   (cd "$bin" && timeout 300 ./capture_bench --benchmark_min_time=0.5 >"$results/micro-capture.txt" 2>&1
-   timeout 300 ./scene_bench --benchmark_min_time=0.2 >"$results/micro-scene.txt" 2>&1)
+   timeout 300 ./scene_bench --benchmark_min_time=0.2 >"$results/micro-scene.txt" 2>&1
+   # The feed decoders: sFlow samples and NetFlow records a second.
+   for m in feed netflow; do
+     [ -x "./${m}_bench" ] && timeout 300 "./${m}_bench" --benchmark_min_time=0.5 >"$results/micro-$m.txt" 2>&1
+   done
+   true)
 fi
 
 csv=$results/figures.csv
