@@ -13,7 +13,8 @@
 # Prints ROW lines for run.sh and writes bench/results/feed-soak.tsv.
 #   bench/feed_bench.sh BUILD_DIR [SOAK_SECONDS]
 # SOAK_SECONDS 0 leaves out figure 10; TESSEL_FEED_DROPS=0 leaves out figure 9;
-# TESSEL_FEED_CAPTURE=FILE replays another capture of sFlow datagrams.
+# TESSEL_FEED_CAPTURE=FILE replays another capture of sFlow datagrams; TESSEL_FEED_ARGS adds
+# arguments to the program's command line (for example "--maxfps 60").
 # Needs root (the namespace), Xvfb and xdotool. The datagrams go to 127.0.0.1 inside the
 # namespace only; the sender is bounded in rate and time.
 set -euo pipefail
@@ -53,6 +54,8 @@ ok() { awk "BEGIN { exit !($1) }" && echo ok || echo MISS; }
 calc() { awk "BEGIN { print ($1) }"; }
 # A number from the scene dump's feed line ("feed sFlow on UDP ... datagrams N ...").
 feed() { awk -v k="$1" '$1 == "feed" { for (i = 2; i < NF; ++i) if ($i == k) { print $(i + 1); exit } }'; }
+# The number after a line's first word in the dump $d ("nodes 8", "intel-waiting 0").
+dump() { echo "$d" | awk -v k="$1" '$1 == k { print $2; exit }'; }
 # A number from "sent datagrams N samples N ..." (the sender's report).
 sent() { awk -v k="$1" '{ for (i = 1; i < NF; ++i) if ($i == k) { print $(i + 1); exit } }' "$2"; }
 # The drop count of the collector's socket as the kernel keeps it (/proc/net/udp{,6}).
@@ -77,7 +80,8 @@ settled() {
   echo "$d"
 }
 start_collector() {
-  bench_start "$tessel" "$work/Tessel.conf" --sflow "$port"
+  # shellcheck disable=SC2086
+  bench_start "$tessel" "$work/Tessel.conf" --sflow "$port" ${TESSEL_FEED_ARGS:-}
   [ "$(cat "/proc/$tpid/comm" 2>/dev/null)" = tessel ] || { echo "feed_bench: $tpid is not tessel" >&2; exit 1; }
   sleep 3
 }
@@ -98,8 +102,9 @@ if [ "${TESSEL_FEED_DROPS:-1}" != 0 ]; then
   c1=$(cpu_ticks) t1=$(date +%s.%N)
   d1=$(settled)
   u1=$(udp_drops)
-  echo "$d1" | grep -E '^(feed|nodes|beams|frames) ' >&2 || true
+  echo "$d1" | grep -E '^(feed|nodes|beams|frames|intel|hand-off) ' >&2 || true
   cat "$work/drops.sent" >&2
+  echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
   bench_stop
 
   n_sent=$(sent datagrams "$work/drops.sent")
@@ -130,7 +135,7 @@ if [ "$soak" -gt 0 ]; then
   spid=$!
   pids+=($spid)
   t0=$(date +%s.%N) c0=$(cpu_ticks)
-  echo "seconds rss_mb fps datagrams socket_drops nodes beams" >"$table"
+  echo "seconds rss_mb fps datagrams socket_drops nodes beams intel_waiting load" >"$table"
   fps=() k=0
   echo "soak: $soak s at $rate datagrams/s from $exporters exporters (warm-up $warm s)" >&2
   while kill -0 $spid 2>/dev/null; do
@@ -142,7 +147,8 @@ if [ "$soak" -gt 0 ]; then
     [ $k -gt 0 ] && fps+=("$f")
     if [ $((k % every)) = 0 ]; then
       d=$(bench_dump)
-      line="$((k * step)) $(rss_mb) ${f:-0} $(echo "$d" | feed datagrams) $(echo "$d" | feed socket-drops) $(echo "$d" | awk '$1 == "nodes" { print $2 }') $(echo "$d" | awk '$1 == "beams" { print $2 }')"
+      line="$((k * step)) $(rss_mb) ${f:-0} $(echo "$d" | feed datagrams) $(echo "$d" | feed socket-drops)"
+      line+=" $(dump nodes) $(dump beams) $(dump intel-waiting) $(cut -d' ' -f1 /proc/loadavg)"
       echo "$line" >>"$table"
       echo "  $line" >&2
     fi
@@ -152,7 +158,7 @@ if [ "$soak" -gt 0 ]; then
   c1=$(cpu_ticks) t1=$(date +%s.%N)
   d=$(settled)
   udp=$(udp_drops)
-  echo "$d" | grep -E '^(feed|nodes|beams|frames) ' >&2 || true
+  echo "$d" | grep -E '^(feed|nodes|beams|frames|intel|hand-off) ' >&2 || true
   cat "$work/soak.sent" >&2
   bench_stop
 
@@ -179,5 +185,6 @@ if [ "$soak" -gt 0 ]; then
   row "datagrams sent - read - socket drops ($n_sent sent; $n_drop drops; kernel $udp)" "$unaccounted" datagrams 0 \
     "$(ok "$unaccounted == 0")"
   row "sequence gaps seen by the collector" "$(echo "$d" | feed lost)" datagrams - -
+  row "intel records waiting; most in a sample" "$(awk 'NR > 1 && $8 > m { m = $8 } END { print m + 0 }' "$table")" records - -
   row "CPU of the program" "$(printf '%.1f' "$cpu")" "% of a core" - -
 fi
