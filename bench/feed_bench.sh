@@ -65,6 +65,13 @@ udp_drops() {
 }
 rss_mb() { awk '/^VmRSS:/ { printf "%.1f", $2 / 1024 }' "/proc/$tpid/status"; }
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$tpid/stat"; }
+# CPU ticks per thread: "name/id ticks" lines.
+thread_ticks() {
+  local t
+  for t in /proc/"$tpid"/task/*; do
+    echo "$(tr -d ' ' <"$t/comm")/${t##*/} $(awk '{ print $14 + $15 }' "$t/stat")"
+  done | sort
+}
 median() { grep -E '^[0-9]+$' | sort -n | awk '{ v[NR] = $1 } END { print (NR ? v[int((NR + 1) / 2)] : 0) }'; }
 # Waits until the collector has read what was sent: its datagram count stands still over 1 s
 # (at most 60 s); prints the last dump.
@@ -92,6 +99,7 @@ if [ "${TESSEL_FEED_DROPS:-1}" != 0 ]; then
   d0=$(bench_dump)
   u0=$(udp_drops)
   c0=$(cpu_ticks) t0=$(date +%s.%N)
+  thread_ticks >"$work/threads0"
   ip netns exec "$ns" "$sender" --capture "$capture" --port $port --rate $rate --seconds $seconds \
     --exporters $exporters >"$work/drops.sent" 2>>"$work/sender.err" &
   spid=$!
@@ -100,11 +108,15 @@ if [ "${TESSEL_FEED_DROPS:-1}" != 0 ]; then
   for _ in $(seq $((seconds * 2))); do sleep 0.5; fps+=("$(bench_caption_fps)"); done
   wait $spid || true
   c1=$(cpu_ticks) t1=$(date +%s.%N)
+  thread_ticks >"$work/threads1"
   d1=$(settled)
   u1=$(udp_drops)
   echo "$d1" | grep -E '^(feed|nodes|beams|frames|intel|hand-off) ' >&2 || true
   cat "$work/drops.sent" >&2
   echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
+  echo "CPU per thread during the flood (% of a core):" \
+    "$(join "$work/threads0" "$work/threads1" | awk -v hz="$(getconf CLK_TCK)" -v s="$(calc "$t1 - $t0")" \
+      '{ printf "%s %.0f  ", $1, ($3 - $2) / hz / s * 100 }')" >&2
   bench_stop
 
   n_sent=$(sent datagrams "$work/drops.sent")
@@ -179,8 +191,9 @@ if [ "$soak" -gt 0 ]; then
   row() { echo "ROW,10,sFlow soak $span at 2k datagrams/s from $exporters exporters: $1,$2,$3,$4,$5"; }
   row "resident memory at ${warm} s" "$rss_warm" MB - -
   row "resident memory at the end" "$rss_end" MB - -
-  row "resident memory; end against ${warm} s (worst sample ${worst} %)" "$(printf '%.1f' "$change")" "%" "within 10" \
-    "$(ok "$change <= 10 && $change >= -10")"
+  size=$(calc "($change) < 0 ? -1 * ($change) : ($change)")
+  row "resident memory; end against ${warm} s: $(printf '%+.1f' "$change") % (worst sample ${worst} %)" \
+    "$(printf '%.1f' "$size")" "% off" "<= 10" "$(ok "$size <= 10")"
   row "FPS; lowest caption sample (median ${fps_med:-0})" "${fps_min:-0}" FPS ">= 30" "$(ok "${fps_min:-0} >= 30")"
   row "datagrams sent - read - socket drops ($n_sent sent; $n_drop drops; kernel $udp)" "$unaccounted" datagrams 0 \
     "$(ok "$unaccounted == 0")"
