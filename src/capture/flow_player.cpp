@@ -372,15 +372,17 @@ struct cFlowPlayer::State {
         std::push_heap(expiries.begin(), expiries.end(), std::greater<Expiry>());
     }
 
-    // Drops stale entries from the top of the time-outs, so that the top, if any, is the exact
-    // time-out of a followed beam.
+    // Drops stale entries from the top of the time-outs and moves those of refreshed beams, so
+    // that the top, if any, is when a followed beam times out.
     void pruneExpiries() {
         while (!expiries.empty()) {
             const Expiry& top = expiries.front();
             auto it = beams.find(top.key);
             if (it != beams.end() && it->second.id == top.id) {
+                // A learned timeout shorter than the one a beam was queued with does not close
+                // it earlier: frames go out in the order of their times.
                 const std::int64_t real = deadlineUs(top.key, it->second);
-                if (real == top.dueUs) return;
+                if (real <= top.dueUs) return;
                 const FlowKey key = top.key;
                 std::pop_heap(expiries.begin(), expiries.end(), std::greater<Expiry>());
                 expiries.pop_back();
@@ -398,7 +400,7 @@ struct cFlowPlayer::State {
         if (expiries.size() <= 2 * beams.size() + 1024) return;
         expiries.clear();
         for (auto& [key, beam] : beams) {
-            beam.queuedUs = deadlineUs(key, beam);
+            beam.queuedUs = std::max(deadlineUs(key, beam), beam.queuedUs);
             expiries.push_back({beam.queuedUs, beam.id, key});
         }
         std::make_heap(expiries.begin(), expiries.end(), std::greater<Expiry>());

@@ -293,6 +293,24 @@ TEST(FlowPlayer, TimeoutLearnedPerExporterFromGapsUnlessSet) {
     EXPECT_EQ(player.nextDueUs(), t1 + 45 * kSecond);  // 1.5 x 30 s
     EXPECT_TRUE(drain(player, t1 + 45 * kSecond - 1).empty());
 
+    // Learned shorter than the default: a beam queued before is not closed in the past, behind
+    // frames already released.
+    cFlowPlayer shorter;
+    FlowRecord before = flow("10.0.0.5", "10.0.0.6", 40002, 22, 6, kSyn);
+    FlowRecord quick = flow("10.0.0.7", "10.0.0.8", 40003, 22, 6, kSyn);
+    shorter.add(exporter(1), before, kT0);
+    shorter.add(exporter(1), quick, kT0 + 50 * kSecond);
+    drain(shorter, kT0 + 50 * kSecond);
+    quick.tcpFlags = kAck;
+    shorter.add(exporter(1), quick, kT0 + 52 * kSecond);  // learns 3 s
+    std::vector<FeedFrame> frames = drain(shorter, kT0 + 52 * kSecond);
+    std::vector<FeedFrame> closing = drain(shorter, kT0 + 200 * kSecond);
+    ASSERT_EQ(closing.size(), 2u);
+    EXPECT_EQ(tsUs(closing[0]), kT0 + 55 * kSecond);
+    EXPECT_EQ(decode(closing[0]).record.srcport, 40003);
+    EXPECT_GE(tsUs(closing[1]), tsUs(frames.back()));
+    EXPECT_EQ(decode(closing[1]).record.srcport, 40002);
+
     options.flowTimeoutMs = 5'000;
     cFlowPlayer overridden(options);
     teach(overridden);
