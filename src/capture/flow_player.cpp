@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <functional>
 #include <unordered_map>
 #include <vector>
 
@@ -192,7 +193,8 @@ struct Expiry {
     std::int64_t dueUs;
     std::uint64_t id;
     FlowKey key;
-    bool operator>(const Expiry& o) const { return dueUs > o.dueUs; }
+    // Ties: the beam opened first closes first.
+    bool operator>(const Expiry& o) const { return dueUs != o.dueUs ? dueUs > o.dueUs : id > o.id; }
 };
 
 struct Learned {
@@ -233,7 +235,7 @@ struct cFlowPlayer::State {
     }
 
     // --- schedule ---
-    void schedule_(const Job& job) {
+    void enqueue(const Job& job) {
         std::uint32_t slot;
         if (!freeJobs.empty()) {
             slot = freeJobs.back();
@@ -414,7 +416,7 @@ struct cFlowPlayer::State {
         Job rst = closingJob(it->first, it->second, nowUs);
         rst.seq = seq++;
         if (waiting < options.maxScheduled)
-            schedule_(rst);
+            enqueue(rst);
         else
             ++totals.dropped;
         beams.erase(it);
@@ -506,7 +508,7 @@ void cFlowPlayer::add(const FlowExporter& from, const FlowRecord& r, std::int64_
         job.startUs = nowUs;
         job.spanUs = spanMs * 1000;
         job.seq = s.seq++;
-        s.schedule_(job);
+        s.enqueue(job);
     }
     if (tcp) s.follow(from, r, nowUs, lastFrameUs, frames > 0);
 }
