@@ -330,13 +330,12 @@ void cFlowCollectorSource::preview(const FrameVisitor& see) {
         const std::int64_t now = wallMicros();
         readBatch(now);
         if (firstHeardMs < 0 && !firstExporter_.empty()) firstHeardMs = elapsedMs();
-        // Flow records are previewed as their frames come; the rest wait their time.
-        FeedFrame f;
+        // Samples only: flow records carry no link addresses to judge by, and their frames
+        // keep their time in the player.
         while (!ready_.empty()) {
             seen.push_back(ready_.front());
             ready_.pop_front();
         }
-        while (seen.size() < kPreviewFrames && player_.next(now, &f)) seen.push_back(f);
     }
     for (const FeedFrame& f : seen)
         if (!see(f.header, f.bytes)) break;
