@@ -44,7 +44,8 @@ struct SflowDatagramInfo {
 enum class SflowOutcome {
     Ok,
     NotSflow,   // another version (2 and 4 included): nothing visited
-    Malformed,  // a length or count that does not fit the datagram: nothing visited
+    Malformed,  // a length or count that does not fit the datagram, or an agent address of an
+                // unknown type: nothing visited
 };
 
 using SflowSampleVisitor = std::function<void(const SflowPacketSample&)>;
