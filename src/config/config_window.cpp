@@ -246,18 +246,16 @@ class ConfigWindow : public IEventReceiver {
     // With a feed: where it will listen, or why it cannot; no capture rights are needed.
     void showListenState() {
         const std::string name = feedName(choices.source);
-        std::string problem = listenProblem(choices.source, choices.listen);
+        std::string text = listenProblem(choices.source, choices.listen);
         ListenAddress where;
-        if (problem.empty() &&
-            parseListenAddress(choices.listen, defaultPortOf(choices.source), &where, &problem)) {
-            problem = "Tessel will listen for " + name + " on UDP port " +
-                      std::to_string(where.port) +
-                      (where.address.empty() ? " on every address" : " of " + where.address) +
-                      ". Point the exporters there; no capture rights are needed.";
-        } else {
-            problem = "Cannot listen for " + name + ": " + problem;
-        }
-        rights->setText(toWideCut(problem).c_str());
+        if (!text.empty() ||
+            !parseListenAddress(choices.listen, defaultPortOf(choices.source), &where, &text))
+            text = "Cannot listen for " + name + ": " + text;
+        else
+            text = "Tessel will listen for " + name + " on UDP port " + std::to_string(where.port) +
+                   (where.address.empty() ? " on every address" : " of " + where.address) +
+                   ". Point the exporters there; no capture rights are needed.";
+        rights->setText(toWideCut(text).c_str());
     }
 
     // Says at once whether the filter compiles for the chosen adapter; Save waits until it does.
