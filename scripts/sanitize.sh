@@ -2,7 +2,7 @@
 # The sanitizer and fuzzing stages of CI:
 #   asan   the whole suite built with AddressSanitizer + UndefinedBehaviorSanitizer
 #   tsan   the threaded tests and a 30-second flood of the real program under ThreadSanitizer
-#   fuzz   libFuzzer (clang) on the frame decoder and the intel reader, 60 s each
+#   fuzz   libFuzzer (clang) on the frame decoder, the intel reader and the sFlow decoder, 60 s each
 # Usage: scripts/sanitize.sh [asan] [tsan] [fuzz]   (all three by default)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -40,8 +40,8 @@ for stage in "${stages[@]}"; do
       fb="$top/build-fuzz"
       CC=clang CXX=clang++ cmake -S "$top" -B "$fb" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DTESSEL_SANITIZE=fuzzer-no-link,address,undefined -DTESSEL_BUILD_TESTS=OFF -DTESSEL_BUILD_BENCH=OFF >/dev/null
-      cmake --build "$fb" --target fuzz_frame_decoder fuzz_intel_reader
-      for target in frame_decoder intel_reader; do
+      cmake --build "$fb" --target fuzz_frame_decoder fuzz_intel_reader fuzz_sflow_decoder
+      for target in frame_decoder intel_reader sflow_decoder; do
         work=$(mktemp -d)
         cp -r "$top/fuzz/corpus/$target/." "$work/"
         # New crashes land in fuzz/corpus as regression files for the replay tests.

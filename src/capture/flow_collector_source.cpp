@@ -178,7 +178,11 @@ void cFlowCollectorSource::takeNetflow(const std::uint8_t* data, std::size_t len
     const NetflowOutcome outcome =
         netflow_.decode(from, data, length, nowUs / 1000, &info, [&](const FlowRecord& r) {
             player_.add(from, r, nowUs);
-            noteSamplingRate(counters_, r.samplingInterval ? r.samplingInterval : 1);
+            // A flow's estimate is exact when it comes; its frames only spread it in time.
+            const std::uint64_t rate = r.samplingInterval ? r.samplingInterval : 1;
+            counters_.estimatedPackets.fetch_add(r.packets * rate, std::memory_order_relaxed);
+            counters_.estimatedBytes.fetch_add(r.octets * rate, std::memory_order_relaxed);
+            noteSamplingRate(counters_, std::uint32_t(rate));
         });
     if (outcome == NetflowOutcome::NotNetflow) {
         counters_.foreign.fetch_add(1, std::memory_order_relaxed);
@@ -246,7 +250,8 @@ bool cFlowCollectorSource::readBatch(std::int64_t nowUs) {
 
 bool cFlowCollectorSource::takeReady(std::int64_t nowUs) {
     for (;;) {
-        if (!ready_.empty()) {
+        const bool sample = !ready_.empty();
+        if (sample) {
             current_ = ready_.front();
             ready_.pop_front();
         } else if (!player_.next(nowUs, &current_)) {
@@ -254,9 +259,11 @@ bool cFlowCollectorSource::takeReady(std::int64_t nowUs) {
         }
         if (haveFilter_ && pcap_offline_filter(&filter_, &current_.header, current_.bytes) == 0)
             continue;
-        counters_.estimatedPackets.fetch_add(current_.weight, std::memory_order_relaxed);
         const std::uint64_t bytes = std::uint64_t(current_.weight) * current_.header.len;
-        counters_.estimatedBytes.fetch_add(bytes, std::memory_order_relaxed);
+        if (sample) {
+            counters_.estimatedPackets.fetch_add(current_.weight, std::memory_order_relaxed);
+            counters_.estimatedBytes.fetch_add(bytes, std::memory_order_relaxed);
+        }
         rateBytes_ += bytes;
         return true;
     }
@@ -323,13 +330,12 @@ void cFlowCollectorSource::preview(const FrameVisitor& see) {
         const std::int64_t now = wallMicros();
         readBatch(now);
         if (firstHeardMs < 0 && !firstExporter_.empty()) firstHeardMs = elapsedMs();
-        // Flow records are previewed as their frames come; the rest wait their time.
-        FeedFrame f;
+        // Samples only: flow records carry no link addresses to judge by, and their frames
+        // keep their time in the player.
         while (!ready_.empty()) {
             seen.push_back(ready_.front());
             ready_.pop_front();
         }
-        while (seen.size() < kPreviewFrames && player_.next(now, &f)) seen.push_back(f);
     }
     for (const FeedFrame& f : seen)
         if (!see(f.header, f.bytes)) break;

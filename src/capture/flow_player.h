@@ -23,8 +23,12 @@ namespace tessel {
 //    Options::flowTimeoutMs when set, else learned per exporter from the gaps between records
 //    of one flow, else Options::defaultTimeoutMs.
 // Memory stays bounded: at most maxScheduled frames wait and maxOpenBeams beams are followed;
-// beyond, the frames are counted as dropped. One thread; time is passed in (Unix microseconds),
-// so tests drive it.
+// beyond, the frames are counted as dropped. A record that finds room for fewer frames than it
+// wants gets that many, still weighing all its packets and still opening and closing its beam.
+// A beam beyond maxOpenBeams makes room by closing the followed beam due to time out first, at
+// once, by its RST frame. Timeouts are learned from the records of TCP flows only (the beams
+// they serve), for a few thousand exporters. One thread; time is passed in (Unix
+// microseconds), so tests drive it.
 class cFlowPlayer {
   public:
     static constexpr unsigned kMaxFramesPerFlow = 16;

@@ -21,10 +21,10 @@ struct SflowAgent {
 
 // One sampled packet: a raw packet header record of a flow sample (normal or expanded).
 struct SflowPacketSample {
-    std::uint32_t samplingRate = 1;    // packets this sample stands for (a declared 0 reads 1)
-    std::uint32_t sourceId = 0;        // the data source (type << 24 | index)
-    std::uint32_t frameLength = 0;     // the original packet's length on the wire
-    std::uint32_t headerProtocol = 0;  // 1 Ethernet, 11 IPv4, 12 IPv6
+    std::uint32_t samplingRate = 1;        // packets this sample stands for (a declared 0 reads 1)
+    std::uint32_t sourceId = 0;            // the data source (type << 24 | index)
+    std::uint32_t frameLength = 0;         // the original packet's length on the wire
+    std::uint32_t headerProtocol = 0;      // 1 Ethernet, 11 IPv4, 12 IPv6
     const std::uint8_t* header = nullptr;  // the sampled bytes, inside the datagram
     std::size_t headerLength = 0;
 };
@@ -44,13 +44,15 @@ struct SflowDatagramInfo {
 enum class SflowOutcome {
     Ok,
     NotSflow,   // another version (2 and 4 included): nothing visited
-    Malformed,  // a length or count that does not fit the datagram: nothing visited
+    Malformed,  // a length or count that does not fit the datagram, or an agent address of an
+                // unknown type: nothing visited
 };
 
 using SflowSampleVisitor = std::function<void(const SflowPacketSample&)>;
 
 // Pure: reads one datagram of `length` bytes. The whole datagram is checked before the first
-// visit, so a malformed datagram visits nothing. Any thread.
+// visit, so a malformed datagram visits nothing. `info` may be null; for an outcome other than
+// Ok it is left as default-constructed. Bytes after the last sample are ignored. Any thread.
 SflowOutcome decodeSflow(const std::uint8_t* data, std::size_t length, SflowDatagramInfo* info,
                          const SflowSampleVisitor& visit);
 
@@ -67,10 +69,12 @@ class cSflowLossCounter {
     std::size_t agents() const { return last_.size(); }
 
   private:
-    // (address, version, sub-agent) -> last sequence and when it was heard (a running count).
-    std::map<std::pair<std::pair<std::uint64_t, std::uint64_t>, std::uint64_t>,
-             std::pair<std::uint32_t, std::uint64_t>>
-        last_;
+    // (address as two words, version << 32 | sub-agent)
+    using Key = std::pair<std::pair<std::uint64_t, std::uint64_t>, std::uint64_t>;
+    // key -> last sequence and when it was heard (a running count).
+    std::map<Key, std::pair<std::uint32_t, std::uint64_t>> last_;
+    // when heard -> key, so the one heard longest ago is found without a scan.
+    std::map<std::uint64_t, Key> byHeard_;
     std::uint64_t lost_ = 0;
     std::uint64_t heard_ = 0;
 };

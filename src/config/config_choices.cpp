@@ -1,10 +1,13 @@
 #include "config/config_choices.h"
 
+#include <unistd.h>
+
 #include <cstring>
 
 #include "capture/adapter_list.h"
 #include "capture/capture_filter.h"
 #include "capture/helper_capture.h"
+#include "capture/listen_address.h"
 #include "core/text_number.h"
 #include "platform/adapter_info.h"
 #include "platform/config_file.h"
@@ -42,6 +45,8 @@ ConfigChoices loadConfigChoices(const std::string& path, std::vector<InterfaceAd
     c.opaque = valueOr(path, "transparency", "1") == "0";
     c.maxFps = frameLimitFrom(valueOr(path, "maxfps", "0"));
     c.filter = valueOr(path, "filter", "");
+    c.source = sourceFromWord(valueOr(path, "source", "adapter"));
+    c.listen = valueOr(path, "listen", "");
 
     std::string nic = valueOr(path, "nic", "");
     if (nic.empty()) nic = defaultRouteInterfaceIn(routeTable);
@@ -58,7 +63,10 @@ ConfigChoices loadConfigChoices(const std::string& path, std::vector<InterfaceAd
 
 bool choicesToValues(const ConfigChoices& c, std::map<std::string, std::string>* values,
                      std::string* error) {
-    if (c.selectedAdapter < 0 || c.selectedAdapter >= static_cast<int>(c.adapters.size())) {
+    const bool feed = c.source != FeedKind::None;
+    const bool adapterChosen =
+        c.selectedAdapter >= 0 && c.selectedAdapter < static_cast<int>(c.adapters.size());
+    if (!feed && !adapterChosen) {
         *error = "Choose the adapter to capture on.";
         return false;
     }
@@ -66,13 +74,28 @@ bool choicesToValues(const ConfigChoices& c, std::map<std::string, std::string>*
         *error = "Width and height must be whole numbers from 64 to 16384.";
         return false;
     }
-    const std::string problem = filterProblem(c.adapters[c.selectedAdapter].name, c.filter);
+    ListenAddress listen;
+    std::string listenError;
+    if (!parseListenAddress(c.listen, defaultPortOf(feed ? c.source : FeedKind::Sflow), &listen,
+                            &listenError)) {
+        *error = "The listen address is not valid: " + listenError;
+        return false;
+    }
+    if (feed) {
+        const std::string problem = listenProblem(c.source, c.listen);
+        if (!problem.empty()) {
+            *error = std::string("Tessel cannot listen for ") + feedName(c.source) + ": " + problem;
+            return false;
+        }
+    }
+    const std::string nic = adapterChosen ? c.adapters[c.selectedAdapter].name : "";
+    const std::string problem = filterProblem(c.source, nic, c.filter);
     if (!problem.empty()) {
         *error = "The capture filter does not compile: " + problem;
         return false;
     }
     (*values)["firstrun"] = "1";
-    (*values)["nic"] = c.adapters[c.selectedAdapter].name;
+    if (adapterChosen) (*values)["nic"] = nic;
     (*values)["fullscreen"] = c.fullscreen ? "0" : "1";
     if (validSize(c.width)) (*values)["width"] = c.width;
     if (validSize(c.height)) (*values)["height"] = c.height;
@@ -80,7 +103,26 @@ bool choicesToValues(const ConfigChoices& c, std::map<std::string, std::string>*
     (*values)["transparency"] = c.opaque ? "0" : "1";
     (*values)["maxfps"] = std::to_string(c.maxFps);
     (*values)["filter"] = c.filter;
+    (*values)["source"] = sourceWord(c.source);
+    (*values)["listen"] = c.listen;
     return true;
+}
+
+const char* sourceWord(FeedKind source) {
+    switch (source) {
+        case FeedKind::Sflow:
+            return "sflow";
+        case FeedKind::Netflow:
+            return "netflow";
+        default:
+            return "adapter";
+    }
+}
+
+FeedKind sourceFromWord(const std::string& word) {
+    if (word == "sflow") return FeedKind::Sflow;
+    if (word == "netflow") return FeedKind::Netflow;
+    return FeedKind::None;
 }
 
 std::string ipv4Text(const InterfaceAddress& adapter, const std::string& between) {
@@ -95,10 +137,24 @@ std::string ipv6Text(const InterfaceAddress& adapter) {
     return text;
 }
 
-std::string filterProblem(const std::string& nic, const std::string& filter) {
+std::string filterProblem(FeedKind source, const std::string& nic, const std::string& filter) {
+    // A feed's frames are Ethernet whatever adapter is chosen.
+    const int linkType = source != FeedKind::None ? DLT_EN10MB : linkTypeOfAdapter(nic);
     std::string error;
-    if (filter.empty() || checkCaptureFilter(linkTypeOfAdapter(nic), filter, &error)) return "";
+    if (filter.empty() || checkCaptureFilter(linkType, filter, &error)) return "";
     return error;
+}
+
+std::string listenProblem(FeedKind source, const std::string& listen) {
+    ListenAddress where;
+    std::string error;
+    const FeedKind feed = source != FeedKind::None ? source : FeedKind::Sflow;
+    if (!parseListenAddress(listen, defaultPortOf(feed), &where, &error)) return error;
+    if (source == FeedKind::None) return "";
+    const int fd = openUdpListener(where, &error);
+    if (fd < 0) return error;
+    close(fd);
+    return "";
 }
 
 std::string grantRightsCommand() {

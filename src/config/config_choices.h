@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "capture/listen_address.h"
 #include "core/frame_limit.h"
 #include "platform/adapter_info.h"
 
@@ -21,7 +22,16 @@ struct ConfigChoices {
     bool opaque = false;
     int maxFps = 0;      // frames a second at most; 0: as fast as the driver allows
     std::string filter;  // capture filter (BPF), "" for everything
+    // Where the frames come from: the adapter, or a flow feed listening on `listen`
+    // ("[ADDR:]PORT" as entered; empty: the feed's default port on every address).
+    FeedKind source = FeedKind::None;
+    std::string listen;
 };
+
+// The store's word for a source: "adapter", "sflow", "netflow"; any other word reads as the
+// adapter.
+const char* sourceWord(FeedKind source);
+FeedKind sourceFromWord(const std::string& word);
 
 // Current settings from the store at `path`; the adapter preselected is the configured one, or on
 // a first run (no adapter configured) the adapter of the default route in `routeTable`.
@@ -33,10 +43,16 @@ std::string ipv4Text(const InterfaceAddress& adapter, const std::string& between
 // Its IPv6 addresses with their prefix lengths, "2001:db8::2/64 fe80::1/64"; empty for none.
 std::string ipv6Text(const InterfaceAddress& adapter);
 
-// Empty when `filter` compiles for a capture on `nic`; otherwise libpcap's reason.
-std::string filterProblem(const std::string& nic, const std::string& filter);
+// Empty when `filter` compiles for a capture on `nic`, or with a feed for the Ethernet frames it
+// makes (the adapter then does not matter); otherwise libpcap's reason.
+std::string filterProblem(FeedKind source, const std::string& nic, const std::string& filter);
 
-// Every store value with firstrun=1, or false with a message for the user.
+// Empty when `listen` reads as "[ADDR:]PORT" and, for a feed, a UDP socket can be bound there
+// right now (it is closed at once); otherwise why not.
+std::string listenProblem(FeedKind source, const std::string& listen);
+
+// Every store value with firstrun=1, or false with a message for the user. With a feed chosen no
+// adapter is needed (the chosen one is still stored), but the feed's port must be free.
 bool choicesToValues(const ConfigChoices& choices, std::map<std::string, std::string>* values,
                      std::string* error);
 

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "capture/adapter_list.h"
+#include "capture/listen_address.h"
 #include "config/config_choices.h"
 #include "config/config_window.h"
 #include "platform/adapter_info.h"
@@ -31,6 +32,10 @@ const char* const kUsage =
     "  --maxfps N         at most N frames a second (1 to 1000); 0: unlimited (default)\n"
     "  --filter EXPR      capture only what the filter lets through (tcpdump's syntax,\n"
     "                     for example 'icmp' or 'not port 22'); '' captures everything\n"
+    "  --source NAME      where the traffic comes from: adapter (capture, the default),\n"
+    "                     sflow (an sFlow v5 collector) or netflow (NetFlow v5/v9, IPFIX)\n"
+    "  --listen [ADDR:]PORT  where sflow or netflow listens (UDP), e.g. 6343, 0.0.0.0:6343,\n"
+    "                     [::1]:2055; '' for the default port (6343 or 2055) on every address\n"
     "  --help             show this text\n"
     "  respawn            (used by tessel) open the window and start tessel after saving\n"
     "\n"
@@ -123,6 +128,24 @@ bool parseConfigFlags(const std::vector<std::string>& args, ConfigRequest* reque
         } else if (a == "--filter") {
             if (!needValue(i, a)) return false;
             request->values["filter"] = args[++i];
+        } else if (a == "--source") {
+            if (!needValue(i, a)) return false;
+            const std::string& v = args[++i];
+            if (v != sourceWord(sourceFromWord(v))) {
+                *error = "--source: '" + v + "' is not one of adapter, sflow, netflow";
+                return false;
+            }
+            request->values["source"] = v;
+        } else if (a == "--listen") {
+            if (!needValue(i, a)) return false;
+            const std::string& v = args[++i];
+            ListenAddress listen;
+            std::string why;
+            if (!parseListenAddress(v, kSflowDefaultPort, &listen, &why)) {
+                *error = "--listen: " + why;
+                return false;
+            }
+            request->values["listen"] = v;
         } else if (a == "--driver") {
             if (!needValue(i, a)) return false;
             std::string v;
@@ -168,14 +191,24 @@ int runConfigTool(int argc, char** argv) {
     }
     if (!request.values.empty()) {
         std::string path = configFilePath();
+        // Checked for what it will run with: the value given with it, or the stored one.
+        auto given = [&](const char* name) {
+            auto v = request.values.find(name);
+            return v != request.values.end() ? v->second : readConfigValue(path, name).value_or("");
+        };
+        const FeedKind source = sourceFromWord(given("source"));
+        if (source != FeedKind::None &&
+            (request.values.count("source") || request.values.count("listen"))) {
+            const std::string problem = listenProblem(source, given("listen"));
+            if (!problem.empty()) {
+                std::fprintf(stderr, "tessel-config: --listen: %s cannot listen there: %s\n",
+                             feedName(source), problem.c_str());
+                return 2;
+            }
+        }
         auto filter = request.values.find("filter");
         if (filter != request.values.end()) {
-            // Checked for the adapter it will run on: the one given with it, or the stored one.
-            auto nic = request.values.find("nic");
-            const std::string adapter = nic != request.values.end()
-                                            ? nic->second
-                                            : readConfigValue(path, "nic").value_or("");
-            const std::string problem = filterProblem(adapter, filter->second);
+            const std::string problem = filterProblem(source, given("nic"), filter->second);
             if (!problem.empty()) {
                 std::fprintf(stderr, "tessel-config: --filter: '%s' does not compile: %s\n",
                              filter->second.c_str(), problem.c_str());

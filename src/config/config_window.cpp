@@ -34,6 +34,8 @@ enum ElementId {
     kFilterEdit,
     kSaveButton,
     kCancelButton,
+    kSourceBox,
+    kListenEdit,
 };
 
 const s32 kWidth = 560, kHeight = 505;
@@ -91,11 +93,23 @@ class ConfigWindow : public IEventReceiver {
                 showRights();
                 showFilterState();  // a filter compiles for one link type, not another
                 return false;
+            case gui::EGET_COMBO_BOX_CHANGED:
+                if (id == kSourceBox) {
+                    s32 index = sourceBox->getSelected();
+                    choices.source = index >= 0
+                                         ? static_cast<FeedKind>(sourceBox->getItemData(index))
+                                         : FeedKind::None;
+                    adapterList->setEnabled(choices.source == FeedKind::None);
+                    showRights();
+                    showFilterState();  // a feed's frames are Ethernet
+                }
+                return false;
             case gui::EGET_CHECKBOX_CHANGED:
                 if (id == kFullscreenBox) sizeEnabled(!fullscreenBox->isChecked());
                 return false;
             case gui::EGET_EDITBOX_CHANGED:
                 if (id == kFilterEdit) showFilterState();
+                if (id == kListenEdit) showRights();
                 return false;
             case gui::EGET_EDITBOX_ENTER:
                 save();
@@ -132,11 +146,21 @@ class ConfigWindow : public IEventReceiver {
         skin->setColor(gui::EGDC_3D_SHADOW, video::SColor(255, 50, 80, 52));
 
         label(L"Tessel settings", 20, 12, 540, 32, true);
-        label(L"Capture on:", 20, 40, 540, 58);
-        adapterList = gui->addListBox(core::rect<s32>(20, 60, 540, 190), 0, kAdapterList, true);
+        label(L"Capture from:", 20, 40, 120, 58);
+        sourceBox = gui->addComboBox(core::rect<s32>(125, 38, 285, 60), 0, kSourceBox);
+        for (FeedKind kind : {FeedKind::None, FeedKind::Sflow, FeedKind::Netflow})
+            sourceBox->addItem(
+                kind == FeedKind::None ? L"Adapter" : toWideCut(feedName(kind)).c_str(),
+                static_cast<u32>(kind));
+        sourceBox->setSelected(sourceBox->getIndexForItemData(static_cast<u32>(choices.source)));
+        label(L"Listen on:", 300, 40, 370, 58);
+        listenEdit = gui->addEditBox(toWideCut(choices.listen).c_str(),
+                                     core::rect<s32>(375, 38, 540, 60), true, 0, kListenEdit);
+        adapterList = gui->addListBox(core::rect<s32>(20, 66, 540, 190), 0, kAdapterList, true);
         for (const InterfaceAddress& a : choices.adapters)
             adapterList->addItem(toWideCut(adapterLine(a)).c_str());
         adapterList->setSelected(choices.selectedAdapter);
+        adapterList->setEnabled(choices.source == FeedKind::None);
         rights = label(L"", 20, 196, 540, 246);
         if (!listError.empty())
             rights->setText(toWideCut("Cannot list adapters: " + listError).c_str());
@@ -204,6 +228,11 @@ class ConfigWindow : public IEventReceiver {
     }
 
     void showRights() {
+        choices.listen = narrowText(listenEdit->getText());
+        if (choices.source != FeedKind::None) {
+            showListenState();
+            return;
+        }
         if (choices.selectedAdapter < 0) {
             rights->setText(L"Choose the adapter to capture on.");
             return;
@@ -214,12 +243,30 @@ class ConfigWindow : public IEventReceiver {
             toWideCut(problem.empty() ? "Tessel can capture on " + nic + "." : problem).c_str());
     }
 
+    // With a feed: where it will listen, or why it cannot; no capture rights are needed.
+    void showListenState() {
+        const std::string name = feedName(choices.source);
+        std::string text = listenProblem(choices.source, choices.listen);
+        ListenAddress where;
+        if (!text.empty() ||
+            !parseListenAddress(choices.listen, defaultPortOf(choices.source), &where, &text))
+            text = "Cannot listen for " + name + ": " + text;
+        else
+            text = "Tessel will listen for " + name + " on UDP port " + std::to_string(where.port) +
+                   (where.address.empty() ? " on every address" : " of " + where.address) +
+                   ". Point the exporters there; no capture rights are needed.";
+        rights->setText(toWideCut(text).c_str());
+    }
+
     // Says at once whether the filter compiles for the chosen adapter; Save waits until it does.
     void showFilterState() {
         choices.filter = narrowText(filterEdit->getText());
         std::string problem;
-        if (choices.selectedAdapter >= 0)
-            problem = filterProblem(choices.adapters[choices.selectedAdapter].name, choices.filter);
+        if (choices.source != FeedKind::None)
+            problem = filterProblem(choices.source, "", choices.filter);
+        else if (choices.selectedAdapter >= 0)
+            problem = filterProblem(choices.source, choices.adapters[choices.selectedAdapter].name,
+                                    choices.filter);
         filterState->setText(toWideCut(choices.filter.empty() ? "Empty: Tessel captures everything."
                                        : problem.empty()      ? "The filter compiles."
                                                               : "Does not compile: " + problem)
@@ -230,6 +277,7 @@ class ConfigWindow : public IEventReceiver {
     void save() {
         choices.selectedAdapter = adapterList->getSelected();
         choices.filter = narrowText(filterEdit->getText());
+        choices.listen = narrowText(listenEdit->getText());
         choices.fullscreen = fullscreenBox->isChecked();
         choices.opaque = opaqueBox->isChecked();
         choices.width = narrowText(widthEdit->getText());
@@ -281,6 +329,8 @@ class ConfigWindow : public IEventReceiver {
     gui::IGUIEditBox* widthEdit = nullptr;
     gui::IGUIEditBox* heightEdit = nullptr;
     gui::IGUIEditBox* filterEdit = nullptr;
+    gui::IGUIComboBox* sourceBox = nullptr;
+    gui::IGUIEditBox* listenEdit = nullptr;
     gui::IGUIStaticText* filterState = nullptr;
     gui::IGUIButton* saveButton = nullptr;
     bool done = false;

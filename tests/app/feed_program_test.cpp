@@ -47,7 +47,7 @@ TEST(FeedProgram, SflowFromPmacctdShowsTheExporterAsNodeZeroAndTheSampledHosts) 
                               "/tests/captures/real_veth_clients.pcap\nplugins: sfprobe\n"
                               "sfprobe_receiver: 127.0.0.1:" +
                               std::to_string(port) +
-                              "\nsfprobe_agentip: 10.1.0.7\nsfprobe_sampling_rate: 1\n");
+                              "\nsfprobe_agentip: 10.1.0.7\nsampling_rate: 1\n");
     test::BackgroundProcess pmacctd({"pmacctd", "-f", conf}, dir.path(), {});
     std::string d;
     EXPECT_TRUE(feed.waitDump("\nnode 0 10\\.1\\.0\\.7 ", 30, &d)) << d << feed.tessel->output();

@@ -36,6 +36,12 @@ TEST(ConfigTool, FlagsBecomeStoreValues) {
     EXPECT_EQ(f.values["transparency"], "1");
     EXPECT_EQ(f.values["videodriver"], "4");
 
+    ConfigRequest feed;
+    ASSERT_TRUE(parseConfigFlags({"--source", "netflow", "--listen", "[::1]:2055"}, &feed, &error))
+        << error;
+    EXPECT_EQ(feed.values["source"], "netflow");
+    EXPECT_EQ(feed.values["listen"], "[::1]:2055");
+
     ConfigRequest nothing;
     ASSERT_TRUE(parseConfigFlags({"respawn"}, &nothing, &error));
     EXPECT_TRUE(nothing.respawn);
@@ -60,7 +66,10 @@ TEST(ConfigTool, BadValuesAreRefusedWithStatusTwoAndChangeNothing) {
         {"--maxfps", "060"},
         {"--filter", "tcp port"},
         {"--filter", "icmp\nnic=eth0"},
-        {"--nic", "lo", "--filter", "wlan host 1.2.3.4"}};
+        {"--nic", "lo", "--filter", "wlan host 1.2.3.4"},
+        {"--source", "pcap"},
+        {"--listen", "::1:6343"},
+        {"--source", "sflow", "--listen", "192.0.2.1:6343"}};  // not on this machine
     for (const auto& args : bad) {
         ProcessResult r = runTool(conf, args);
         EXPECT_EQ(r.status, 2) << args[0];

@@ -1,7 +1,10 @@
 // The settings window's rules, the window itself under a private X server, and an installed
 // tessel running from a per-user folder.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -31,7 +34,8 @@ TEST(ConfigChoices, FirstRunPreselectsTheDefaultRouteOtherwiseTheConfiguredAdapt
     EXPECT_FALSE(first.fullscreen);  // no value: windowed, as the program reads it
     EXPECT_EQ(first.driver, 2);
     EXPECT_FALSE(first.opaque);
-    EXPECT_EQ(first.maxFps, 0);  // unlimited unless asked
+    EXPECT_EQ(first.maxFps, 0);               // unlimited unless asked
+    EXPECT_EQ(first.source, FeedKind::None);  // the adapter unless a feed was chosen
 
     test::writeFile(conf,
                     "[Software\\Ashgrove\\Tessel]\nnic=lo\nfullscreen=yes\nvideodriver=3\n"
@@ -70,9 +74,9 @@ TEST(ConfigChoices, SavingGivesEveryValueOrARefusal) {
     values.clear();
     ASSERT_TRUE(choicesToValues(c, &values, &error));
     std::map<std::string, std::string> expected = {
-        {"firstrun", "1"},     {"nic", "lo"},     {"fullscreen", "1"},
-        {"width", "800"},      {"height", "600"}, {"videodriver", "4"},
-        {"transparency", "0"}, {"maxfps", "30"},  {"filter", ""}};
+        {"firstrun", "1"}, {"nic", "lo"},         {"fullscreen", "1"},   {"width", "800"},
+        {"height", "600"}, {"videodriver", "4"},  {"transparency", "0"}, {"maxfps", "30"},
+        {"filter", ""},    {"source", "adapter"}, {"listen", ""}};
     EXPECT_EQ(values, expected);
 
     c.filter = "tcp and";
@@ -84,6 +88,56 @@ TEST(ConfigChoices, SavingGivesEveryValueOrARefusal) {
     c.filter = "icmp";
     ASSERT_TRUE(choicesToValues(c, &values, &error)) << error;
     EXPECT_EQ(values["filter"], "icmp");
+}
+
+TEST(ConfigChoices, AFeedNeedsNoAdapterButAPortItCanListenOnNow) {
+    test::TempDir dir;
+    const std::string conf = dir.file("Tessel.conf");
+    // "any" captures Linux cooked frames, where Ethernet addresses do not exist; a feed's
+    // frames are Ethernet whatever adapter is chosen.
+    ConfigChoices c = loadConfigChoices(conf, {{"any", "", "", true, {}}}, "");
+    c.selectedAdapter = -1;
+    c.filter = "ether dst 00:11:22:33:44:55";
+    c.source = FeedKind::Sflow;
+    c.listen = "70000";
+    std::map<std::string, std::string> values;
+    std::string error;
+    EXPECT_FALSE(choicesToValues(c, &values, &error));
+    EXPECT_EQ(error,
+              "The listen address is not valid: '70000' is not a port: give [ADDR:]PORT, e.g. "
+              "6343");
+
+    int taken = openUdpListener({"127.0.0.1", 0}, &error);
+    ASSERT_GE(taken, 0) << error;
+    sockaddr_in bound{};
+    socklen_t length = sizeof(bound);
+    getsockname(taken, reinterpret_cast<sockaddr*>(&bound), &length);
+    const std::string port = std::to_string(ntohs(bound.sin_port));
+    c.listen = "127.0.0.1:" + port;
+    EXPECT_FALSE(choicesToValues(c, &values, &error));
+    EXPECT_EQ(error,
+              "Tessel cannot listen for sFlow: UDP port " + port + " is in use by another program");
+    close(taken);
+
+    ASSERT_TRUE(choicesToValues(c, &values, &error)) << error;
+    EXPECT_EQ(values.count("nic"), 0u);  // none chosen: the stored one stays
+    EXPECT_EQ(values["source"], "sflow");
+    EXPECT_EQ(values["listen"], c.listen);
+    ASSERT_TRUE(writeConfigValues(conf, values, &error)) << error;
+    ConfigChoices again = loadConfigChoices(conf, {}, "");
+    EXPECT_EQ(again.source, FeedKind::Sflow);
+    EXPECT_EQ(again.listen, c.listen);
+    EXPECT_EQ(again.filter, c.filter);
+
+    c.source = FeedKind::None;  // the adapter again: its link type counts
+    c.selectedAdapter = 0;
+    EXPECT_FALSE(choicesToValues(c, &values, &error));
+    EXPECT_NE(error.find("The capture filter does not compile"), std::string::npos) << error;
+
+    test::writeFile(conf, "[Software\\Ashgrove\\Tessel]\nsource=netflow\n");
+    EXPECT_EQ(loadConfigChoices(conf, {}, "").source, FeedKind::Netflow);
+    test::writeFile(conf, "[Software\\Ashgrove\\Tessel]\nsource=pcap\n");
+    EXPECT_EQ(loadConfigChoices(conf, {}, "").source, FeedKind::None);
 }
 
 TEST(ConfigChoices, CaptureRightsAreCheckedByOpeningTheAdapter) {

@@ -160,6 +160,21 @@ TEST(NodeManagerTest, LimitKeysRefreshAndOddInput) {
     EXPECT_TRUE(manager.isInLocalSubnet("10.20.17.1"));
     EXPECT_FALSE(manager.isInLocalSubnet("10.20.64.1"));
     EXPECT_FALSE(manager.isInLocalSubnet("10.20"));  // missing octets are 0, never read past
+    // A flow feed's local ranges: the private ones and a range the user adds, prefixes that end
+    // inside a byte included.
+    std::string rangeError;
+    test::testAdapter().localRanges = privateRanges();
+    ASSERT_TRUE(parseAddressRanges("198.51.100.64/26,2001:db8:8000::/33",
+                                   &test::testAdapter().localRanges, &rangeError));
+    for (const char* local : {"172.31.255.1", "192.168.9.9", "fd12::1", "fe80::2", "198.51.100.127",
+                              "2001:db8:ffff::1"})
+        EXPECT_TRUE(manager.isInLocalSubnet(local)) << local;
+    for (const char* foreign : {"172.32.0.1", "8.8.8.8", "198.51.100.128", "2001:db8:7fff::1",
+                                "fe00::1", "2606:4700::1111"})
+        EXPECT_FALSE(manager.isInLocalSubnet(foreign)) << foreign;
+    EXPECT_FALSE(parseAddressRanges("10.0.0.0/8,", &test::testAdapter().localRanges, &rangeError));
+    EXPECT_FALSE(parseAddressRanges("fc00::/129", &test::testAdapter().localRanges, &rangeError));
+    test::testAdapter().localRanges.clear();
 
     const int a = manager.findOrAddNode("10.0.0.1", 0);
     const int b = manager.findOrAddNode("010.0.0.1", 0);  // exact text: another node

@@ -35,14 +35,18 @@ def walk(node, visit):
 
 
 def first(value):
-    return value[0] if isinstance(value, list) else value
+    return value[0] if isinstance(value, list) and value else value
 
 
 def sample_line(header):
-    ip, ipv6 = header.get("ip"), header.get("ipv6")
-    proto = next((TRANSPORTS[k] for k in TRANSPORTS if k in header), None)
-    if proto is None or (ip is None and ipv6 is None):
+    # The outer IP header and the transport that follows it (an ICMP error quotes more).
+    ip, ipv6 = first(header.get("ip")), first(header.get("ipv6"))
+    key = next((k for k in header if k in TRANSPORTS), None)
+    if key is None or (ip is None and ipv6 is None):
         return None
+    proto = TRANSPORTS[key]
+    if ip is not None and "ip.src" not in ip:
+        return None  # an IPv4 EtherType over another version: no IPv4 header to read
     if ip is not None:
         src, dst, length = first(ip["ip.src"]), first(ip["ip.dst"]), int(first(ip["ip.len"]))
         bare = proto == "tcp" and length == 40
@@ -54,7 +58,7 @@ def sample_line(header):
         return None
     sport = dport = "0"
     if proto in ("tcp", "udp"):
-        layer = header[proto]
+        layer = first(header[key])
         sport, dport = first(layer[proto + ".srcport"]), first(layer[proto + ".dstport"])
     return " ".join([src, dst, proto, sport, dport, str(length)])
 
@@ -65,8 +69,8 @@ def flow_line(flow):
             if n in flow:
                 return first(flow[n])
         return None
-    src = get("cflow.srcaddr", "cflow.srcaddr_v6")
-    dst = get("cflow.dstaddr", "cflow.dstaddr_v6")
+    src = get("cflow.srcaddr", "cflow.srcaddrv6")
+    dst = get("cflow.dstaddr", "cflow.dstaddrv6")
     if src is None or dst is None:
         return None
     flags = get("cflow.tcpflags", "cflow.tcpflags16") or "0"
