@@ -87,6 +87,18 @@ settled() {
   echo "$d"
 }
 start_collector() {
+  # An X server resets when its last client leaves, and a client that connects meanwhile is
+  # refused: a client that stays connected (from inside the namespace, as the program will
+  # connect) keeps the server up between the checks and the program's start (bounded wait).
+  if [ -z "${holder:-}" ] || ! kill -0 "$holder" 2>/dev/null; then
+    for _ in $(seq 50); do
+      ip netns exec "$ns" env DISPLAY="$display" xdotool sleep 100000 >/dev/null 2>&1 &
+      holder=$!
+      pids+=($holder)
+      sleep 0.5
+      kill -0 $holder 2>/dev/null && break
+    done
+  fi
   # shellcheck disable=SC2086
   bench_start "$tessel" "$work/Tessel.conf" --sflow "$port" ${TESSEL_FEED_ARGS:-}
   [ "$(cat "/proc/$tpid/comm" 2>/dev/null)" = tessel ] || { echo "feed_bench: $tpid is not tessel" >&2; exit 1; }
