@@ -417,6 +417,10 @@ struct cNetflowDecoder::State {
         p = q;
         // IPv6 addresses stand only when the record gave no IPv4 ones.
         r->ipVersion = v6 && !v4 ? 6 : 4;
+        if (v4 && v6) {
+            std::memset(r->src + 4, 0, 12);
+            std::memset(r->dst + 4, 0, 12);
+        }
         if (!delta[0]) r->octets = total[0];
         if (!delta[1]) r->packets = total[1];
         if (icmpSeen && !ports) r->dstPort = icmp;
