@@ -54,11 +54,11 @@ struct NetflowTotals {
 class cNetflowDecoder {
   public:
     struct Limits {
-        std::size_t maxTemplates = 4096;             // over all exporters
-        std::size_t maxWaitingSets = 256;            // over all exporters
-        std::size_t maxWaitingBytes = 4u << 20;      // over all waiting sets
-        std::int64_t maxWaitMs = 60'000;             // a set older than this is evicted
-        std::size_t maxExporters = 4096;             // followed for sequence gaps
+        std::size_t maxTemplates = 4096;         // over all exporters
+        std::size_t maxWaitingSets = 256;        // over all exporters
+        std::size_t maxWaitingBytes = 4u << 20;  // over all waiting sets
+        std::int64_t maxWaitMs = 60'000;         // a set older than this is evicted
+        std::size_t maxExporters = 4096;         // followed for sequence gaps
     };
     cNetflowDecoder();
     explicit cNetflowDecoder(const Limits& limits);
