@@ -40,8 +40,8 @@ for stage in "${stages[@]}"; do
       fb="$top/build-fuzz"
       CC=clang CXX=clang++ cmake -S "$top" -B "$fb" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DTESSEL_SANITIZE=fuzzer-no-link,address,undefined -DTESSEL_BUILD_TESTS=OFF -DTESSEL_BUILD_BENCH=OFF >/dev/null
-      cmake --build "$fb" --target fuzz_frame_decoder fuzz_intel_reader fuzz_sflow_decoder
-      for target in frame_decoder intel_reader sflow_decoder; do
+      cmake --build "$fb" --target fuzz_frame_decoder fuzz_intel_reader fuzz_sflow_decoder fuzz_netflow_decoder
+      for target in frame_decoder intel_reader sflow_decoder netflow_decoder; do
         work=$(mktemp -d)
         cp -r "$top/fuzz/corpus/$target/." "$work/"
         # New crashes land in fuzz/corpus as regression files for the replay tests.
