@@ -33,15 +33,15 @@ for stage in "${stages[@]}"; do
       TESSEL_FLOOD_SECONDS=30 TESSEL_FLOOD_RATE=500 \
       TESSEL_BUILD_DIR="$top/build-tsan" \
       TESSEL_CMAKE_ARGS="-DTESSEL_SANITIZE=thread -DTESSEL_BUILD_BENCH=OFF" \
-        "$top/scripts/test.sh" -R 'LiveCapture|HandOff|IntelFiles|EventLog|NameResolver|StatsSamples|Flood|ReplayProgram'
+        "$top/scripts/test.sh" -R 'LiveCapture|HandOff|IntelFiles|EventLog|NameResolver|StatsSamples|Flood|ReplayProgram|FeedProgram'
       ;;
     fuzz)
       echo "== libFuzzer: ${fuzz_seconds} s per target"
       fb="$top/build-fuzz"
       CC=clang CXX=clang++ cmake -S "$top" -B "$fb" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DTESSEL_SANITIZE=fuzzer-no-link,address,undefined -DTESSEL_BUILD_TESTS=OFF -DTESSEL_BUILD_BENCH=OFF >/dev/null
-      cmake --build "$fb" --target fuzz_frame_decoder fuzz_intel_reader fuzz_sflow_decoder
-      for target in frame_decoder intel_reader sflow_decoder; do
+      cmake --build "$fb" --target fuzz_frame_decoder fuzz_intel_reader fuzz_sflow_decoder fuzz_netflow_decoder
+      for target in frame_decoder intel_reader sflow_decoder netflow_decoder; do
         work=$(mktemp -d)
         cp -r "$top/fuzz/corpus/$target/." "$work/"
         # New crashes land in fuzz/corpus as regression files for the replay tests.

@@ -134,8 +134,8 @@ void dumpCounters(const SDumpSources& sources, u32 now, std::ostringstream& out)
             << " samples " << f.samples << " malformed " << f.malformed << " foreign " << f.foreign
             << " skipped " << f.skipped << " lost " << f.lost << " waiting " << f.waiting
             << " evicted " << f.evicted << " socket-drops " << f.socketDrops << " frames-dropped "
-            << f.framesDropped << " estimated-packets " << f.estimatedPackets << " estimated-bytes "
-            << f.estimatedBytes << " rates";
+            << f.framesDropped << " frames-waiting " << f.framesWaiting << " estimated-packets "
+            << f.estimatedPackets << " estimated-bytes " << f.estimatedBytes << " rates";
         for (std::uint32_t rate : f.rates) out << " " << rate;
         out << "\n";
     }

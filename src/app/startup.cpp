@@ -143,7 +143,10 @@ void adoptFeedWorld(cFlowCollectorSource& feed, FeedKind kind, const ListenAddre
         adapter.netMasks = {line.netmask.empty() ? "255.255.255.255" : line.netmask};
     }
     if (guess.gateway.empty()) {
-        std::printf("%s: no gateway (%s)\n", tag, guess.gatewayReason.c_str());
+        const std::string why = kind == FeedKind::Netflow ? "flow records carry no link addresses"
+                                : guess.gatewayReason.empty() ? "no samples to judge by"
+                                                              : guess.gatewayReason;
+        std::printf("%s: no gateway (%s; --gateway names one)\n", tag, why.c_str());
     } else {
         std::printf("%s: gateway %s (%s)\n", tag, guess.gateway.c_str(),
                     guess.gatewayReason.c_str());

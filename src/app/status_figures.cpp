@@ -39,6 +39,7 @@ CaptureReading readCaptureCounters(const cCaptureSession* capture) {
         feed.evicted = f->evicted.load();
         feed.socketDrops = f->socketDrops.load();
         feed.framesDropped = f->framesDropped.load();
+        feed.framesWaiting = f->framesWaiting.load();
         feed.estimatedPackets = f->estimatedPackets.load();
         feed.estimatedBytes = f->estimatedBytes.load();
         for (const auto& rate : f->rates)

@@ -22,6 +22,7 @@ struct FeedCounters {
     std::atomic<std::uint64_t> evicted{0};    // data sets dropped without their template
     std::atomic<std::uint64_t> socketDrops{0};    // datagrams the kernel dropped (SO_RXQ_OVFL)
     std::atomic<std::uint64_t> framesDropped{0};  // frames that found the flow schedule full
+    std::atomic<std::uint64_t> framesWaiting{0};  // flows' frames waiting for their time
     // Estimates of the traffic the samples stand for: each frame times its weight.
     std::atomic<std::uint64_t> estimatedPackets{0};
     std::atomic<std::uint64_t> estimatedBytes{0};

@@ -15,7 +15,7 @@ struct FeedFrame {
     // The bytes kept of a sample; an sFlow agent sends 128 unless told otherwise, and the
     // decoder reads headers only.
     static constexpr std::size_t kMaxBytes = 256;
-    pcap_pkthdr header{};  // ts: when it is released; caplen: bytes used; len: on the wire
+    pcap_pkthdr header{};      // ts: when it is released; caplen: bytes used; len: on the wire
     std::uint32_t weight = 1;  // packets it stands for (samples x rate); 0 closes a beam only
     std::uint8_t bytes[kMaxBytes] = {};
 };

@@ -198,6 +198,7 @@ void cFlowCollectorSource::takeNetflow(const std::uint8_t* data, std::size_t len
     counters_.waiting.store(t.waiting, std::memory_order_relaxed);
     counters_.evicted.store(t.evicted, std::memory_order_relaxed);
     counters_.framesDropped.store(player_.totals().dropped, std::memory_order_relaxed);
+    counters_.framesWaiting.store(player_.scheduled(), std::memory_order_relaxed);
 }
 
 void cFlowCollectorSource::takeDatagram(const std::uint8_t* data, std::size_t length,
@@ -292,6 +293,14 @@ int cFlowCollectorSource::next(const pcap_pkthdr** header, const u_char** data) 
         return PCAP_ERROR_BREAK;
     }
     const std::int64_t now = wallMicros();
+    if (now >= rateSecondEndUs_ && options_.kind == FeedKind::Netflow) {
+        // Once a second: data sets whose template never came are let go even while no
+        // datagram arrives.
+        netflow_.expire(now / 1000);
+        counters_.waiting.store(netflow_.totals().waiting, std::memory_order_relaxed);
+        counters_.evicted.store(netflow_.totals().evicted, std::memory_order_relaxed);
+        counters_.framesWaiting.store(player_.scheduled(), std::memory_order_relaxed);
+    }
     tickRate(now);
     if (ready_.empty()) readBatch(now);
     if (!takeReady(now)) return 0;

@@ -454,7 +454,6 @@ struct cFlowPlayer::State {
     }
 };
 
-cFlowPlayer::cFlowPlayer() : cFlowPlayer(Options()) {}
 cFlowPlayer::cFlowPlayer(const Options& options) : state_(std::make_unique<State>(options)) {}
 cFlowPlayer::~cFlowPlayer() = default;
 

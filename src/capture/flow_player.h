@@ -45,7 +45,6 @@ class cFlowPlayer {
         std::uint64_t timedOut = 0;  // beams closed by silence
     };
 
-    cFlowPlayer();
     explicit cFlowPlayer(const Options& options);
     ~cFlowPlayer();
     cFlowPlayer(const cFlowPlayer&) = delete;

@@ -154,7 +154,9 @@ struct SourceKey {
 // What is followed per exporter, domain and version: the sequence, and what option records told
 // (IPFIX's exporter start for uptime-relative times, the sampling interval).
 struct Source {
-    std::uint32_t next = 0;
+    std::uint32_t next = 0;  // the sequence the next datagram should have
+    std::uint32_t last = 0;  // the last datagram's
+    bool countsCurrent = false;
     bool seen = false;
     bool known = false;  // false: the last datagram's record count was not known, resynchronise
     std::uint64_t used = 0;
@@ -415,6 +417,10 @@ struct cNetflowDecoder::State {
         p = q;
         // IPv6 addresses stand only when the record gave no IPv4 ones.
         r->ipVersion = v6 && !v4 ? 6 : 4;
+        if (v4 && v6) {
+            std::memset(r->src + 4, 0, 12);
+            std::memset(r->dst + 4, 0, 12);
+        }
         if (!delta[0]) r->octets = total[0];
         if (!delta[1]) r->packets = total[1];
         if (icmpSeen && !ports) r->dstPort = icmp;
@@ -628,13 +634,24 @@ struct cNetflowDecoder::State {
         return &it->second;
     }
 
+    // `units`: what this datagram adds to the count (its records, or 1 for v9). The RFCs count
+    // what was sent before the datagram; some exporters (softflowd's IPFIX) count it too, which is
+    // learned from the first sequence that fits only that reading.
     void sequenceCheck(Source* s, std::uint32_t sequence, std::uint64_t units, bool unitsKnown) {
         if (s->seen && s->known) {
+            const std::uint32_t before = s->next;
+            const std::uint32_t after = std::uint32_t(s->last + units);
+            std::uint32_t expected = s->countsCurrent ? after : before;
+            if (sequence != expected && sequence == (s->countsCurrent ? before : after)) {
+                s->countsCurrent = !s->countsCurrent;
+                expected = sequence;
+            }
             // Forward jumps are losses; backward ones are the exporter starting again.
-            const std::uint32_t gap = sequence - s->next;
+            const std::uint32_t gap = sequence - expected;
             if (gap != 0 && gap < 0x80000000u) totals.lost += gap;
         }
         s->seen = true;
+        s->last = sequence;
         s->next = std::uint32_t(sequence + units);
         s->known = unitsKnown;
     }

@@ -29,7 +29,7 @@ struct NetflowDatagramInfo {
     std::uint32_t sequence = 0;   // as exported (v5 and IPFIX count records, v9 datagrams)
     std::int64_t exportMs = 0;    // the export time, Unix milliseconds
     std::uint32_t records = 0;    // flow records visited (now or from data sets that waited)
-    std::uint32_t templates = 0;  // templates learned or withdrawn
+    std::uint32_t templates = 0;  // flow templates learned, templates withdrawn
     std::uint32_t skipped = 0;    // options templates and option data records passed over
 };
 
@@ -46,7 +46,7 @@ struct NetflowTotals {
     std::uint64_t lost = 0;     // sequence gaps, in the version's unit (records; v9 datagrams)
     std::uint64_t waiting = 0;  // data sets waiting for their template now
     std::uint64_t evicted = 0;  // data sets that waited too long or found no room, dropped
-    std::uint64_t templatesKnown = 0;
+    std::uint64_t templatesKnown = 0;  // flow and options templates
 };
 
 // Templates per exporter address and observation domain; data sets that come before their
@@ -54,11 +54,11 @@ struct NetflowTotals {
 class cNetflowDecoder {
   public:
     struct Limits {
-        std::size_t maxTemplates = 4096;             // over all exporters
-        std::size_t maxWaitingSets = 256;            // over all exporters
-        std::size_t maxWaitingBytes = 4u << 20;      // over all waiting sets
-        std::int64_t maxWaitMs = 60'000;             // a set older than this is evicted
-        std::size_t maxExporters = 4096;             // followed for sequence gaps
+        std::size_t maxTemplates = 4096;         // over all exporters
+        std::size_t maxWaitingSets = 256;        // over all exporters
+        std::size_t maxWaitingBytes = 4u << 20;  // over all waiting sets
+        std::int64_t maxWaitMs = 60'000;         // a set older than this is evicted
+        std::size_t maxExporters = 4096;         // followed for sequence gaps
     };
     cNetflowDecoder();
     explicit cNetflowDecoder(const Limits& limits);

@@ -18,7 +18,7 @@ struct FeedReading {
     bool templates = false;  // NetFlow/IPFIX: data sets wait for their templates
     std::uint64_t datagrams = 0, exporters = 0, samples = 0, malformed = 0, foreign = 0,
                   skipped = 0, lost = 0, waiting = 0, evicted = 0, socketDrops = 0,
-                  framesDropped = 0, estimatedPackets = 0, estimatedBytes = 0;
+                  framesDropped = 0, framesWaiting = 0, estimatedPackets = 0, estimatedBytes = 0;
     std::vector<std::uint32_t> rates;  // the sampling rates seen (1 in N)
     bool moreRates = false;
 };

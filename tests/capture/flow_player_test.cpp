@@ -60,7 +60,7 @@ std::uint64_t weights(const std::vector<FeedFrame>& frames) {
 }
 
 TEST(FlowPlayer, WeightsAddUpToPacketsTimesSamplingWithoutLoopingOverPackets) {
-    cFlowPlayer player;
+    cFlowPlayer player{cFlowPlayer::Options()};
     FlowRecord r = flow("10.0.0.1", "10.0.0.2", 1000, 53, 17);
     r.packets = 5;  // no sampling interval: 1 in 1
     player.add(exporter(1), r, kT0);
@@ -142,7 +142,7 @@ TEST(FlowPlayer, FramesSpreadOverTheDurationFromArrivalCappedAndInAddOrder) {
 }
 
 TEST(FlowPlayer, FramesDecodeToTheFlowWithItsBeamOpenedAndClosed) {
-    cFlowPlayer player;
+    cFlowPlayer player{cFlowPlayer::Options()};
     FlowRecord tcp = flow("192.0.2.1", "198.51.100.7", 40000, 443, 6, kSyn | kAck | kPsh | kFin);
     tcp.packets = 4;
     tcp.octets = 4 * 1500;
@@ -295,7 +295,7 @@ TEST(FlowPlayer, TimeoutLearnedPerExporterFromGapsUnlessSet) {
 
     // Learned shorter than the default: a beam queued before is not closed in the past, behind
     // frames already released.
-    cFlowPlayer shorter;
+    cFlowPlayer shorter{cFlowPlayer::Options()};
     FlowRecord before = flow("10.0.0.5", "10.0.0.6", 40002, 22, 6, kSyn);
     FlowRecord quick = flow("10.0.0.7", "10.0.0.8", 40003, 22, 6, kSyn);
     shorter.add(exporter(1), before, kT0);
