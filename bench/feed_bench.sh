@@ -30,8 +30,7 @@ tessel=$build/run/tessel
 sender=$build/bench/feed_sender
 [ -x "$tessel" ] && [ -x "$sender" ] || { echo "feed_bench: build tessel and feed_sender first" >&2; exit 2; }
 capture=${TESSEL_FEED_CAPTURE:-$top/tests/captures/feeds/sflow_pmacctd.pcap}
-[ -f "$capture" ] || capture=$top/bench/sflow_pmacctd.pcap
-[ -f "$capture" ] || { echo "feed_bench: no capture of sFlow datagrams" >&2; exit 2; }
+[ -f "$capture" ] || { echo "feed_bench: no capture $capture" >&2; exit 2; }
 results=$top/bench/results
 mkdir -p "$results"
 
@@ -52,7 +51,7 @@ bench_env=(TESSEL_CONFIG_TOOL=/bin/true)
 
 ok() { awk "BEGIN { exit !($1) }" && echo ok || echo MISS; }
 calc() { awk "BEGIN { print ($1) }"; }
-# A number from the scene dump's feed line ("feed sFlow on UDP ... datagrams N ...").
+# A number from the scene dump's feed line ("feed sFlow datagrams N exporters N ...").
 feed() { awk -v k="$1" '$1 == "feed" { for (i = 2; i < NF; ++i) if ($i == k) { print $(i + 1); exit } }'; }
 # The number after a line's first word in the dump $d ("nodes 8", "intel-waiting 0").
 dump() { echo "$d" | awk -v k="$1" '$1 == k { print $2; exit }'; }
