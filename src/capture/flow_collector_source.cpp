@@ -1,6 +1,7 @@
 #include "capture/flow_collector_source.h"
 
 #include <arpa/inet.h>
+#include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -236,7 +237,8 @@ bool cFlowCollectorSource::readBatch(std::int64_t nowUs) {
             if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL) {
                 std::uint32_t dropped = 0;
                 std::memcpy(&dropped, CMSG_DATA(c), sizeof dropped);
-                counters_.socketDrops.store(dropped, std::memory_order_relaxed);
+                if (dropped > counters_.socketDrops.load(std::memory_order_relaxed))
+                    counters_.socketDrops.store(dropped, std::memory_order_relaxed);
             }
         }
         if (m.msg_flags & MSG_TRUNC) {  // longer than any UDP payload: cannot be whole
@@ -247,6 +249,18 @@ bool cFlowCollectorSource::readBatch(std::int64_t nowUs) {
         takeDatagram(buffers + k * kDatagramBytes, msgs[k].msg_len, exporterOf(from[k]), nowUs);
     }
     return true;
+}
+
+void cFlowCollectorSource::readSocketDrops() {
+    // Each queued datagram states the drops so far (SO_RXQ_OVFL), but those after the last one
+    // that found room are stated by none: the socket's own count, read once a second, has them.
+    std::uint32_t meminfo[SK_MEMINFO_VARS] = {};
+    socklen_t length = sizeof meminfo;
+    if (::getsockopt(fd_, SOL_SOCKET, SO_MEMINFO, meminfo, &length) != 0 ||
+        length < (SK_MEMINFO_DROPS + 1) * sizeof meminfo[0])
+        return;
+    if (meminfo[SK_MEMINFO_DROPS] > counters_.socketDrops.load(std::memory_order_relaxed))
+        counters_.socketDrops.store(meminfo[SK_MEMINFO_DROPS], std::memory_order_relaxed);
 }
 
 bool cFlowCollectorSource::takeReady(std::int64_t nowUs) {
@@ -293,6 +307,7 @@ int cFlowCollectorSource::next(const pcap_pkthdr** header, const u_char** data) 
         return PCAP_ERROR_BREAK;
     }
     const std::int64_t now = wallMicros();
+    if (now >= rateSecondEndUs_) readSocketDrops();
     if (now >= rateSecondEndUs_ && options_.kind == FeedKind::Netflow) {
         // Once a second: data sets whose template never came are let go even while no
         // datagram arrives.

@@ -75,6 +75,7 @@ class cFlowCollectorSource final : public cFrameSource {
     // The next frame ready now into current_, passing the filter; false when none is.
     bool takeReady(std::int64_t nowUs);
     void tickRate(std::int64_t nowUs);
+    void readSocketDrops();
 
     Options options_;
     std::string name_;

@@ -377,5 +377,25 @@ TEST(FlowFeeds, SeveralSflowAgentsLossAndMalformedDatagramsCountedExactly) {
     EXPECT_GT(sink.takeRecords().size(), 100u);
 }
 
+// A flood the socket cannot hold while nobody reads: every datagram is read or counted as dropped,
+// also those dropped after the last one that found room (no datagram states them).
+TEST(FlowFeeds, DatagramsTheSocketCouldNotHoldAreCounted) {
+    const std::uint16_t port = testPort(2);
+    auto source = collector(FeedKind::Sflow, port);
+    const std::vector<std::uint8_t> big(60000, 0xAB);
+    constexpr int kSent = 1500;  // 90 MB: more than the receive buffer holds
+    for (int k = 0; k < kSent; ++k) sendTo(port, big, big.size());
+    test::TempDir dir;
+    std::filesystem::create_directories(dir.file("intel"));
+    test::CaptureSink sink(DLT_EN10MB, dir.file("intel"));
+    // Past a second, the collector asks the socket for its count.
+    const auto until = Clock::now() + std::chrono::milliseconds(1500);
+    while (Clock::now() < until) drain(*source, sink, nullptr, 0, 100);
+    const FeedCounters& c = *source->feedCounters();
+    EXPECT_GT(c.socketDrops.load(), 0u);
+    EXPECT_EQ(c.datagrams.load() + c.socketDrops.load(), std::uint64_t(kSent));
+    EXPECT_EQ(c.foreign.load(), c.datagrams.load());  // not sFlow: counted, never read as it
+}
+
 }  // namespace
 }  // namespace tessel
