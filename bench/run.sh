@@ -6,7 +6,7 @@
 #   TESSEL_BUILD_DIR=... bench/run.sh      # another build folder (default: build-bench)
 #   TESSEL_BENCH_BEFORE=old.csv bench/run.sh   # grey "before" bars in the plot
 #   TESSEL_BENCH_SECONDS=8       # seconds per frame-rate phase
-#   TESSEL_BENCH_FIGURES="3 5"   # only these figures (default: 1 2 3 4 5 6 7 and the micro ones)
+#   TESSEL_BENCH_FIGURES="3 5"   # only these figures (default: 1-7, 9, 10 and the micro ones)
 #   TESSEL_BENCH_SWEEP=1         # figure 4 also measures the frame rate for 0 to 6,000 live sprites
 #   TESSEL_BENCH_FEED_SOAK=600   # seconds of figure 10's soak (the sFlow collector at 2k datagrams/s)
 #
