@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "capture/ip_numbers.h"
+
 namespace tessel {
 
 namespace {
@@ -18,10 +20,10 @@ bool frameFromSample(const SflowPacketSample& sample, std::int64_t tsUs, FeedFra
     std::uint16_t etherType = 0;
     if (sample.headerProtocol == kHeaderIPv4) {
         prefix = kEthernetLength;
-        etherType = 0x0800;
+        etherType = kEtherTypeIPv4;
     } else if (sample.headerProtocol == kHeaderIPv6) {
         prefix = kEthernetLength;
-        etherType = 0x86DD;
+        etherType = kEtherTypeIPv6;
     } else if (sample.headerProtocol != kHeaderEthernet) {
         return false;
     }

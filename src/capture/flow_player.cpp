@@ -7,19 +7,11 @@
 #include <unordered_map>
 #include <vector>
 
+#include "capture/ip_numbers.h"
+
 namespace tessel {
 
 namespace {
-
-constexpr std::uint8_t kProtoIcmp = 1;
-constexpr std::uint8_t kProtoTcp = 6;
-constexpr std::uint8_t kProtoUdp = 17;
-constexpr std::uint8_t kProtoIcmpv6 = 58;
-constexpr std::uint8_t kTcpFin = 0x01;
-constexpr std::uint8_t kTcpSyn = 0x02;
-constexpr std::uint8_t kTcpRst = 0x04;
-constexpr std::uint8_t kTcpPsh = 0x08;
-constexpr std::uint8_t kTcpAck = 0x10;
 
 constexpr std::size_t kEthernetLength = 14;
 constexpr std::size_t kIPv4Length = 20;
@@ -69,7 +61,7 @@ FrameTemplate buildFlowFrame(const Endpoints& e, std::uint64_t averageLength) {
     FrameTemplate t;
     std::uint8_t* b = t.bytes;
     const bool v6 = e.version == 6;
-    put16(b + 12, v6 ? 0x86DD : 0x0800);
+    put16(b + 12, v6 ? kEtherTypeIPv6 : kEtherTypeIPv4);
     const std::size_t ipLength = v6 ? kIPv6Length : kIPv4Length;
     std::size_t transportLength = 0;
     if (e.protocol == kProtoTcp)

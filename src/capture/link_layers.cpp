@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "capture/ip_numbers.h"
+
 namespace tessel {
 
 namespace {
@@ -15,7 +17,7 @@ constexpr int kMaxLayers = 8;
 // Link-layer TLVs of one NFLOG frame, at most.
 constexpr int kMaxNflogTlvs = 64;
 
-constexpr std::uint16_t kIPv4 = 0x0800, kIPv6 = 0x86DD;
+constexpr std::uint16_t kIPv4 = kEtherTypeIPv4, kIPv6 = kEtherTypeIPv6;
 constexpr std::uint16_t kVlan = 0x8100, kQinQ = 0x88A8, kQinQOld = 0x9100;
 constexpr std::uint16_t kMplsUnicast = 0x8847, kMplsMulticast = 0x8848;
 constexpr std::uint16_t kPppoeSession = 0x8864;

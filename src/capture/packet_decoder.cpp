@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "capture/frame_reader.h"
+#include "capture/ip_numbers.h"
 #include "capture/link_layers.h"
 #include "core/address_text.h"
 
@@ -12,13 +13,6 @@ namespace tessel {
 
 namespace {
 
-constexpr std::uint8_t kProtoIcmp = 1;
-constexpr std::uint8_t kProtoTcp = 6;
-constexpr std::uint8_t kProtoUdp = 17;
-constexpr std::uint8_t kProtoIcmpv6 = 58;
-constexpr std::uint8_t kTcpFin = 0x01;
-constexpr std::uint8_t kTcpSyn = 0x02;
-constexpr std::uint8_t kTcpRst = 0x04;
 // The total-length field read with its bytes swapped: 0x2800 is a datagram of exactly 40 bytes,
 // a TCP segment without options or data (bare ACKs and the like), which is not recorded.
 constexpr std::uint16_t kBareSegmentWord = 0x2800;
