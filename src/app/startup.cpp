@@ -233,13 +233,8 @@ std::optional<int> readCommandLine(int argc, char** argv, STesselRun& run) {
 // [ADDR:]PORT); a listen address the configuration tool let through but that does not read
 // sends the user back to it.
 void readFeedSetting(STesselRun& run) {
-    const std::string source = run.registry->readValue("source", "adapter");
-    if (source == "sflow")
-        run.feedKind = FeedKind::Sflow;
-    else if (source == "netflow")
-        run.feedKind = FeedKind::Netflow;
-    else
-        return;
+    run.feedKind = sourceFromWord(run.registry->readValue("source", "adapter"));
+    if (run.feedKind == FeedKind::None) return;
     std::string error;
     if (!parseListenAddress(run.registry->readValue("listen", ""), defaultPortOf(run.feedKind),
                             &run.listen, &error))

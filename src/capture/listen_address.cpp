@@ -188,4 +188,21 @@ int openUdpListener(const ListenAddress& listen, std::string* error) {
     return fd;
 }
 
+const char* sourceWord(FeedKind source) {
+    switch (source) {
+        case FeedKind::Sflow:
+            return "sflow";
+        case FeedKind::Netflow:
+            return "netflow";
+        default:
+            return "adapter";
+    }
+}
+
+FeedKind sourceFromWord(const std::string& word) {
+    if (word == "sflow") return FeedKind::Sflow;
+    if (word == "netflow") return FeedKind::Netflow;
+    return FeedKind::None;
+}
+
 }  // namespace tessel

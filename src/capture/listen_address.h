@@ -18,6 +18,10 @@ inline constexpr std::uint16_t kNetflowDefaultPort = 2055;
 std::uint16_t defaultPortOf(FeedKind kind);
 // "sFlow", "NetFlow/IPFIX".
 const char* feedName(FeedKind kind);
+// The settings' word for a source (`source`): "adapter", "sflow", "netflow"; any other word
+// reads as the adapter.
+const char* sourceWord(FeedKind source);
+FeedKind sourceFromWord(const std::string& word);
 
 // Reads "[ADDR:]PORT" (an empty text gives `defaultPort` on every address). False with *error
 // saying what is wrong.

@@ -108,23 +108,6 @@ bool choicesToValues(const ConfigChoices& c, std::map<std::string, std::string>*
     return true;
 }
 
-const char* sourceWord(FeedKind source) {
-    switch (source) {
-        case FeedKind::Sflow:
-            return "sflow";
-        case FeedKind::Netflow:
-            return "netflow";
-        default:
-            return "adapter";
-    }
-}
-
-FeedKind sourceFromWord(const std::string& word) {
-    if (word == "sflow") return FeedKind::Sflow;
-    if (word == "netflow") return FeedKind::Netflow;
-    return FeedKind::None;
-}
-
 std::string ipv4Text(const InterfaceAddress& adapter, const std::string& between) {
     return adapter.address.empty() ? "no IPv4 address"
                                    : adapter.address + between + adapter.netmask;

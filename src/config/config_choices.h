@@ -28,11 +28,6 @@ struct ConfigChoices {
     std::string listen;
 };
 
-// The store's word for a source: "adapter", "sflow", "netflow"; any other word reads as the
-// adapter.
-const char* sourceWord(FeedKind source);
-FeedKind sourceFromWord(const std::string& word);
-
 // Current settings from the store at `path`; the adapter preselected is the configured one, or on
 // a first run (no adapter configured) the adapter of the default route in `routeTable`.
 ConfigChoices loadConfigChoices(const std::string& path, std::vector<InterfaceAddress> adapters,
