@@ -6,15 +6,6 @@
 
 namespace tessel {
 
-namespace {
-
-constexpr std::uint32_t kHeaderEthernet = 1;
-constexpr std::uint32_t kHeaderIPv4 = 11;
-constexpr std::uint32_t kHeaderIPv6 = 12;
-constexpr std::size_t kEthernetLength = 14;
-
-}  // namespace
-
 bool frameFromSample(const SflowPacketSample& sample, std::int64_t tsUs, FeedFrame* out) {
     std::size_t prefix = 0;
     std::uint16_t etherType = 0;

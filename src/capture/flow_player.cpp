@@ -13,7 +13,6 @@ namespace tessel {
 
 namespace {
 
-constexpr std::size_t kEthernetLength = 14;
 constexpr std::size_t kIPv4Length = 20;
 constexpr std::size_t kIPv6Length = 40;
 constexpr std::size_t kTcpLength = 20;

@@ -11,9 +11,6 @@ constexpr std::uint32_t kAddressIPv6 = 2;
 constexpr std::uint32_t kFlowSample = 1;
 constexpr std::uint32_t kFlowSampleExpanded = 3;
 constexpr std::uint32_t kRawPacketHeader = 1;
-constexpr std::uint32_t kHeaderEthernet = 1;
-constexpr std::uint32_t kHeaderIPv4 = 11;
-constexpr std::uint32_t kHeaderIPv6 = 12;
 // The smallest sample or record: its format and its length.
 constexpr std::size_t kTagLength = 8;
 

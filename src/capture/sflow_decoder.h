@@ -19,6 +19,11 @@ struct SflowAgent {
     std::uint32_t subAgent = 0;
 };
 
+// The header protocols of raw packet header records that are read as frames.
+inline constexpr std::uint32_t kHeaderEthernet = 1;
+inline constexpr std::uint32_t kHeaderIPv4 = 11;
+inline constexpr std::uint32_t kHeaderIPv6 = 12;
+
 // One sampled packet: a raw packet header record of a flow sample (normal or expanded).
 struct SflowPacketSample {
     std::uint32_t samplingRate = 1;        // packets this sample stands for (a declared 0 reads 1)
