@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/host_location.h"
 #include "core/vec3.h"
 
 namespace tessel {
@@ -28,6 +29,8 @@ struct SNetNode {
     int pickId = 0;          // index + 1000 when added; cube identifier once the cube exists
     int resolveState = 0;    // 0 not looked up, 1 under way, 2 finished
     unsigned char isGateway = 0;
+    int locateState = 0;    // 0 not looked up, 1 under way, 2 finished (then `location` holds it)
+    HostLocation location;  // country and network of a foreign host
 };
 
 // The node list holds at most this many records (not 1000).
