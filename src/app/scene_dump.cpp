@@ -25,6 +25,7 @@
 #include "scene/particle_impacts.h"
 #include "scene/traffic_beams.h"
 #include "ui/fading_text_list.h"
+#include "ui/hud.h"
 #include "ui/legend.h"
 #include "ui/status_line.h"
 #include "ui/ui_state.h"
@@ -62,6 +63,12 @@ void dumpView(SSceneContext& context, const SUiState& ui, std::ostringstream& ou
             << (camera == ui.tour.tourCamera ? 1 : 0) << "\n";
     }
     out << "view entered " << ui.flags.enteredEnvironment << " tour " << ui.tour.active << "\n";
+    const cFindField& find = ui.find;
+    const std::string current = find.currentAddress();
+    out << "find " << (find.isOpen() ? "open" : "closed") << " matches " << find.matchCount()
+        << " current " << (current.empty() ? "-" : current) << " text " << find.text() << "\n";
+    const std::string panel = infoPanelText();
+    out << "info " << (panel.empty() ? "hidden" : "shown ") << panel << "\n";
     const CFadingTextList* messages = ui.messages.get();
     if (!messages) return;
     for (int i = 0; i < messages->lineCount(); ++i) {

@@ -351,6 +351,7 @@ void openEngine(STesselRun& run) {
 void buildWorldAndReceiver(STesselRun& run) {
     IrrlichtDevice* device = run.engine.get();
     run.world = buildWorld(device);
+    run.ui.nodes = &run.nodes;
     run.receiver = std::make_unique<MyEventReceiver>(device, run.world.terrain, run.world.camera,
                                                      device->getSceneManager(),
                                                      device->getGUIEnvironment(), run.ui);
@@ -428,6 +429,7 @@ void shutDown(STesselRun& run) {
     if (run.resolver) run.resolver->stop();
     run.world.collision.reset();
     run.ui.tour.splineAnimator.reset();
+    run.ui.tour.flight.reset();
     run.engine.reset();
     run.receiver.reset();
     run.registry.reset();

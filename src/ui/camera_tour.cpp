@@ -56,4 +56,25 @@ void cCameraTour::toggleTour(scene::ICameraSceneNode* camera, u32 nowMs, Process
     flags.enteredEnvironment = 1;
 }
 
+void cCameraTour::flyTo(scene::ICameraSceneNode* camera, const core::vector3df& to,
+                        u32 durationMs) {
+    if (!camera) return;
+    endFlight();
+    flight.reset(camera->getSceneManager()->createFlyStraightAnimator(camera->getPosition(), to,
+                                                                      durationMs, false));
+    if (!flight) return;
+    camera->addAnimator(flight.get());
+    flightCamera = camera;
+}
+
+void cCameraTour::endFinishedFlight() {
+    if (flight && flight->hasFinished()) endFlight();
+}
+
+void cCameraTour::endFlight() {
+    if (flight && flightCamera) flightCamera->removeAnimator(flight.get());
+    flight.reset();
+    flightCamera = nullptr;
+}
+
 }  // namespace tessel

@@ -17,10 +17,24 @@ class cCameraTour {
     void toggleTour(irr::scene::ICameraSceneNode* camera, irr::u32 nowMs, ProcessFlags& flags,
                     CFadingTextList* messages);
 
+    // Flies `camera` in a straight line from where it stands to `to` within `durationMs`, in
+    // place of a flight under way. An arrived flight keeps holding the camera at `to` until
+    // endFinishedFlight lets go of it.
+    void flyTo(irr::scene::ICameraSceneNode* camera, const irr::core::vector3df& to,
+               irr::u32 durationMs);
+    // Main loop, every frame: takes an arrived flight off its camera, so keys and the mouse move
+    // the camera again.
+    void endFinishedFlight();
+
     int active = 0;
     IrrPtr<irr::scene::ISceneNodeAnimator> splineAnimator;  // the tour's flight
     irr::scene::ICameraSceneNode* userCamera = nullptr;
     irr::scene::ICameraSceneNode* tourCamera = nullptr;
+    IrrPtr<irr::scene::ISceneNodeAnimator> flight;  // the flight of flyTo, while it holds on
+    irr::scene::ICameraSceneNode* flightCamera = nullptr;
+
+  private:
+    void endFlight();
 };
 
 }  // namespace tessel

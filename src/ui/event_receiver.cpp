@@ -11,6 +11,7 @@
 #include "nodes/node_manager.h"
 #include "platform/local_time.h"
 #include "platform/process.h"
+#include "scene/scene_context.h"
 #include "scene/world.h"
 #include "ui/camera_tour.h"
 #include "ui/fading_text_list.h"
@@ -37,6 +38,11 @@ void takeScreenshot(std::time_t now) {
 }
 
 [[noreturn]] void runConfigTool() { endAfterFatal("", true); }
+
+// How far from a found host's centre the camera stops (its cube is at most 300 wide), and how
+// long it takes to get there.
+constexpr f32 kFoundHostDistance = 600.0f;
+constexpr u32 kFoundHostFlightMs = 1000;
 
 }  // namespace
 
@@ -151,9 +157,7 @@ bool MyEventReceiver::onLeftButton() {
         if (hit && camera && active) {
             const core::vector3df midpoint =
                 (active->getAbsolutePosition() + hit->getAbsolutePosition()) * 0.5f;
-            IrrPtr<scene::ISceneNodeAnimator> fly(
-                smgr->createFlyStraightAnimator(camera->getPosition(), midpoint, 100, false));
-            camera->addAnimator(fly.get());
+            ui.tour.flyTo(camera, midpoint, 100);
         }
         lastClickTime = now;
         return false;
@@ -288,6 +292,56 @@ bool MyEventReceiver::onKeyReleased(EKEY_CODE key) {
     }
 }
 
+// While the field is open every key is its own: none reaches the scene's commands, the GUI or
+// the camera. Text and moves act on the press, so a key held down repeats; Esc closes on the
+// release, so that the release does not reach the quit below.
+bool MyEventReceiver::onFindKey(const SEvent::SKeyInput& key) {
+    cFindField& find = ui.find;
+    if (!find.isOpen()) {
+        const bool slash = key.Char == L'/' || key.Key == KEY_DIVIDE;
+        if (!key.PressedDown || !(slash || (key.Key == KEY_KEY_F && key.Control))) return false;
+        find.open(guiEnvironment, ui.flags.windowWidth);
+        return true;
+    }
+    if (!key.PressedDown) {
+        if (key.Key == KEY_ESCAPE) find.close();
+        return true;
+    }
+    if (!ui.nodes) return true;
+    if (key.Key == KEY_RETURN) {
+        if (find.first(*ui.nodes)) flyToFoundHost();
+    } else if (key.Key == KEY_TAB) {
+        if (find.step(key.Shift ? -1 : 1)) flyToFoundHost();
+    } else if (key.Key == KEY_BACK) {
+        find.erase(*ui.nodes);
+    } else if (key.Char >= L' ' && key.Char < 127 && !key.Control) {
+        find.type(static_cast<char>(key.Char), *ui.nodes);
+    }
+    return true;
+}
+
+// The camera flies straight towards the current match and stops before it, looking at it, and
+// the host's panel opens. A tour under way ends first, so the user's camera is the one shown.
+void MyEventReceiver::flyToFoundHost() {
+    const std::string address = ui.find.currentAddress();
+    if (!camera || !ui.nodes || address.empty()) return;
+    for (const SNetNode& node : ui.nodes->copyAllNodes()) {
+        if (node.address != address) continue;
+        if (ui.tour.active) toggleTour();
+        const core::vector3df host = toVector(node.position);
+        const core::vector3df from = camera->getPosition();
+        core::vector3df to = from;
+        if (from.getDistanceFrom(host) > kFoundHostDistance)
+            to = host + (from - host).normalize() * kFoundHostDistance;
+        camera->setTarget(host);
+        camera->setFarValue(kViewFar);
+        ui.tour.flyTo(camera, to, kFoundHostFlightMs);
+        ui.find.pinPanel(node.pickId);
+        showNodeInfo(ui, *ui.nodes, node.pickId);
+        return;
+    }
+}
+
 bool MyEventReceiver::OnEvent(const SEvent& event) {
     eventTime = std::time(nullptr);
     switch (event.EventType) {
@@ -302,6 +356,7 @@ bool MyEventReceiver::OnEvent(const SEvent& event) {
             if (event.MouseInput.Event == EMIE_LMOUSE_PRESSED_DOWN) return onLeftButton();
             return false;
         case EET_KEY_INPUT_EVENT:
+            if (onFindKey(event.KeyInput)) return true;
             // A focused GUI button is clicked by Space: keep the key from the GUI either way.
             if (event.KeyInput.Key == KEY_SPACE) return true;
             if (event.KeyInput.PressedDown) return false;

@@ -30,6 +30,8 @@ class MyEventReceiver : public irr::IEventReceiver {
     void togglePause();
     void changeReplaySpeed(double factor);
     void toggleTour();
+    bool onFindKey(const irr::SEvent::SKeyInput& key);
+    void flyToFoundHost();
 
     irr::IrrlichtDevice* device;
     irr::scene::ISceneNode* terrain;

@@ -5,6 +5,7 @@
 
 #include "core/process_flags.h"
 #include "core/replay_state.h"
+#include "core/wide_text.h"
 #include "nodes/connection_list.h"
 #include "nodes/info_text.h"
 #include "nodes/node_manager.h"
@@ -63,6 +64,14 @@ struct ReplayShown {
 };
 constexpr ReplayShown kNothingShown{-2, -2, 0, false, false};
 ReplayShown replayShown = kNothingShown;
+
+void openInfoPanel(const ProcessFlags& flags, const std::string& text) {
+    const s32 cx = flags.windowWidth / 2, cy = flags.windowHeight / 2;
+    infoBox->setRelativePosition(core::rect<s32>(cx + 10, cy + 23, cx + 220, cy + 85));
+    infoText->setRelativePosition(core::rect<s32>(cx + 12, cy + 25, cx + 218, cy + 83));
+    infoText->setText(toWideCut(text).c_str());
+    infoIdleFrames = 0;
+}
 
 gui::IGUIStaticText* addPanelText(gui::IGUIEnvironment* gui, s32 id) {
     gui::IGUIStaticText* t = gui->addStaticText(L"", kHidden, false, true, 0, id, true);
@@ -197,12 +206,11 @@ void updateInfoPanel(IrrlichtDevice* device, const SUiState& ui, const cNodeMana
         }
     }
 
+    if (text.empty() && ui.find.panelPickId() != 0)
+        text = nodeInfoText(nodes, ui.find.panelPickId());
+
     if (!text.empty()) {
-        const s32 cx = ui.flags.windowWidth / 2, cy = ui.flags.windowHeight / 2;
-        infoBox->setRelativePosition(core::rect<s32>(cx + 10, cy + 23, cx + 220, cy + 85));
-        infoText->setRelativePosition(core::rect<s32>(cx + 12, cy + 25, cx + 218, cy + 83));
-        infoText->setText(toWideCut(text).c_str());
-        infoIdleFrames = 0;
+        openInfoPanel(ui.flags, text);
     } else if (infoIdleFrames > 30) {
         infoBox->setRelativePosition(kHidden);
         infoText->setRelativePosition(kHidden);
@@ -210,6 +218,26 @@ void updateInfoPanel(IrrlichtDevice* device, const SUiState& ui, const cNodeMana
         infoIdleFrames = 0;
     }
     ++infoIdleFrames;
+}
+
+void showNodeInfo(const SUiState& ui, const cNodeManager& nodes, int pickId) {
+    if (!infoText || !infoBox) return;
+    const std::string text = nodeInfoText(nodes, pickId);
+    if (!text.empty()) openInfoPanel(ui.flags, text);
+}
+
+std::string infoPanelText() {
+    if (!infoText || infoText->getRelativePosition() == kHidden) return "";
+    const std::string shown = narrowText(infoText->getText());
+    std::string text;
+    std::size_t start = 0;
+    while (start <= shown.size()) {
+        std::size_t end = shown.find('\n', start);
+        if (end == std::string::npos) end = shown.size();
+        if (end > start) text += (text.empty() ? "" : " / ") + shown.substr(start, end - start);
+        start = end + 1;
+    }
+    return text;
 }
 
 }  // namespace tessel

@@ -17,8 +17,15 @@ void buildHud(irr::IrrlichtDevice* device, cRegistry& registry, SUiState& ui);
 void startHudFade();
 // Main loop, every frame while the window is active: shows the text of the node or beam under
 // the cursor, and hides the panel 31 frames after the last hit.
+// The find field's current match keeps its panel open while nothing is under the cursor.
 void updateInfoPanel(irr::IrrlichtDevice* device, const SUiState& ui, const cNodeManager& nodes,
                      const cConnectionList& connections);
+// Opens the panel of the node with this pick identifier at once, as the cursor over its cube
+// does; nothing when no node carries it.
+void showNodeInfo(const SUiState& ui, const cNodeManager& nodes, int pickId);
+// The panel's text while it is open, its lines that hold text joined by " / "; "" while it
+// is hidden.
+std::string infoPanelText();
 
 // Main loop, every frame: while some records of the last intel passes were only counted (more
 // than the scene draws), one line says how many are shown, as "showing 2,000 of 9,800 packets/s".
