@@ -323,6 +323,7 @@ bool MyEventReceiver::onFindKey(const SEvent::SKeyInput& key) {
 // The camera flies straight towards the current match and stops before it, looking at it, and
 // the host's panel opens. A tour under way ends first, so the user's camera is the one shown.
 void MyEventReceiver::flyToFoundHost() {
+    ui.find.pinPanel(0);
     const std::string address = ui.find.currentAddress();
     if (!camera || !ui.nodes || address.empty()) return;
     for (const SNetNode& node : ui.nodes->copyAllNodes()) {

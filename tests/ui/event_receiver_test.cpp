@@ -80,7 +80,7 @@ TEST_F(ReceiverTest, ToolbarHitsAreStrictlyInsideTheButtonsAndKeepTheClickTime) 
     EXPECT_FALSE(ui.device->run());
 }
 
-TEST_F(ReceiverTest, DoubleClickOnANodeFliesHalfwayToIt) {
+TEST_F(ReceiverTest, DoubleClickOnANodeFliesHalfwayToItAndThenLetsGo) {
     ui.smgr->addCubeSceneNode(50, 0, 0x01000000 | 1000, core::vector3df(0, 0, 1000));
     ui.drawScene();
     clickAt(1000, 500, 300);
@@ -89,8 +89,14 @@ TEST_F(ReceiverTest, DoubleClickOnANodeFliesHalfwayToIt) {
     ui.setTime(1300);
     ui.drawScene();
     EXPECT_NEAR(camera->getPosition().Z, 500.0f, 1.0f);
+    // Arrived, the flight lets go: the wheel moves the camera on instead of being pulled back.
+    ui.state.tour.endFinishedFlight();
+    EXPECT_EQ(camera->getAnimators().size(), 0u);
+    EXPECT_TRUE(receiver->OnEvent(wheelEvent(1.0f)));
+    ui.drawScene();
+    EXPECT_NEAR(camera->getPosition().Z, 375.0f, 1.0f);  // 125 towards the target (z 100)
 
-    camera->removeAnimators();  // empty space: nothing to fly to, not even the camera itself
+    // Empty space: nothing to fly to, not even the camera itself.
     clickAt(2000, 5, 5);
     clickAt(2100, 5, 5);
     EXPECT_EQ(camera->getAnimators().size(), 0u);
