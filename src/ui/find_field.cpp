@@ -1,5 +1,7 @@
 #include "ui/find_field.h"
 
+#include <algorithm>
+
 #include "core/wide_text.h"
 #include "nodes/node_manager.h"
 #include "nodes/node_search.h"
@@ -26,8 +28,10 @@ void cFindField::open(gui::IGUIEnvironment* gui, s32 windowWidth) {
     matches_.clear();
     current_ = -1;
     if (!line_ && gui) {
+        // Centred, and clear of the message list along the right edge (220 wide).
         const s32 middle = windowWidth / 2;
-        line_ = gui->addStaticText(L"", core::rect<s32>(middle - 200, 10, middle + 200, 30), true,
+        const s32 half = std::max<s32>(60, std::min<s32>(180, windowWidth - 230 - middle));
+        line_ = gui->addStaticText(L"", core::rect<s32>(middle - half, 10, middle + half, 30), true,
                                    false, 0, -1, true);
         line_->setOverrideColor(video::SColor(255, 225, 225, 225));
     }
