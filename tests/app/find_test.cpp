@@ -47,6 +47,8 @@ class FindRun {
   public:
     FindRun(const test::Xvfb& x, const std::string& capture, const std::string& hosts)
         : display(x.display()) {
+        // fullscreen=0 asks for full screen (a window of 800 x 600 under Xvfb), which starts the
+        // camera tour: finding a host ends it.
         run.settings(
             {"firstrun=1", "nic=lo", "videodriver=3", "fullscreen=0", "width=800", "height=600"});
         std::map<std::string, std::string> env = run.baseEnv();
@@ -143,6 +145,7 @@ TEST(FindProgram, FindsHostsByNameFliesToThemAndKeepsItsKeysFromTheScene) {
     ASSERT_TRUE(find.waitDump("198\\.51\\.100\\.7 foreign .* cube 1 .* name alpha-web", 30, &d))
         << d;
     EXPECT_NE(d.find("\nfind closed matches 0 current - text \n"), std::string::npos) << d;
+    EXPECT_NE(d.find(" tour-camera 1\n"), std::string::npos) << d;
 
     // Open, then letters that are commands while the field is closed: none runs.
     find.key("slash");
@@ -170,6 +173,7 @@ TEST(FindProgram, FindsHostsByNameFliesToThemAndKeepsItsKeysFromTheScene) {
     EXPECT_NE(d.find("\ninfo shown Foreign Node: / alpha-web.find.test / 198.51.100.7\n"),
               std::string::npos)
         << d;
+    EXPECT_NE(d.find(" tour-camera 0\nview entered 1 tour 0\n"), std::string::npos) << d;
 
     find.key("Tab");
     EXPECT_TRUE(find.waitDump("\nfind open matches 2 current 203\\.0\\.113\\.9 ", 10, &d)) << d;
