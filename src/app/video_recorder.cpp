@@ -181,6 +181,9 @@ bool cVideoRecorder::drain(bool last, std::string* error) {
             *error = "encoding: " + avError(rc);
             return false;
         }
+        // Every frame lasts one frame: without it the container ends the video at the last
+        // frame's start, and players drop that frame.
+        if (c.packet->duration == 0) c.packet->duration = 1;
         av_packet_rescale_ts(c.packet, c.encoder->time_base, c.stream->time_base);
         c.packet->stream_index = c.stream->index;
         rc = av_interleaved_write_frame(c.format, c.packet);
