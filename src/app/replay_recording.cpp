@@ -65,7 +65,13 @@ void cReplayRecording::beginFrame() {
 void cReplayRecording::takeFrame(video::IVideoDriver* driver) {
     if (failed_) return;
     IrrPtr<video::IImage> shot = captureFrame(driver);
-    if (shot && shot->getColorFormat() != video::ECF_A8R8G8B8) {
+    // The encoder takes the software driver's 16-bit pixels as they are (a copy into 32 bits
+    // would cost as much as drawing); anything else it does not read is converted first.
+    const video::ECOLOR_FORMAT format = shot ? shot->getColorFormat() : video::ECF_A8R8G8B8;
+    const PixelLayout layout = format == video::ECF_A1R5G5B5 ? PixelLayout::Argb1555
+                               : format == video::ECF_R8G8B8 ? PixelLayout::Rgb24
+                                                             : PixelLayout::Bgra32;
+    if (shot && layout == PixelLayout::Bgra32 && format != video::ECF_A8R8G8B8) {
         IrrPtr<video::IImage> converted(
             driver->createImage(video::ECF_A8R8G8B8, shot->getDimension()));
         if (converted) shot->copyTo(converted.get());
@@ -78,7 +84,7 @@ void cReplayRecording::takeFrame(video::IVideoDriver* driver) {
     }
     const core::dimension2d<u32> size = shot->getDimension();
     const auto* pixels = static_cast<const unsigned char*>(shot->lock());
-    const bool ok = pixels && video_.addFrame(pixels, int(size.Width), int(size.Height),
+    const bool ok = pixels && video_.addFrame(pixels, layout, int(size.Width), int(size.Height),
                                               int(shot->getPitch()), &error_);
     shot->unlock();
     if (!ok) {

@@ -194,8 +194,8 @@ bool cVideoRecorder::drain(bool last, std::string* error) {
     }
 }
 
-bool cVideoRecorder::addFrame(const unsigned char* bgra, int width, int height, int pitch,
-                              std::string* error) {
+bool cVideoRecorder::addFrame(const unsigned char* pixels, PixelLayout layout, int width,
+                              int height, int pitch, std::string* error) {
     if (!codec_) {
         *error = "no video open";
         return false;
@@ -205,8 +205,11 @@ bool cVideoRecorder::addFrame(const unsigned char* bgra, int width, int height, 
     // A larger picture is cut (the same rows, fewer of them read) rather than blurred by scaling.
     const bool cut = width >= w && height >= h;
     const int fromW = cut ? w : width, fromH = cut ? h : height;
-    c.scaler = sws_getCachedContext(c.scaler, fromW, fromH, AV_PIX_FMT_BGRA, w, h,
-                                    AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    const AVPixelFormat from = layout == PixelLayout::Argb1555 ? AV_PIX_FMT_RGB555LE
+                               : layout == PixelLayout::Rgb24  ? AV_PIX_FMT_RGB24
+                                                               : AV_PIX_FMT_BGRA;
+    c.scaler = sws_getCachedContext(c.scaler, fromW, fromH, from, w, h, AV_PIX_FMT_YUV420P,
+                                    SWS_BILINEAR, nullptr, nullptr, nullptr);
     if (!c.scaler) {
         *error = "no conversion from " + std::to_string(width) + "x" + std::to_string(height);
         return false;
@@ -216,7 +219,7 @@ bool cVideoRecorder::addFrame(const unsigned char* bgra, int width, int height, 
         *error = avError(rc);
         return false;
     }
-    const uint8_t* planes[1] = {bgra};
+    const uint8_t* planes[1] = {pixels};
     const int pitches[1] = {pitch};
     sws_scale(c.scaler, planes, pitches, 0, fromH, c.frame->data, c.frame->linesize);
     c.frame->pts = frames_;

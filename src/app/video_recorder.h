@@ -8,6 +8,10 @@ namespace tessel {
 // What a video's name asks for: ".mp4" is H.264 (libx264) in MP4, ".webm" VP9 (libvpx) in WebM,
 // in any case of letters; anything else is none.
 enum class VideoKind { None, Mp4H264, WebmVp9 };
+
+// How a frame's pixels lie in memory (little-endian words): 32-bit A8R8G8B8 (bytes B, G, R, A),
+// 16-bit A1R5G5B5 (the software driver's own), or bytes R, G, B.
+enum class PixelLayout { Bgra32, Argb1555, Rgb24 };
 VideoKind videoKindOf(const std::string& path);
 
 // Whether a video can be written at `path`, judged before anything else opens: a known ending,
@@ -28,10 +32,11 @@ class cVideoRecorder {
     // Creates `path` (replacing a file there) for `width` x `height` (even) at `fps`. False with
     // *error, and no file left, when the encoder or the file cannot be had.
     bool open(const std::string& path, int width, int height, int fps, std::string* error);
-    // One frame of BGRA pixels, rows `pitch` bytes apart. A picture larger than the video is cut
-    // to its top left part, a smaller one scaled up. False with *error when it could not be
-    // encoded or written.
-    bool addFrame(const unsigned char* bgra, int width, int height, int pitch, std::string* error);
+    // One frame of pixels, rows `pitch` bytes apart. A picture larger than the video is cut to
+    // its top left part, a smaller one scaled up. False with *error when it could not be encoded
+    // or written.
+    bool addFrame(const unsigned char* pixels, PixelLayout layout, int width, int height, int pitch,
+                  std::string* error);
     // Drains the encoder and writes the container's trailer: the file is complete and closed.
     bool finish(std::string* error);
     std::int64_t frames() const { return frames_; }
