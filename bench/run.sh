@@ -6,7 +6,7 @@
 #   TESSEL_BUILD_DIR=... bench/run.sh      # another build folder (default: build-bench)
 #   TESSEL_BENCH_BEFORE=old.csv bench/run.sh   # grey "before" bars in the plot
 #   TESSEL_BENCH_SECONDS=8       # seconds per frame-rate phase
-#   TESSEL_BENCH_FIGURES="3 5"   # only these figures (default: 1-7, 9, 10 and the micro ones)
+#   TESSEL_BENCH_FIGURES="3 5"   # only these figures (default: 1-7, 9-11 and the micro ones)
 #   TESSEL_BENCH_SWEEP=1         # figure 4 also measures the frame rate for 0 to 6,000 live sprites
 #   TESSEL_BENCH_FEED_SOAK=600   # seconds of figure 10's soak (the sFlow collector at 2k datagrams/s)
 #
@@ -17,8 +17,8 @@
 # cap_net_raw); figure 4 needs Xvfb and Mesa (llvmpipe); figure 7 (the real program fed by
 # tcpreplay in a network namespace) needs root, Xvfb and tcpreplay; figures 9-10 (the real
 # program as an sFlow collector, fed real exporter datagrams in a network namespace) need root
-# and Xvfb, and figure 10 takes TESSEL_BENCH_FEED_SOAK seconds (ten minutes). A missing piece
-# skips its figures.
+# and Xvfb, and figure 10 takes TESSEL_BENCH_FEED_SOAK seconds (ten minutes); figure 11 (an
+# offline recording of the demo) needs Xvfb and ffprobe. A missing piece skips its figures.
 # Floods go to 127.0.0.1 only, are rate-bounded (at most 400k/s) and stop by themselves.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -62,7 +62,7 @@ echo "Scratch file system: $scratch ($fsname$([ -n "$mnt" ] && echo ', journaled
 
 rows=$results/rows.txt
 : >"$rows"
-figures=" ${TESSEL_BENCH_FIGURES:-1 2 3 4 5 6 7 9 10 micro} "
+figures=" ${TESSEL_BENCH_FIGURES:-1 2 3 4 5 6 7 9 10 11 micro} "
 want() { [[ "$figures" == *" $1 "* ]]; }
 run() {  # run <label> <timeout> <program> [args...]
   local label=$1 limit=$2
@@ -119,6 +119,13 @@ if want 9 || want 10; then
   else
     echo "   skipped: needs root, Xvfb and xdotool"
   fi
+fi
+want 11 && echo "Figure 11: recording the demo as a video ..."
+if ! want 11; then :
+elif command -v Xvfb >/dev/null && command -v ffprobe >/dev/null && command -v xdotool >/dev/null; then
+  run "" 900 "$top/bench/record_bench.sh" "$build"
+else
+  echo "   skipped: needs Xvfb, xdotool and ffprobe"
 fi
 if want micro; then
   echo "Micro benchmarks (Google Benchmark) ..."

@@ -1,5 +1,6 @@
 #include "app/command_line.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,10 +18,29 @@ bool dottedQuad(const std::string& text) {
            b < 256 && c < 256 && d < 256;
 }
 
+// "WxH": even numbers within the bounds (the video's 4:2:0 colour planes halve both sides).
+bool parseVideoSize(const std::string& text, int* width, int* height) {
+    char* end = nullptr;
+    const long w = std::strtol(text.c_str(), &end, 10);
+    if (end == text.c_str() || (*end != 'x' && *end != 'X')) return false;
+    const char* rest = end + 1;
+    const long h = std::strtol(rest, &end, 10);
+    if (end == rest || *end || !std::isdigit(static_cast<unsigned char>(text[0])) ||
+        !std::isdigit(static_cast<unsigned char>(*rest)))
+        return false;
+    if (w < kMinRecordWidth || w > kMaxRecordWidth || h < kMinRecordHeight ||
+        h > kMaxRecordHeight || w % 2 != 0 || h % 2 != 0)
+        return false;
+    *width = int(w);
+    *height = int(h);
+    return true;
+}
+
 }  // namespace
 
 CommandLine parseCommandLine(int argc, char** argv) {
     CommandLine line;
+    bool fpsGiven = false, sizeGiven = false;
     if (argc > 1 && argv[1]) {
         line.fullscreen = std::strcmp(argv[1], "fullscreen") == 0;
         line.noSplash = std::strcmp(argv[1], "nosplash") == 0;
@@ -95,6 +115,28 @@ CommandLine parseCommandLine(int argc, char** argv) {
                     "--flow-timeout: '" + value + "' is not a number of seconds (1 to 86400)";
             else
                 line.flowTimeoutMs = static_cast<long long>(seconds * 1000);
+        } else if (flag == "--record") {
+            if (takeValue()) line.recordPath = value;
+            if (line.error.empty() && value.empty()) line.error = "--record needs a file";
+        } else if (flag == "--fps") {
+            if (!takeValue()) break;
+            fpsGiven = true;
+            char* end = nullptr;
+            const long fps = std::strtol(value.c_str(), &end, 10);
+            if (value.empty() || *end || fps < 1 || fps > kMaxRecordFps)
+                line.error = "--fps: '" + value + "' is not a frame rate from 1 to " +
+                             std::to_string(kMaxRecordFps);
+            else
+                line.recordFps = int(fps);
+        } else if (flag == "--size") {
+            if (!takeValue()) break;
+            sizeGiven = true;
+            if (!parseVideoSize(value, &line.recordWidth, &line.recordHeight))
+                line.error = "--size: '" + value + "' is not WIDTHxHEIGHT in even pixels from " +
+                             std::to_string(kMinRecordWidth) + "x" +
+                             std::to_string(kMinRecordHeight) + " to " +
+                             std::to_string(kMaxRecordWidth) + "x" +
+                             std::to_string(kMaxRecordHeight);
         } else if (flag == "--filter") {
             if (takeValue()) line.filter = value;
         } else if (flag == "--maxfps") {
@@ -104,6 +146,10 @@ CommandLine parseCommandLine(int argc, char** argv) {
     if (line.demo && line.replayPath.empty()) line.replayPath = kDemoCapture;
     if (line.error.empty() && line.feed != FeedKind::None && !line.replayPath.empty())
         line.error = "a replay and a flow feed: one source at a time";
+    if (line.error.empty() && !line.recordPath.empty() && line.replayPath.empty())
+        line.error = "--record: only a replay can be recorded (-r FILE or --demo)";
+    if (line.error.empty() && line.recordPath.empty() && (fpsGiven || sizeGiven))
+        line.error = std::string(fpsGiven ? "--fps" : "--size") + " goes with --record";
     return line;
 }
 

@@ -21,6 +21,8 @@ namespace tessel {
 //   --netflow [ADDR:]PORT  collect NetFlow v5/v9 and IPFIX (port 2055 when left out)
 //   --local CIDR[,CIDR...] a feed's local ranges besides the private ones
 //   --flow-timeout S       a feed's silent TCP flows are closed after S seconds
+//   --record OUT           render the replay offline into a video (.mp4 H.264, .webm VP9)
+//   --fps N, --size WxH    the video's frame rate (1 to 240, default 30) and size
 struct CommandLine {
     bool fullscreen = false;
     bool noSplash = false;
@@ -36,10 +38,18 @@ struct CommandLine {
     ListenAddress listen;
     std::vector<AddressRange> localRanges;
     long long flowTimeoutMs = 0;  // 0: learned from the exporters
+    std::string recordPath;       // --record: the video to write; empty: none
+    int recordFps = 30;
+    int recordWidth = 0, recordHeight = 0;  // --size; 0: the settings' window size
     std::string error;  // a flag whose value cannot be used; the program ends with status 2
 };
 
 CommandLine parseCommandLine(int argc, char** argv);
+
+// What --fps and --size accept.
+inline constexpr int kMaxRecordFps = 240;
+inline constexpr int kMinRecordWidth = 160, kMinRecordHeight = 120;
+inline constexpr int kMaxRecordWidth = 7680, kMaxRecordHeight = 4320;
 
 // The demo capture, in the program's working folder.
 inline constexpr const char* kDemoCapture = "demo.pcap";

@@ -2,6 +2,7 @@
 
 #include <thread>
 
+#include "app/replay_recording.h"
 #include "app/scene_dump.h"
 #include "capture/rate_history.h"
 #include "core/event_log.h"
@@ -49,7 +50,10 @@ cRenderLoop::cRenderLoop(IrrlichtDevice* device, SSceneContext& context, SUiStat
 cRenderLoop::~cRenderLoop() = default;
 
 void cRenderLoop::run() {
-    while (device_->run()) frame();
+    while (device_->run()) {
+        frame();
+        if (recording_ && recording_->done()) break;
+    }
 }
 
 void cRenderLoop::applyHandOff(const HandOffBatch& batch) {
@@ -120,11 +124,12 @@ void cRenderLoop::frame() {
     gui::IGUIEnvironment* gui = context_.guiEnvironment;
     scene::ICameraSceneNode* camera = context_.camera;
 
+    if (recording_) recording_->beginFrame();
     if (fadeCounter_ == 1) {
         startHudFade();
         fadeCounter_ = 0;
     }
-    const bool active = device_->isWindowActive();
+    const bool active = !recording_ && device_->isWindowActive();
     if (!active) {
         if (camera) camera->setInputReceiverEnabled(false);
         ui_.flags.enteredEnvironment = 0;
@@ -149,7 +154,9 @@ void cRenderLoop::frame() {
         smgr->drawAll();
     updateImpactLine(context_.timer ? context_.timer->getTime() : 0);
     updateReplayLine();
-    const cStatusGatherer::Clock::time_point now = cStatusGatherer::Clock::now();
+    const cStatusGatherer::Clock::time_point now =
+        recording_ ? cStatusGatherer::Clock::time_point(recording_->frameTime())
+                   : cStatusGatherer::Clock::now();
     if (status_.due(now)) showStatus(status_.gather(now, capture_), ui_.flags, ui_.messages.get());
     gui->drawAll();
     if (ui_.flags.statsGraphShown) {
@@ -159,10 +166,11 @@ void cRenderLoop::frame() {
         drawRateGraph(driver, ui_.flags.windowWidth, ui_.flags.windowHeight, samples, rateMax);
     }
     serviceFrameRequests(driver, ui_.messages.get());
+    if (recording_) recording_->takeFrame(driver);
     driver->endScene();
     if (context_.collisionWorlds) context_.collisionWorlds->refreshWorldSelector();
     serviceSceneDump(SDumpSources{context_, ui_, channel_, ++framesDrawn_, capture_});
-    waitForFrameSlot();
+    if (!recording_) waitForFrameSlot();
 }
 
 }  // namespace tessel

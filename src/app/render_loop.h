@@ -15,6 +15,7 @@ struct HandOffBatch;
 class HandOffChannel;
 class cCaptureSession;
 class cNameResolver;
+class cReplayRecording;
 struct SUiState;
 
 // The render loop: one frame per call while the device runs, with the 26-frame job cycle, the
@@ -34,7 +35,12 @@ class cRenderLoop {
     cRenderLoop(const cRenderLoop&) = delete;
     cRenderLoop& operator=(const cRenderLoop&) = delete;
 
-    // Runs frames until the device stops.
+    // Records the frames into `recording` (outlives the loop) instead of pacing them: the
+    // window counts as never active (no mouse view, no information panel), the status line's
+    // figures go by the recording's clock, and run() ends when the recording is done.
+    void recordInto(cReplayRecording* recording) { recording_ = recording; }
+
+    // Runs frames until the device stops (or the recording is done).
     void run();
     // One frame (the device's run() has been called and was true).
     void frame();
@@ -54,6 +60,7 @@ class cRenderLoop {
     HandOffChannel& channel_;
     cNameResolver& resolver_;
     const cCaptureSession* capture_;
+    cReplayRecording* recording_ = nullptr;
     std::chrono::steady_clock::duration framePeriod_{};
     std::chrono::steady_clock::time_point nextFrame_{};
     int frameJobStep_ = 0;

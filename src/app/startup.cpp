@@ -15,7 +15,9 @@
 
 #include "app/command_line.h"
 #include "app/render_loop.h"
+#include "app/replay_recording.h"
 #include "app/scene_dump.h"
+#include "app/video_recorder.h"
 #include "capture/adapter_inference.h"
 #include "capture/capture_session.h"
 #include "capture/flow_collector_source.h"
@@ -184,6 +186,7 @@ void setIcon(IrrlichtDevice* device) {
 struct STesselRun {
     CommandLine line;
     bool replaying = false;
+    bool recording = false;  // --record: the replay is rendered offline into a video
     bool fullscreen = false;
     std::string nic;  // the adapter a live capture opens
     std::unique_ptr<cRegistry> registry;
@@ -220,6 +223,16 @@ std::optional<int> readCommandLine(int argc, char** argv, STesselRun& run) {
         return 0;
     }
     line.replayPath = absolutePath(line.demo ? std::string() : line.replayPath);
+    line.recordPath = absolutePath(line.recordPath);
+    // A video that cannot be written is refused before anything opens, and leaves no file.
+    if (!line.recordPath.empty()) {
+        const std::string why = checkVideoTarget(line.recordPath);
+        if (!why.empty()) {
+            std::fprintf(stderr, "tessel: --record: %s\n", why.c_str());
+            return 2;
+        }
+        run.recording = true;
+    }
     enterUserWorkingFolder();
     if (line.demo) line.replayPath = kDemoCapture;
     run.replaying = !line.replayPath.empty();
@@ -312,6 +325,16 @@ void readDisplaySettings(STesselRun& run) {
     if (run.line.fullscreen) run.fullscreen = true;
     flags.windowWidth = atoiText(registry.readValue("width", "1000"));
     flags.windowHeight = atoiText(registry.readValue("height", "600"));
+    if (run.recording) {
+        // A recording is made in a window of the video's size (--size, else the settings'),
+        // without the splash: nothing of it would reach the video.
+        run.fullscreen = false;
+        if (run.line.recordWidth > 0) {
+            flags.windowWidth = run.line.recordWidth;
+            flags.windowHeight = run.line.recordHeight;
+        }
+        return;
+    }
 
     if (!(run.line.noSplash && run.fullscreen)) showSplashFor(splashMilliseconds());
 
@@ -341,6 +364,11 @@ void openEngine(STesselRun& run) {
     if (!device->getFileSystem()->addFileArchive("res.dat", true, true, io::EFAT_ZIP)) {
         run.engine.reset();
         endAfterFatal("Failed to open res.dat file... Fatal error.", false, 1);
+    }
+    if (run.recording) {
+        // Everything made from here on starts on the video's clock, at 0.
+        device->getTimer()->stop();
+        device->getTimer()->setTime(0);
     }
     device->setWindowCaption(L"Tessel");
     device->run();  // sends the caption to the X server, where setIcon looks the window up
@@ -375,7 +403,7 @@ void startSource(STesselRun& run) {
         state.active = true;
         state.source = run.replay->name();
         state.speed.store(run.line.speed);
-        run.net->startReplay(std::move(run.replay), run.line.loop);
+        run.net->startReplay(std::move(run.replay), run.line.loop, run.recording);
         return;
     }
     run.net->discoverAdapter(run.nic);
@@ -404,7 +432,8 @@ void buildScene(STesselRun& run) {
     scene.nodes = &run.nodes;
     scene.connections = &run.connections;
 
-    lcgSeed(static_cast<unsigned>(std::time(nullptr)));
+    // A recording draws the same numbers on every run.
+    lcgSeed(run.recording ? 1u : static_cast<unsigned>(std::time(nullptr)));
     if (run.nodes.nodeCount() > 1 && run.nodes.isGatewayAt(1)) createGatewayLink(scene);
     if (run.fullscreen && run.world.camera)
         run.ui.tour.toggleTour(run.world.camera, device->getTimer()->getTime(), run.ui.flags,
@@ -413,13 +442,34 @@ void buildScene(STesselRun& run) {
     run.ui.flags.enteredEnvironment = 0;
 }
 
-// The resolver's thread and the render loop, until the window closes.
-void runFrames(STesselRun& run, int maxFps) {
+// The resolver's thread and the render loop, until the window closes. A recording looks no
+// names up (their answers would come at different frames on every run) and draws its frames
+// unpaced until the replay ends; gives the run's exit status.
+int runFrames(STesselRun& run, int maxFps) {
     run.resolver = std::make_unique<cNameResolver>(run.nodes);
-    run.resolver->start();
-    cRenderLoop loop(run.engine.get(), run.scene, run.ui, run.channel, *run.resolver, maxFps,
-                     run.net->captureSession());
+    if (!run.recording) run.resolver->start();
+    cRenderLoop loop(run.engine.get(), run.scene, run.ui, run.channel, *run.resolver,
+                     run.recording ? 0 : maxFps, run.net->captureSession());
+    if (!run.recording) {
+        loop.run();
+        return 0;
+    }
+    const ProcessFlags& flags = run.ui.flags;
+    RecordingOptions options;
+    options.path = run.line.recordPath;
+    options.fps = run.line.recordFps;
+    // Both sides even: the video's colour planes are half as wide and high.
+    options.width = flags.windowWidth & ~1;
+    options.height = flags.windowHeight & ~1;
+    cReplayRecording recording(run.engine.get(), *run.net->captureSession(), options);
+    std::string error;
+    if (!recording.start(&error)) {
+        std::fprintf(stderr, "tessel: --record: %s\n", error.c_str());
+        return cReplayRecording::kFailed;
+    }
+    loop.recordInto(&recording);
     loop.run();
+    return recording.finish();
 }
 
 // In the reverse order of making: the workers go first, so nothing they hand over is applied any
@@ -469,9 +519,9 @@ int runTessel(int argc, char** argv) {
     startSource(run);
     driver->setTextureCreationFlag(video::ETCF_CREATE_MIP_MAPS, false);
     buildScene(run);
-    runFrames(run, maxFpsFor(*run.registry, run.line));
+    const int status = runFrames(run, maxFpsFor(*run.registry, run.line));
     shutDown(run);
-    return 0;
+    return status;
 }
 
 }  // namespace tessel

@@ -3,6 +3,7 @@
 #include "capture/feed_counters.h"
 #include "capture/rate_history.h"
 #include "capture/replay_loop.h"
+#include "core/replay_state.h"
 #include "platform/process.h"
 
 namespace tessel {
@@ -12,6 +13,7 @@ cCaptureSession::cCaptureSession(std::unique_ptr<cFrameSource> source, HandOffCh
     : source_(std::move(source)),
       paced_(options.paced),
       loop_(options.loop),
+      stepped_(options.stepped && options.paced),
       helper_(std::move(options.helper)),
       channel_(channel),
       writer_(options.folder),
@@ -19,7 +21,7 @@ cCaptureSession::cCaptureSession(std::unique_ptr<cFrameSource> source, HandOffCh
     sink_.linkType = source_ ? source_->linkType() : DLT_EN10MB;
     feed_ = source_ ? source_->feedCounters() : nullptr;
     sink_.channel = &channel_;
-    sink_.writer = &writer_;
+    sink_.writer = stepped_ ? nullptr : &writer_;
     sink_.counters = &counters_;
 }
 
@@ -28,6 +30,13 @@ cCaptureSession::~cCaptureSession() { stop(); }
 void cCaptureSession::start() {
     // The graph shows this session's traffic only.
     resetRateHistory();
+    if (stepped_) {
+        if (source_)
+            stepper_ =
+                std::make_unique<cReplayStepper>(*source_, sink_, replayState().speed.load());
+        running_.store(true);
+        return;
+    }
     if (source_) captureThread_ = std::thread([this] { captureThreadBody(); });
     if (helper_) {
         statsThread_ = std::thread([this] {
@@ -63,6 +72,11 @@ void cCaptureSession::stop() {
         source_.reset();
         helper_->stop();
     }
+}
+
+bool cCaptureSession::advanceReplay(cReplayStepper::Clock::duration elapsed,
+                                    const std::function<bool()>& interrupted) {
+    return stepper_ && stepper_->releaseUntil(elapsed, interrupted);
 }
 
 bool cCaptureSession::kernelStats(KernelCaptureStats* stats) const {

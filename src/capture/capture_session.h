@@ -1,6 +1,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -12,6 +13,7 @@
 #include "capture/intel_reader.h"
 #include "capture/intel_writer.h"
 #include "capture/packet_dispatch.h"
+#include "capture/replay_stepper.h"
 #include "platform/wake_signal.h"
 
 namespace tessel {
@@ -34,6 +36,9 @@ struct CaptureOptions {
     bool paced = false;
     // A paced source that can start over does so at its end.
     bool loop = false;
+    // An offline recording: no capture thread and no intel reader; the main thread releases the
+    // replay's frames itself (advanceReplay), recorded packets go straight into the channel.
+    bool stepped = false;
     // The capture helper the source's frames come from (started): its rate samples and kernel
     // counters feed the statistics thread, and it is ended once its readers have stopped.
     std::unique_ptr<cHelperCapture> helper;
@@ -62,6 +67,11 @@ class cCaptureSession {
     void start();
     void stop();
 
+    // A stepped session (CaptureOptions::stepped): releases every frame due `elapsed` into the
+    // replay (cReplayStepper::releaseUntil). False once the replay has ended. Main thread.
+    bool advanceReplay(cReplayStepper::Clock::duration elapsed,
+                       const std::function<bool()>& interrupted);
+
     // What the capture thread made of the frames so far. Any thread.
     const CaptureCounters& counters() const { return counters_; }
     // The kernel's counters as the helper last reported them (0 until its first report), or a
@@ -82,6 +92,8 @@ class cCaptureSession {
     const FeedCounters* feed_ = nullptr;  // the source's, kept until the session ends
     bool paced_ = false;
     bool loop_ = false;
+    bool stepped_ = false;
+    std::unique_ptr<cReplayStepper> stepper_;
     std::unique_ptr<cHelperCapture> helper_;
     HelperCounters helperCounters_;
     CaptureCounters counters_;

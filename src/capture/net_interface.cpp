@@ -171,10 +171,11 @@ bool cNetInterface::startCapture(std::string nic, const std::string& filter,
     return true;
 }
 
-void cNetInterface::startReplay(std::unique_ptr<cFrameSource> source, bool loop) {
+void cNetInterface::startReplay(std::unique_ptr<cFrameSource> source, bool loop, bool stepped) {
     CaptureOptions options;
     options.paced = true;
-    options.loop = loop;
+    options.loop = loop && !stepped;
+    options.stepped = stepped;
     session = std::make_unique<cCaptureSession>(std::move(source), channel_, std::move(options));
     session->start();
 }

@@ -30,14 +30,16 @@ class cNetInterface {
     // on its stream. False, with *filterError saying why and nothing started, when the filter
     // does not compile for the adapter.
     bool startCapture(std::string nic, const std::string& filter, std::string* filterError);
-    // Starts the session's threads on a replay instead of an adapter.
-    void startReplay(std::unique_ptr<cFrameSource> source, bool loop);
+    // Starts the session's threads on a replay instead of an adapter; `stepped`: none, the main
+    // thread releases its frames (an offline recording, CaptureOptions::stepped).
+    void startReplay(std::unique_ptr<cFrameSource> source, bool loop, bool stepped = false);
     // Starts the session's threads on a flow collector: its frames go on as they come.
     void startFeed(std::unique_ptr<cFrameSource> source);
     // Stops and joins the session's threads (main thread, at shutdown).
     void stopCapture();
     // The session started last, or null: its counters stay readable after stopCapture().
     const cCaptureSession* captureSession() const { return session.get(); }
+    cCaptureSession* captureSession() { return session.get(); }
 
   private:
     AdapterAddresses& adapter_;

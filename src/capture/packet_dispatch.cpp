@@ -17,7 +17,11 @@ void dispatchFrame(const DecodedFrame& d, PacketSink& sink) {
             sink.channel->pushBeam(BeamEvent{false, r.src, r.dst, r.srcport, r.dstport});
     }
     if (sink.channel && sink.channel->tracing()) sink.channel->pushTrace(traceLine(d));
-    if (d.recorded && sink.writer) sink.writer->write(r, std::chrono::steady_clock::now());
+    if (!d.recorded) return;
+    if (sink.writer)
+        sink.writer->write(r, std::chrono::steady_clock::now());
+    else if (sink.records)
+        sink.records->push_back(r);
 }
 
 void onPacket(u_char* user, const struct pcap_pkthdr* header, const u_char* frame) {

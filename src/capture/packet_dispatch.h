@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <vector>
 
 #include "capture/packet_decoder.h"
 
@@ -27,14 +28,17 @@ struct CaptureCounters {
 // that one thread.
 struct PacketSink {
     int linkType = DLT_EN10MB;
-    HandOffChannel* channel = nullptr;    // beam events and trace lines for the main thread
-    cIntelWriter* writer = nullptr;       // recorded packets; none: records are not kept
+    HandOffChannel* channel = nullptr;  // beam events and trace lines for the main thread
+    cIntelWriter* writer = nullptr;     // recorded packets; none: records are not kept
+    // Without a writer: recorded packets kept here in capture order (an offline recording).
+    std::vector<TrafficRecord>* records = nullptr;
     CaptureCounters* counters = nullptr;  // none: frames are not counted
 };
 
 // Side effects of one decoded Packet, in order: beam start, beam end (both handed to the main
 // thread), trace line in the log and the message list while the channel's trace is on, intel
-// record unless the segment was a bare 40 bytes. Capture thread (or a test standing in for it).
+// record unless the segment was a bare 40 bytes (to the writer, or the sink's records). Capture
+// thread (or a test standing in for it).
 void dispatchFrame(const DecodedFrame& decoded, PacketSink& sink);
 
 // libpcap handler: `user` is the PacketSink. decodeFrame + dispatchFrame, counting every frame

@@ -13,7 +13,7 @@
 #include "capture/frame_source.h"
 #include "capture/intel_writer.h"
 #include "capture/packet_dispatch.h"
-#include "capture/rate_history.h"
+#include "capture/replay_meter.h"
 #include "capture/replay_pacer.h"
 #include "core/hand_off.h"
 #include "core/replay_state.h"
@@ -30,44 +30,6 @@ constexpr std::chrono::milliseconds kWaitPiece{50};
 constexpr std::int64_t kSecondUs = 1'000'000;
 
 std::int64_t microsOf(const timeval& t) { return std::int64_t(t.tv_sec) * kSecondUs + t.tv_usec; }
-
-// One traffic-rate sample per second of capture time, from the replayed frames' lengths.
-class cCaptureRateMeter {
-  public:
-    void add(std::int64_t atUs, std::uint32_t bytes) {
-        if (!started_) {
-            started_ = true;
-            state_ = StatsState();
-            secondEndUs_ = atUs + kSecondUs;
-            sample(atUs, 0);  // the first sample has no predecessor: it only starts the clock
-        }
-        while (atUs >= secondEndUs_) {
-            sample(secondEndUs_, bytes_);
-            bytes_ = 0;
-            secondEndUs_ += kSecondUs;
-        }
-        bytes_ += bytes;
-    }
-    // After skipped capture time or a new round: no sample spans the jump.
-    void restart() {
-        started_ = false;
-        bytes_ = 0;
-    }
-
-  private:
-    void sample(std::int64_t atUs, std::uint64_t bytes) {
-        timeval when{};
-        when.tv_sec = atUs / kSecondUs;
-        when.tv_usec = atUs % kSecondUs;
-        std::int64_t bps = 0;
-        if (statsSampleRate(&state_, when, bytes, &bps)) appendRateSample(bps);
-    }
-
-    bool started_ = false;
-    StatsState state_;
-    std::int64_t secondEndUs_ = 0;
-    std::uint64_t bytes_ = 0;
-};
 
 // Waits until `due`, or `stop`; keeps the pacer up to date with the user's speed and pause, and
 // links the writer's gathered records into place on time. False when stopped.
@@ -112,13 +74,6 @@ bool waitForInput(const cFrameSource& source, PacketSink& sink, const WakeSignal
         if (r > 0 && p[0].revents != 0) return true;  // data, or the writer's end
         if (sink.writer) sink.writer->flushIfDue(Clock::now());
     }
-}
-
-std::string durationText(std::int64_t us) {
-    const std::int64_t s = us / kSecondUs;
-    if (s < 60) return std::to_string(s) + " s";
-    if (s < 3600) return std::to_string(s / 60) + " min " + std::to_string(s % 60) + " s";
-    return std::to_string(s / 3600) + " h " + std::to_string(s / 60 % 60) + " min";
 }
 
 }  // namespace
@@ -173,9 +128,7 @@ void runReplayLoop(cFrameSource& source, PacketSink& sink, const WakeSignal& sto
             const std::int64_t skipped = pacer.admit(at, Clock::now());
             if (skipped > 0) {
                 rate.restart();
-                if (sink.channel)
-                    sink.channel->pushMessage("Skipped " + durationText(skipped) +
-                                              " without traffic");
+                if (sink.channel) sink.channel->pushMessage(skippedTimeMessage(skipped));
             }
             if (!waitForFrame(pacer, sink, stop)) break;
             rate.add(at, header->len);

@@ -1,6 +1,7 @@
-// Replay pacing on a clock the test drives, and who this host and the gateway are in a capture
-// that no adapter describes.
+// Replay pacing on a clock the test drives, a recording's replay stepped frame by frame, and who
+// this host and the gateway are in a capture that no adapter describes.
 #include <gtest/gtest.h>
+#include <pcap/pcap.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -9,8 +10,13 @@
 
 #include "capture/adapter_inference.h"
 #include "capture/frame_source.h"
+#include "capture/packet_dispatch.h"
 #include "capture/replay_pacer.h"
+#include "capture/replay_stepper.h"
 #include "capture/stream_source.h"
+#include "core/hand_off.h"
+#include "core/replay_state.h"
+#include "support/capture_frames.h"
 #include "support/test_support.h"
 
 namespace tessel {
@@ -75,6 +81,66 @@ TEST(ReplayPacer, LongGapsAndBackwardStampsDoNotHoldTheReplay) {
     pacer.restart();  // a looped file: its first frame starts the timeline again
     pacer.admit(kEpochUs, start + 20s);
     EXPECT_EQ(dueMs(pacer, start), 20000);
+}
+
+TEST(ReplayStepper, EachStepReleasesExactlyTheFramesDueByThen) {
+    // Frames at 0, 0.5, 1 and 1 s, then 20 s of silence (skipped), then 21 and 21.5 s; each
+    // carries its number as its source port.
+    test::TempDir dir;
+    const std::string file = dir.file("steps.pcap");
+    pcap_t* dead = pcap_open_dead(DLT_EN10MB, 65535);
+    pcap_dumper_t* out = pcap_dump_open(dead, file.c_str());
+    ASSERT_NE(out, nullptr);
+    const std::int64_t stampsMs[] = {0, 500, 1000, 1000, 21000, 21500};
+    for (int i = 0; i < 6; ++i) {
+        const test::Bytes frame = test::udpFrame("10.0.0.1", "10.0.0.2", 1000 + i, 53, 20);
+        pcap_pkthdr h{};
+        h.ts.tv_sec = 1700000000 + stampsMs[i] / 1000;
+        h.ts.tv_usec = (stampsMs[i] % 1000) * 1000;
+        h.caplen = h.len = bpf_u_int32(frame.size());
+        pcap_dump(reinterpret_cast<u_char*>(out), &h, frame.data());
+    }
+    pcap_dump_close(out);
+    pcap_close(dead);
+
+    std::string error;
+    std::unique_ptr<cFrameSource> source = openReplaySource(file, &error);
+    ASSERT_NE(source, nullptr) << error;
+    HandOffChannel channel;
+    CaptureCounters counters;
+    PacketSink sink;
+    sink.channel = &channel;
+    sink.counters = &counters;
+    cReplayStepper stepper(*source, sink, 2.0);  // twice as fast: due at half the capture time
+    const auto never = [] { return false; };
+    std::vector<int> ports;
+    std::vector<std::string> messages;
+    auto step = [&](std::chrono::milliseconds elapsed) {
+        const bool more = stepper.releaseUntil(elapsed, never);
+        HandOffBatch batch = channel.drain(true);
+        for (const TrafficRecord& r : batch.records) ports.push_back(r.srcport);
+        messages.insert(messages.end(), batch.messages.begin(), batch.messages.end());
+        return more;
+    };
+    EXPECT_TRUE(step(0ms));
+    EXPECT_EQ(ports, (std::vector<int>{1000}));
+    EXPECT_TRUE(step(249ms));
+    EXPECT_EQ(counters.packets, 1u);
+    EXPECT_TRUE(step(250ms));  // due exactly now: released
+    EXPECT_EQ(counters.packets, 2u);
+    EXPECT_TRUE(step(500ms));  // both frames of 1 s, and the one after the skipped silence
+    EXPECT_EQ(ports, (std::vector<int>{1000, 1001, 1002, 1003, 1004}));
+    EXPECT_EQ(messages, (std::vector<std::string>{"Skipped 20 s without traffic"}));
+    EXPECT_EQ(replayState().captureClockUs.load(), 1'700'000'021'000'000);
+    EXPECT_FALSE(replayState().finished.load());
+    EXPECT_TRUE(step(749ms));
+    // The last frame, and the end of the file found in the same step.
+    EXPECT_FALSE(step(750ms));
+    EXPECT_EQ(ports, (std::vector<int>{1000, 1001, 1002, 1003, 1004, 1005}));
+    EXPECT_TRUE(replayState().finished.load());
+    EXPECT_EQ(replayState().progressPermille.load(), 1000);
+    EXPECT_FALSE(step(10s));
+    EXPECT_EQ(counters.packets, 6u);
 }
 
 AdapterGuess guessFor(const std::string& file, const std::string& host = "",
