@@ -4,6 +4,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libirrlicht-dev libpcap-dev libsdl2-dev libx11-dev libgl-dev libfreetype-dev fonts-dejavu-core fonts-dejavu-extra
+  libloc-dev libloc-database libmaxminddb-dev
   xfonts-base xdg-utils libcap2-bin
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool x11-utils libgl1-mesa-dri iproute2 clang python3 curl iputils-ping tcpdump
