@@ -95,6 +95,8 @@ CommandLine parseCommandLine(int argc, char** argv) {
                     "--flow-timeout: '" + value + "' is not a number of seconds (1 to 86400)";
             else
                 line.flowTimeoutMs = static_cast<long long>(seconds * 1000);
+        } else if (flag == "--geoip") {
+            if (takeValue()) line.geoip = value;
         } else if (flag == "--filter") {
             if (takeValue()) line.filter = value;
         } else if (flag == "--maxfps") {

@@ -21,6 +21,7 @@ namespace tessel {
 //   --netflow [ADDR:]PORT  collect NetFlow v5/v9 and IPFIX (port 2055 when left out)
 //   --local CIDR[,CIDR...] a feed's local ranges besides the private ones
 //   --flow-timeout S       a feed's silent TCP flows are closed after S seconds
+//   --geoip FILE           a MaxMind-format .mmdb to locate foreign hosts by, for this run
 struct CommandLine {
     bool fullscreen = false;
     bool noSplash = false;
@@ -35,7 +36,8 @@ struct CommandLine {
     FeedKind feed = FeedKind::None;     // a flow feed instead of an adapter or a file
     ListenAddress listen;
     std::vector<AddressRange> localRanges;
-    long long flowTimeoutMs = 0;  // 0: learned from the exporters
+    long long flowTimeoutMs = 0;       // 0: learned from the exporters
+    std::optional<std::string> geoip;  // given on the command line ("" uses none)
     std::string error;  // a flag whose value cannot be used; the program ends with status 2
 };
 
