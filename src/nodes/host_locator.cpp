@@ -140,16 +140,15 @@ struct cHostLocator::Sources {
 
     // Empty on success, else why the file cannot be used.
     std::string openMmdb(const std::string& path) {
-        errno = 0;
+        // libmaxminddb's own text for a file that cannot be opened does not say why.
+        std::FILE* probe = std::fopen(path.c_str(), "rb");
+        if (!probe) return std::strerror(errno);
+        std::fclose(probe);
         const int status = MMDB_open(path.c_str(), MMDB_MODE_MMAP, &mmdb);
-        if (status == MMDB_SUCCESS) {
-            haveMmdb = true;
-            mmdbPath = path;
-            return std::string();
-        }
-        std::string why = MMDB_strerror(status);
-        if (status == MMDB_IO_ERROR && errno != 0) why += std::string(": ") + std::strerror(errno);
-        return why;
+        if (status != MMDB_SUCCESS) return MMDB_strerror(status);
+        haveMmdb = true;
+        mmdbPath = path;
+        return std::string();
     }
 
     void fromMmdb(const std::string& address, HostLocation* out) {

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdio>
+
 #include "support/mmdb_writer.h"
 #include "support/test_support.h"
 
@@ -121,12 +123,11 @@ TEST(HostLocator, MissingOrDamagedMmdbIsOneLineAndTheDebianDataStillAnswers) {
     const cHostLocator locator(missing);
     const std::string libloc =
         haveLocationDatabase() ? "using the libloc database" : "no location data";
-    EXPECT_EQ(locator.warning().rfind("geoip: cannot read " + missing + " (", 0), 0u)
-        << locator.warning();
-    EXPECT_NE(locator.warning().find("No such file or directory); " + libloc), std::string::npos)
-        << locator.warning();
-    EXPECT_EQ(locator.warning().find('\n'), std::string::npos);
-    if (haveLocationDatabase()) EXPECT_EQ(locator.locate("8.8.8.8").asNumber, 15169u);
+    EXPECT_EQ(locator.warning(),
+              "geoip: cannot read " + missing + " (No such file or directory); " + libloc);
+    if (haveLocationDatabase()) {
+        EXPECT_EQ(locator.locate("8.8.8.8").asNumber, 15169u);
+    }
 
     test::writeFile(dir.file("garbage.mmdb"), std::string(4096, '\x5a'));
     EXPECT_NE(cHostLocator(dir.file("garbage.mmdb")).warning(), "");
@@ -134,12 +135,14 @@ TEST(HostLocator, MissingOrDamagedMmdbIsOneLineAndTheDebianDataStillAnswers) {
     // Every cut and every flipped byte of a good file: opened or refused, never a crash, and
     // whatever comes out is read safely.
     const std::vector<unsigned char> good = countryFile().bytes();
-    const std::string path = dir.file("damaged.mmdb");
     auto tryFile = [&](const std::vector<unsigned char>& bytes) {
+        // A new file each time: truncating one in place waits for the disk here.
+        const std::string path = dir.file("damaged.mmdb");
         test::writeFile(path, std::string(bytes.begin(), bytes.end()));
         const cHostLocator damaged(path, "/nonexistent/location.db");
         for (const char* address : {"8.8.8.8", "2001:4860::1", "192.0.0.1", "1.2.3.4", "::"})
             damaged.locate(address);
+        std::remove(path.c_str());
         return damaged.warning().empty();
     };
     int refused = 0;

@@ -15,9 +15,9 @@ MmdbValue MmdbValue::textOf(const std::string& text) {
     return v;
 }
 
-MmdbValue MmdbValue::uint32Of(std::uint32_t number) {
+MmdbValue MmdbValue::numberOf(Kind kind, std::uint64_t number) {
     MmdbValue v;
-    v.kind = Uint32;
+    v.kind = kind;
     v.number = number;
     return v;
 }
@@ -83,8 +83,15 @@ void encode(Bytes& out, const MmdbValue& v) {
         case MmdbValue::Uint32:
             encodeUnsigned(out, 6, v.number);
             break;
+        case MmdbValue::Uint64:
+            encodeUnsigned(out, 9, v.number);
+            break;
         case MmdbValue::Boolean:
-            control(out, 14, v.number);
+            control(out, 14, static_cast<std::size_t>(v.number));
+            break;
+        case MmdbValue::Array:
+            control(out, 11, v.entries.size());
+            for (const auto& entry : v.entries) encode(out, entry.second);
             break;
         case MmdbValue::Map:
             control(out, 7, v.entries.size());
@@ -126,18 +133,17 @@ std::vector<unsigned char> MmdbWriter::bytes() const {
     std::vector<std::pair<long, long>> nodes(1, {-1, -1});
     for (std::size_t n = 0; n < networks_.size(); ++n) {
         const std::vector<int>& bits = networks_[n].first;
-        long at = 0;
+        std::size_t at = 0;
         for (std::size_t i = 0; i < bits.size(); ++i) {
-            long& next = bits[i] ? nodes[static_cast<std::size_t>(at)].second
-                                 : nodes[static_cast<std::size_t>(at)].first;
+            auto slot = [&]() -> long& { return bits[i] ? nodes[at].second : nodes[at].first; };
             if (i + 1 == bits.size()) {
-                next = -2 - static_cast<long>(n);
+                slot() = -2 - static_cast<long>(n);
             } else {
-                if (next < 0) {
-                    next = static_cast<long>(nodes.size());
-                    nodes.push_back({-1, -1});
+                if (slot() < 0) {
+                    slot() = static_cast<long>(nodes.size());
+                    nodes.push_back({-1, -1});  // may move the nodes: the slot is found again
                 }
-                at = next;
+                at = static_cast<std::size_t>(slot());
             }
         }
     }
@@ -169,12 +175,19 @@ std::vector<unsigned char> MmdbWriter::bytes() const {
     out.insert(out.end(), marker.begin(), marker.end());
     MmdbValue metadata = MmdbValue::mapOf({
         {"node_count", MmdbValue::uint32Of(static_cast<std::uint32_t>(nodeCount))},
-        {"record_size", MmdbValue{MmdbValue::Uint16, "", 24, {}}},
-        {"ip_version", MmdbValue{MmdbValue::Uint16, "", 6, {}}},
+        {"record_size", MmdbValue::numberOf(MmdbValue::Uint16, 24)},
+        {"ip_version", MmdbValue::numberOf(MmdbValue::Uint16, 6)},
         {"database_type", MmdbValue::textOf(databaseType_)},
-        {"binary_format_major_version", MmdbValue{MmdbValue::Uint16, "", 2, {}}},
-        {"binary_format_minor_version", MmdbValue{MmdbValue::Uint16, "", 0, {}}},
-        {"build_epoch", MmdbValue::uint32Of(1700000000)},
+        {"languages",
+         [] {
+             MmdbValue languages;
+             languages.kind = MmdbValue::Array;
+             languages.entries = {{"", MmdbValue::textOf("en")}};
+             return languages;
+         }()},
+        {"binary_format_major_version", MmdbValue::numberOf(MmdbValue::Uint16, 2)},
+        {"binary_format_minor_version", MmdbValue::numberOf(MmdbValue::Uint16, 0)},
+        {"build_epoch", MmdbValue::numberOf(MmdbValue::Uint64, 1700000000)},
         {"description", MmdbValue::mapOf({{"en", MmdbValue::textOf("test data")}})},
     });
     encode(out, metadata);

@@ -5,15 +5,16 @@
 
 namespace tessel::test {
 
-// A value of a MaxMind DB data section: a text, an unsigned number, a boolean or a map.
+// A value of a MaxMind DB data section: a text, an unsigned number, a boolean, a map or an array.
 struct MmdbValue {
-    enum Kind { Text, Uint16, Uint32, Boolean, Map } kind = Map;
+    enum Kind { Text, Uint16, Uint32, Uint64, Boolean, Map, Array } kind = Map;
     std::string text;
-    std::uint32_t number = 0;
-    std::vector<std::pair<std::string, MmdbValue>> entries;  // of a map
+    std::uint64_t number = 0;
+    std::vector<std::pair<std::string, MmdbValue>> entries;  // of a map; an array's keys are unused
 
     static MmdbValue textOf(const std::string& text);
-    static MmdbValue uint32Of(std::uint32_t number);
+    static MmdbValue numberOf(Kind kind, std::uint64_t number);
+    static MmdbValue uint32Of(std::uint32_t number) { return numberOf(Uint32, number); }
     static MmdbValue boolOf(bool value);
     static MmdbValue mapOf(std::vector<std::pair<std::string, MmdbValue>> entries);
 };
