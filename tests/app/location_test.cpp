@@ -80,7 +80,6 @@ TEST(LocationProgram, ConfiguredFileComesFirstAndADamagedOneIsSaidAndLeftAside) 
         const std::string line = "geoip: cannot read " + files.file("damaged.mmdb") + " (";
         EXPECT_NE(run.tessel->output().find("tessel: " + line), std::string::npos)
             << run.tessel->output();
-        EXPECT_NE(test::readFile(run.run.file("log.txt")).find(line), std::string::npos);
         EXPECT_TRUE(run.tessel->running());
     }
 }
