@@ -8,8 +8,9 @@ namespace tessel {
 
 namespace {
 
-// The panel's widest line, in characters of the HUD font.
-constexpr std::size_t kWidestLine = 28;
+// The panel's widest lines, in characters of the HUD font: an AS name is often in capitals,
+// which are wider.
+constexpr std::size_t kWidestLine = 28, kWidestNetworkLine = 26;
 
 // Cut to `widest` characters, the cut marked by "..." (the HUD font has no ellipsis character).
 std::string cutText(const std::string& text, std::size_t widest) {
@@ -51,7 +52,7 @@ std::string locationLines(const HostLocation& location) {
     if (location.asNumber != 0) {
         network = "network: AS" + std::to_string(location.asNumber);
         if (!location.asName.empty())
-            network = cutText(network + " " + location.asName, kWidestLine);
+            network = cutText(network + " " + location.asName, kWidestNetworkLine);
     }
     return country + "\n" + network + (location.anycast ? "\nanycast network" : "");
 }

@@ -14,7 +14,8 @@ class cNodeManager;
 std::string nodeInfoText(const cNodeManager& nodes, int pickId);
 std::string beamInfoText(const cNodeManager& nodes, const cConnectionList& connections, int pickId);
 
-// A foreign host's location as the panel shows it, each line at most 28 characters: "country:
+// A foreign host's location as the panel shows it, each line at most 28 characters (the network
+// line 26, for names in capitals): "country:
 // United States (US)" and "network: AS15169 GOOGLE", then "anycast network" when the data says
 // so; or the range's wording ("private network"); or "no location data".
 std::string locationLines(const HostLocation& location);
