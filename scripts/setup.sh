@@ -5,6 +5,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libirrlicht-dev libpcap-dev libsdl2-dev libx11-dev libgl-dev libfreetype-dev fonts-dejavu-core fonts-dejavu-extra
   libavcodec-dev libavformat-dev libswscale-dev libavutil-dev ffmpeg
+  libloc-dev libloc-database libmaxminddb-dev
   xfonts-base xdg-utils libcap2-bin
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool x11-utils libgl1-mesa-dri iproute2 clang python3 curl iputils-ping tcpdump

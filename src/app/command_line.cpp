@@ -137,6 +137,8 @@ CommandLine parseCommandLine(int argc, char** argv) {
                              std::to_string(kMinRecordHeight) + " to " +
                              std::to_string(kMaxRecordWidth) + "x" +
                              std::to_string(kMaxRecordHeight);
+        } else if (flag == "--geoip") {
+            if (takeValue()) line.geoip = value;
         } else if (flag == "--filter") {
             if (takeValue()) line.filter = value;
         } else if (flag == "--maxfps") {

@@ -23,6 +23,7 @@ namespace tessel {
 //   --flow-timeout S       a feed's silent TCP flows are closed after S seconds
 //   --record OUT           render the replay offline into a video (.mp4 H.264, .webm VP9)
 //   --fps N, --size WxH    the video's frame rate (1 to 240, default 30) and size
+//   --geoip FILE           a MaxMind-format .mmdb to locate foreign hosts by, for this run
 struct CommandLine {
     bool fullscreen = false;
     bool noSplash = false;
@@ -41,6 +42,7 @@ struct CommandLine {
     std::string recordPath;       // --record: the video to write; empty: none
     int recordFps = 30;
     int recordWidth = 0, recordHeight = 0;  // --size; 0: the settings' window size
+    std::optional<std::string> geoip;       // given on the command line ("" uses none)
     std::string error;  // a flag whose value cannot be used; the program ends with status 2
 };
 

@@ -90,6 +90,22 @@ void installSceneDumpSignal() {
 
 namespace {
 
+// A node's location in the dump: "US AS15169" (either may be "?" when the data has none), the
+// range's wording with dashes for spaces ("private-network"), or "-" (not located, local, or no
+// location data).
+std::string geoField(const SNetNode& node) {
+    const HostLocation& where = node.location;
+    if (node.locateState != 2 || where.noData) return "-";
+    if (!where.rangeWording.empty()) {
+        std::string word = where.rangeWording;
+        for (char& c : word)
+            if (c == ' ') c = '-';
+        return word;
+    }
+    return (where.countryCode.empty() ? "?" : where.countryCode) + " AS" +
+           (where.asNumber ? std::to_string(where.asNumber) : "?");
+}
+
 void dumpNodes(SSceneContext& context, std::ostringstream& out) {
     const std::vector<SNetNode> nodes = context.nodes->copyAllNodes();
     const int n = static_cast<int>(nodes.size());
@@ -103,7 +119,8 @@ void dumpNodes(SSceneContext& context, std::ostringstream& out) {
         out << "node " << i << " " << node.address << " " << kind << " " << node.position.X << " "
             << node.position.Y << " " << node.position.Z << " cube "
             << (cubeOf(context, node) ? 1 : 0) << " pick " << node.pickId << " age " << node.age
-            << " resolve " << node.resolveState << " name " << node.hostName << "\n";
+            << " resolve " << node.resolveState << " geo " << geoField(node) << " name "
+            << node.hostName << "\n";
     }
 }
 

@@ -32,6 +32,7 @@
 #include "core/replay_state.h"
 #include "core/text_number.h"
 #include "nodes/connection_list.h"
+#include "nodes/host_locator.h"
 #include "nodes/name_resolver.h"
 #include "nodes/node_manager.h"
 #include "platform/directory.h"
@@ -207,6 +208,7 @@ struct STesselRun {
     SWorld world;
     std::unique_ptr<cNetInterface> net;  // the capture session and its threads
     SSceneContext scene;
+    std::unique_ptr<cHostLocator> locator;  // read by the resolver's thread
     std::unique_ptr<cNameResolver> resolver;
 };
 
@@ -233,6 +235,7 @@ std::optional<int> readCommandLine(int argc, char** argv, STesselRun& run) {
         }
         run.recording = true;
     }
+    if (line.geoip) line.geoip = absolutePath(*line.geoip);
     enterUserWorkingFolder();
     if (line.demo) line.replayPath = kDemoCapture;
     run.replaying = !line.replayPath.empty();
@@ -315,6 +318,23 @@ void openLogAndSource(STesselRun& run) {
     run.replay = openReplay(run.line.replayPath);
     if (!filter.empty() && !run.replay->setFilter(filter, &error))
         refuseFilter(filter, error, run.line.filter.has_value());
+}
+
+// The location data the resolver's thread reads: the .mmdb of --geoip or of the `geoip` setting,
+// else (and for what it lacks) the libloc database. A file that cannot be read is said on
+// standard error and in the event log (the message list, made later, says so too), and the
+// program goes on without it.
+void openLocationData(STesselRun& run) {
+    const std::string mmdb =
+        run.line.geoip ? *run.line.geoip : run.registry->readValue("geoip", "");
+    run.locator = std::make_unique<cHostLocator>(mmdb);
+    std::printf("%s\n", run.locator->describe().c_str());
+    std::fflush(stdout);
+    const std::string& warning = run.locator->warning();
+    if (warning.empty()) return;
+    std::fprintf(stderr, "tessel: %s\n", warning.c_str());
+    std::fflush(stderr);
+    run.log->logEvent(warning);
 }
 
 // The window's size and mode, the splash, and the adapter a live capture needs.
@@ -440,13 +460,17 @@ void buildScene(STesselRun& run) {
                                run.ui.messages.get());
     if (run.world.camera) run.world.camera->setInputReceiverEnabled(false);
     run.ui.flags.enteredEnvironment = 0;
+    if (!run.locator->warning().empty()) run.ui.post("GeoIP file not read: see log");
 }
 
 // The resolver's thread and the render loop, until the window closes. A recording looks no
 // names up (their answers would come at different frames on every run) and draws its frames
 // unpaced until the replay ends; gives the run's exit status.
 int runFrames(STesselRun& run, int maxFps) {
-    run.resolver = std::make_unique<cNameResolver>(run.nodes);
+    cHostLocator& locator = *run.locator;
+    run.resolver = std::make_unique<cNameResolver>(
+        run.nodes, systemReverseLookup,
+        [&locator](const std::string& address) { return locator.locate(address); });
     if (!run.recording) run.resolver->start();
     cRenderLoop loop(run.engine.get(), run.scene, run.ui, run.channel, *run.resolver,
                      run.recording ? 0 : maxFps, run.net->captureSession());
@@ -477,6 +501,8 @@ int runFrames(STesselRun& run, int maxFps) {
 void shutDown(STesselRun& run) {
     if (run.net) run.net->stopCapture();
     if (run.resolver) run.resolver->stop();
+    run.resolver.reset();
+    run.locator.reset();
     run.world.collision.reset();
     run.ui.tour.splineAnimator.reset();
     run.ui.tour.flight.reset();
@@ -511,6 +537,7 @@ int runTessel(int argc, char** argv) {
     if (std::optional<int> status = readCommandLine(argc, argv, run)) return *status;
     if (!readSettings(run)) return 0;
     openLogAndSource(run);
+    openLocationData(run);
     readDisplaySettings(run);
     openEngine(run);
     buildWorldAndReceiver(run);

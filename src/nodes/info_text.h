@@ -1,15 +1,24 @@
 #pragma once
 #include <string>
 
+#include "core/host_location.h"
+
 namespace tessel {
 
 class cConnectionList;
 class cNodeManager;
 
 // The information panel's texts, by the pick identifier of a node cube or a traffic beam. Empty
-// text when no record carries the identifier. Main thread; read under the lists' locks.
+// text when no record carries the identifier. A located foreign node has its location lines
+// after the address. Main thread; read under the lists' locks.
 std::string nodeInfoText(const cNodeManager& nodes, int pickId);
 std::string beamInfoText(const cNodeManager& nodes, const cConnectionList& connections, int pickId);
+
+// A foreign host's location as the panel shows it, each line at most 28 characters (the network
+// line 26, for names in capitals): "country:
+// United States (US)" and "network: AS15169 GOOGLE", then "anycast network" when the data says
+// so; or the range's wording ("private network"); or "no location data".
+std::string locationLines(const HostLocation& location);
 
 // An IPv6 address too wide for the panel (more than 26 characters), shortened in the middle:
 // "2001:db8:85a...8a2e:370:7348" (the HUD font has no ellipsis character). Anything else as it is.

@@ -37,8 +37,10 @@ std::string systemReverseLookup(const std::string& address) {
     return host;
 }
 
-cNameResolver::cNameResolver(cNodeManager& nodes, ReverseLookup lookup)
-    : nodes_(nodes), lookup_(lookup ? std::move(lookup) : ReverseLookup(systemReverseLookup)) {}
+cNameResolver::cNameResolver(cNodeManager& nodes, ReverseLookup lookup, LocationLookup locate)
+    : nodes_(nodes),
+      lookup_(lookup ? std::move(lookup) : ReverseLookup(systemReverseLookup)),
+      locate_(std::move(locate)) {}
 
 cNameResolver::~cNameResolver() { stop(); }
 
@@ -83,10 +85,28 @@ void cNameResolver::run() {
     }
 }
 
+void cNameResolver::locateAt(int index) {
+    if (!locate_) return;
+    std::string address;
+    nodes_.updateNode(index, [&address](SNetNode& node) {
+        if (node.locateState != 0 || node.isLocal == 1) return;
+        node.locateState = 1;
+        address = node.address;
+    });
+    if (address.empty()) return;
+    HostLocation location = locate_(address);
+    nodes_.updateNode(address, [&location](SNetNode& node) {
+        node.location = std::move(location);
+        node.locateState = 2;
+    });
+}
+
 void cNameResolver::resolvePending() {
     busy_ = true;
+    for (int i = 0; i < nodes_.nodeCount() && !stopping_; ++i) locateAt(i);
     // The size is read again on every step, so nodes added meanwhile are visited in this pass.
     for (int i = 0; i < nodes_.nodeCount() && !stopping_; ++i) {
+        locateAt(i);  // a node added while names were looked up
         std::string address;
         nodes_.updateNode(i, [&address](SNetNode& node) {
             if (node.resolveState != 0 || node.isLocal == 1) return;

@@ -6,6 +6,8 @@
 #include <string>
 #include <thread>
 
+#include "nodes/host_locator.h"
+
 namespace tessel {
 
 class cNodeManager;
@@ -17,13 +19,17 @@ using ReverseLookup = std::function<std::string(const std::string& address)>;
 std::string systemReverseLookup(const std::string& address);
 
 // The resolver: one long-lived thread ("tessel-resolve") that gives the node list's foreign nodes
-// their host names. Owned by the run (runTessel) and woken by the render loop every 26 frames;
-// the main thread never waits on a look-up. Never holds the node list's lock during a look-up.
+// their host names and, when it has a location look-up, their country and network. Owned by the run
+// (runTessel) and woken by the render loop every 26 frames; the main thread never waits on a
+// look-up. Never holds the node list's lock during a look-up.
 class cNameResolver {
   public:
     // `nodes` outlives the resolver. `lookup` is the look-up to use (tests inject one, so that no
-    // query leaves the process). The thread starts with start().
-    explicit cNameResolver(cNodeManager& nodes, ReverseLookup lookup = systemReverseLookup);
+    // query leaves the process). `locate` (may be empty: no locations) is the run's
+    // cHostLocator, or a test's stand-in; what it uses outlives the resolver. The thread starts
+    // with start().
+    explicit cNameResolver(cNodeManager& nodes, ReverseLookup lookup = systemReverseLookup,
+                           LocationLookup locate = LocationLookup());
     // Stops and joins the thread.
     ~cNameResolver();
     cNameResolver(const cNameResolver&) = delete;
@@ -42,17 +48,21 @@ class cNameResolver {
     void stop();
 
     // One pass over the node list on the calling thread (the worker, or a test): every foreign
-    // node not yet looked up, including nodes added while the pass runs. Returns early when a
-    // stop was asked for.
+    // node not yet looked up, including nodes added while the pass runs. The locations, which
+    // are read from local files, come first, so that a slow name service does not hold them
+    // up. Returns early when a stop was asked for.
     void resolvePending();
     // True while a pass runs.
     bool busy() const { return busy_.load(); }
 
   private:
     void run();
+    // Locates node `index` when it is foreign and not yet located.
+    void locateAt(int index);
 
     cNodeManager& nodes_;
     ReverseLookup lookup_;
+    LocationLookup locate_;
     std::mutex lock_;
     std::condition_variable wakeUp_;
     bool wanted_ = false;  // under lock_

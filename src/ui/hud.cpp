@@ -1,5 +1,6 @@
 #include "ui/hud.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -42,6 +43,8 @@ const ToolbarButton kToolbar[TB_COUNT] = {
 constexpr s32 kFirstButtonId = 101;
 
 const core::rect<s32> kHidden(-10, -10, -10, -10);
+// The information panel's line pitch in the HUD font.
+constexpr s32 kPanelLineHeight = 15;
 
 // Engine-owned elements; main thread only.
 gui::IGUIInOutFader* startFader = nullptr;
@@ -67,8 +70,11 @@ ReplayShown replayShown = kNothingShown;
 
 void openInfoPanel(const ProcessFlags& flags, const std::string& text) {
     const s32 cx = flags.windowWidth / 2, cy = flags.windowHeight / 2;
-    infoBox->setRelativePosition(core::rect<s32>(cx + 10, cy + 23, cx + 220, cy + 85));
-    infoText->setRelativePosition(core::rect<s32>(cx + 12, cy + 25, cx + 218, cy + 83));
+    // Four lines fill the box; a foreign host's location lines make it taller.
+    const s32 lines = static_cast<s32>(std::count(text.begin(), text.end(), '\n')) + 1;
+    const s32 grow = lines > 4 ? (lines - 4) * kPanelLineHeight : 0;
+    infoBox->setRelativePosition(core::rect<s32>(cx + 10, cy + 23, cx + 220, cy + 85 + grow));
+    infoText->setRelativePosition(core::rect<s32>(cx + 12, cy + 25, cx + 218, cy + 83 + grow));
     infoText->setText(toWideCut(text).c_str());
     infoIdleFrames = 0;
 }

@@ -339,9 +339,10 @@ void liveSession(const char* driver) {
     EXPECT_TRUE(live.waitDump("node [0-9]+ 10\\.77\\.0\\.2 local .* cube 1", true, 60, &d)) << d;
     EXPECT_TRUE(live.waitDump("node [0-9]+ 10\\.99\\.0\\.5 foreign .* cube 1", true, 60, &d)) << d;
     EXPECT_TRUE(live.waitDump("intel-waiting 0\\n", true, 60, &d)) << d;  // the queue drains
-    EXPECT_TRUE(live.waitDump(
-        "node [0-9]+ 10\\.99\\.0\\.5 foreign .* resolve 2 name \\(failed to resolve\\)", true, 30,
-        &d))
+    EXPECT_TRUE(
+        live.waitDump("node [0-9]+ 10\\.99\\.0\\.5 foreign .* resolve 2 geo private-network name "
+                      "\\(failed to resolve\\)",
+                      true, 30, &d))
         << d;
 
     test::writeFile(release, "");  // the client closes: its FIN ends the beam
@@ -473,7 +474,8 @@ TEST(Live, DualStackShowsIPv6Traffic) {
     EXPECT_NE(traffic.find("2 received"), std::string::npos) << traffic;
     EXPECT_TRUE(live.waitDump("node [0-9]+ fd77::2 local .* cube 1", true, 60, &d)) << d;
     EXPECT_TRUE(live.waitDump(
-        "node [0-9]+ fd99::5 foreign .* resolve 2 name \\(failed to resolve\\)", true, 60, &d))
+        "node [0-9]+ fd99::5 foreign .* resolve 2 geo unique-local name \\(failed to resolve\\)",
+        true, 60, &d))
         << d;
     EXPECT_NE(d.find("node 0 10.77.0.1 host 500 500 500 cube 1"), std::string::npos) << d;
     // Neither this host's IPv6 addresses nor the router's link-local made cubes of their own.

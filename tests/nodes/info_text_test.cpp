@@ -56,3 +56,61 @@ TEST(InfoText, NodeTextsByKindAndBeamTextsByEnds) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(InfoText, ForeignNodeOnceLocatedShowsCountryAndNetworkInLinesThatFit) {
+    test::resetNodeWorld();
+    cNodeManager& manager = test::testNodes();
+    ASSERT_EQ(manager.addLocalNode("192.168.0.5"), 0);
+    ASSERT_EQ(manager.findOrAddNode("8.8.8.8", 0), 1);
+    ASSERT_EQ(manager.addLocalNode("192.168.0.7"), 2);
+    auto locate = [&](int index, const HostLocation& where) {
+        manager.updateNode(index, [&](SNetNode& n) {
+            n.pickId = kNodePickBit | (1000 + index);
+            n.hostName = "dns.google";
+            n.location = where;
+            n.locateState = 2;
+        });
+        return nodeInfoText(manager, kNodePickBit | (1000 + index));
+    };
+    const std::string head = "Foreign Node:\n\ndns.google\n8.8.8.8\n";
+
+    HostLocation google;
+    google.countryCode = "US";
+    google.countryName = "United States of America";
+    google.asNumber = 15169;
+    google.asName = "GOOGLE";
+    google.anycast = true;
+    EXPECT_EQ(locate(1, google),
+              head + "country: United States (US)\nnetwork: AS15169 GOOGLE\nanycast network");
+
+    HostLocation wide;
+    wide.countryCode = "GB";
+    wide.countryName = "United Kingdom of Great Britain and Northern Ireland";
+    wide.asNumber = 3333;
+    wide.asName = "Reseaux IP Europeens Network Coordination Centre (RIPE NCC)";
+    EXPECT_EQ(locate(1, wide), head + "country: United Kingdom (GB)\nnetwork: AS3333 Reseaux...");
+    wide.countryName = "Bosnia-and-Herzegovina-Republic";  // one word too wide: cut
+    EXPECT_EQ(locate(1, wide), head + "country: Bosnia-and-... (GB)\nnetwork: AS3333 Reseaux...");
+
+    HostLocation unknown;
+    EXPECT_EQ(locate(1, unknown), head + "country: unknown\nnetwork: unknown");
+    unknown.countryCode = "DE";  // a code without a name, a number without a name
+    unknown.asNumber = 64500;
+    EXPECT_EQ(locate(1, unknown), head + "country: DE\nnetwork: AS64500");
+
+    HostLocation none;
+    none.noData = true;
+    EXPECT_EQ(locate(1, none), head + "no location data");
+    HostLocation inside;
+    inside.rangeWording = "private network";
+    EXPECT_EQ(locate(1, inside), head + "private network");
+
+    // Not yet located: as before. Local nodes never show a location.
+    manager.updateNode(1, [](SNetNode& n) { n.locateState = 1; });
+    EXPECT_EQ(nodeInfoText(manager, kNodePickBit | 1001), "Foreign Node:\n\ndns.google\n8.8.8.8");
+    EXPECT_EQ(locate(2, google).find("country"), std::string::npos);
+}
+
+}  // namespace

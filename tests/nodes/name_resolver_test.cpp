@@ -62,6 +62,43 @@ TEST(NameResolver, OnePassReachesNodesAddedWhileItRuns) {
     EXPECT_TRUE(asked.empty());
 }
 
+// Locations: every foreign node once, all of them before the first (slow) name look-up, and a
+// node added while names are looked up still in the same pass.
+TEST(NameResolver, LocatesEachForeignNodeOnceAndBeforeTheNames) {
+    Lists lists;
+    cNodeManager& manager = lists.nodes;
+    manager.addLocalNode("192.168.0.5");
+    manager.findOrAddNode("198.51.100.1", 0);
+    manager.findOrAddNode("198.51.100.2", 0);
+    std::vector<std::string> located;
+    int locatedAtFirstName = -1;
+    cNameResolver resolver(
+        manager,
+        [&](const std::string& address) -> std::string {
+            if (locatedAtFirstName < 0) locatedAtFirstName = static_cast<int>(located.size());
+            if (address == "198.51.100.1") manager.findOrAddNode("198.51.100.3", 0);
+            return "name.example";
+        },
+        [&](const std::string& address) {
+            located.push_back(address);
+            HostLocation where;
+            where.countryCode = "ZZ";
+            where.asNumber = 64500 + static_cast<std::uint32_t>(located.size());
+            return where;
+        });
+    resolver.resolvePending();
+    EXPECT_EQ(locatedAtFirstName, 2);
+    EXPECT_EQ(located, (std::vector<std::string>{"198.51.100.1", "198.51.100.2", "198.51.100.3"}));
+    EXPECT_EQ(lists.at(0).locateState, 0);  // local nodes are not located
+    for (int i = 1; i <= 3; ++i) {
+        EXPECT_EQ(lists.at(i).locateState, 2);
+        EXPECT_EQ(lists.at(i).location.countryCode, "ZZ");
+        EXPECT_EQ(lists.at(i).location.asNumber, 64500u + static_cast<std::uint32_t>(i));
+    }
+    resolver.resolvePending();
+    EXPECT_EQ(located.size(), 3u);
+}
+
 TEST(NameResolver, ResultOfARemovedNodeIsDroppedNotWrittenToItsOldIndex) {
     Lists lists;
     cNodeManager& manager = lists.nodes;

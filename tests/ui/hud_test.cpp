@@ -127,6 +127,22 @@ TEST(Hud, InfoPanelShowsAtOnceAndLingers30FramesAfterTheLastHit) {
     frames(1);
     EXPECT_TRUE(hidden(infoText));
     ui->state.tour.active = 0;
+
+    // A located host's lines below the address: the box grows a line pitch for each.
+    manager.updateNode(1, [](SNetNode& n) {
+        n.location.rangeWording = "documentation range";
+        n.locateState = 2;
+    });
+    frames(1);
+    EXPECT_EQ(narrow(infoText->getText()),
+              "Foreign Node:\n\nfar.example\n203.0.113.9\ndocumentation range");
+    EXPECT_EQ(infoBox->getRelativePosition(), core::rect<s32>(510, 323, 720, 400));
+    EXPECT_EQ(infoText->getRelativePosition(), core::rect<s32>(512, 325, 718, 398));
+    // The widest lines the panel is given fit its 206 pixels.
+    gui::IGUIFont* font = ui->gui->getSkin()->getFont();
+    for (const wchar_t* line : {L"country: United Kingdom (GB)", L"network: AS209242 CLOUDF...",
+                                L"country: Bosnia-and-... (BA)"})
+        EXPECT_LE(font->getDimension(line).Width, 206u) << narrow(line);
 }
 
 TEST(Hud, ReplayLineShowsTheSourceItsClockProgressAndSpeed) {
