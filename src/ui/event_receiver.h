@@ -30,6 +30,7 @@ class MyEventReceiver : public irr::IEventReceiver {
     void togglePause();
     void changeReplaySpeed(double factor);
     void toggleTour();
+    void cycleLabels();
 
     irr::IrrlichtDevice* device;
     irr::scene::ISceneNode* terrain;

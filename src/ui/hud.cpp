@@ -49,6 +49,7 @@ gui::IGUIStaticText* infoBox = nullptr;
 gui::IGUIStaticText* impactLine = nullptr;
 gui::IGUIStaticText* replayLine = nullptr;
 int infoIdleFrames = 0;
+int infoNodePickId = 0;  // the cube whose text the panel shows; 0: none, or a beam's
 
 // What the replay line shows now.
 struct ReplayShown {
@@ -113,6 +114,8 @@ std::string groupedNumber(long long value) {
     return value < 0 ? "-" + out : out;
 }
 
+int infoPanelNodePickId() { return infoNodePickId; }
+
 void updateImpactLine(u32 nowMs) {
     if (!impactLine) return;
     const ImpactRates rates = recentImpactRates(nowMs);
@@ -150,6 +153,7 @@ void buildHud(IrrlichtDevice* device, cRegistry& registry, SUiState& ui) {
     infoText = addPanelText(gui, kInfoTextId);
     infoBox = addPanelText(gui, kInfoBoxId);
     infoIdleFrames = 0;
+    infoNodePickId = 0;
 
     ui.messages = std::make_unique<CFadingTextList>(
         gui, hudFont, core::rect<s32>(w - 220, 10, w - 10, h - 100), 255, 10, true);
@@ -184,6 +188,7 @@ void updateInfoPanel(IrrlichtDevice* device, const SUiState& ui, const cNodeMana
                      const cConnectionList& connections) {
     if (!infoText || !infoBox) return;
     std::string text;
+    int nodePickId = 0;
     if (ui.flags.enteredEnvironment == 1 && !ui.tour.active) {
         const core::position2d<s32> cursor = device->getCursorControl()->getPosition();
         scene::ISceneCollisionManager* collision =
@@ -191,6 +196,7 @@ void updateInfoPanel(IrrlichtDevice* device, const SUiState& ui, const cNodeMana
         if (scene::ISceneNode* node =
                 collision->getSceneNodeFromScreenCoordinatesBB(cursor, kNodePickBit)) {
             text = nodeInfoText(nodes, node->getID());
+            nodePickId = node->getID();
         } else if (scene::ISceneNode* beam =
                        collision->getSceneNodeFromScreenCoordinatesBB(cursor, kBeamPickBit)) {
             text = beamInfoText(nodes, connections, beam->getID());
@@ -203,11 +209,13 @@ void updateInfoPanel(IrrlichtDevice* device, const SUiState& ui, const cNodeMana
         infoText->setRelativePosition(core::rect<s32>(cx + 12, cy + 25, cx + 218, cy + 83));
         infoText->setText(toWideCut(text).c_str());
         infoIdleFrames = 0;
+        infoNodePickId = nodePickId;
     } else if (infoIdleFrames > 30) {
         infoBox->setRelativePosition(kHidden);
         infoText->setRelativePosition(kHidden);
         infoText->setText(L"");
         infoIdleFrames = 0;
+        infoNodePickId = 0;
     }
     ++infoIdleFrames;
 }

@@ -19,6 +19,9 @@ void startHudFade();
 // the cursor, and hides the panel 31 frames after the last hit.
 void updateInfoPanel(irr::IrrlichtDevice* device, const SUiState& ui, const cNodeManager& nodes,
                      const cConnectionList& connections);
+// The pick identifier of the node cube whose text the information panel shows, 0 while it shows
+// none (or a beam's).
+int infoPanelNodePickId();
 
 // Main loop, every frame: while some records of the last intel passes were only counted (more
 // than the scene draws), one line says how many are shown, as "showing 2,000 of 9,800 packets/s".

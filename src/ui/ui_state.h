@@ -5,6 +5,7 @@
 #include "core/process_flags.h"
 #include "ui/camera_tour.h"
 #include "ui/fading_text_list.h"
+#include "ui/host_labels.h"
 
 namespace tessel {
 
@@ -18,8 +19,9 @@ struct SUiState {
     ProcessFlags flags;
     std::unique_ptr<CFadingTextList> messages;  // made by buildHud
     cCameraTour tour;
-    cLog* log = nullptr;                // the event log (key F, key W, engine log text)
-    HandOffChannel* channel = nullptr;  // its trace switch is the logging toggle
+    LabelMode labelMode = LabelMode::Busiest;  // which hosts carry a label (key N)
+    cLog* log = nullptr;                       // the event log (key F, key W, engine log text)
+    HandOffChannel* channel = nullptr;         // its trace switch is the logging toggle
 
     // Posts to the message list once it exists.
     void post(const std::string& text) const {
