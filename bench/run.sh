@@ -100,7 +100,7 @@ elif command -v Xvfb >/dev/null; then
 else
   echo "   skipped: no Xvfb"
 fi
-if want 5; then echo "Figures 5 and 8: scene upkeep, the status line ..."; run "" 300 "$bin/upkeep_bench"; fi
+if want 5; then echo "Figures 5 and 8: scene upkeep, the names over the cubes, the status line ..."; run "" 300 "$bin/upkeep_bench"; fi
 if want 6; then echo "Figure 6: memory ..."; TESSEL_BENCH_SCRATCH=$scratch run "" 900 "$bin/memory_bench"; fi
 want 7 && echo "Figure 7: the real program under tcpreplay ..."
 if ! want 7; then :

@@ -141,18 +141,26 @@ void cRenderLoop::frame() {
     // Work handed over by the worker threads lands at this one point of the frame; the intel
     // pass takes its records here, at step 1 of the cycle.
     const bool intelPass = frameJobStep_ == 1;
+    const u32 nowMs = context_.timer ? context_.timer->getTime() : 0;
     HandOffBatch batch = channel_.drain(intelPass);
     applyHandOff(batch);
+    if (intelPass) labels_.countRecords(batch.records, nowMs);
     runFrameJob(frameJobStep_, batch);
+    // The labels follow the passes that add cubes (step 0) and take them away (step 3).
+    if (frameJobStep_ == 0 || frameJobStep_ == 3) labels_.refresh(*context_.nodes);
     if (++frameJobStep_ >= kJobCycle) frameJobStep_ = 0;
 
     updateCaption();
 
-    if (ui_.flags.pauseState > 2 && !pausePicturePending())
+    if (ui_.flags.pauseState > 2 && !pausePicturePending()) {
         drawPausePicture();
-    else
+        labels_.clear();
+    } else {
         smgr->drawAll();
-    updateImpactLine(context_.timer ? context_.timer->getTime() : 0);
+        // Before the GUI, so that the HUD is drawn over any label.
+        labels_.draw(context_, ui_.labelMode, infoPanelNodePickId(), nowMs);
+    }
+    updateImpactLine(nowMs);
     updateReplayLine();
     const cStatusGatherer::Clock::time_point now =
         recording_ ? cStatusGatherer::Clock::time_point(recording_->frameTime())
@@ -169,7 +177,8 @@ void cRenderLoop::frame() {
     if (recording_) recording_->takeFrame(driver);
     driver->endScene();
     if (context_.collisionWorlds) context_.collisionWorlds->refreshWorldSelector();
-    serviceSceneDump(SDumpSources{context_, ui_, channel_, ++framesDrawn_, capture_});
+    serviceSceneDump(
+        SDumpSources{context_, ui_, channel_, ++framesDrawn_, capture_, &labels_.drawn()});
     if (!recording_) waitForFrameSlot();
 }
 

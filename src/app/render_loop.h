@@ -8,6 +8,7 @@
 #include "app/status_figures.h"
 #include "core/traffic_record.h"
 #include "scene/scene_context.h"
+#include "ui/host_labels.h"
 
 namespace tessel {
 
@@ -70,6 +71,7 @@ class cRenderLoop {
     irr::video::ITexture* pauseTexture_ = nullptr;
     int pauseTextureGeneration_ = -1;
     cStatusGatherer status_;
+    cHostLabels labels_;
 };
 
 // The intel pass of the cycle's step 1: the records the intel reader handed over become

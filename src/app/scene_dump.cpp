@@ -182,6 +182,11 @@ void dumpHud(const SDumpSources& sources, std::ostringstream& out) {
     out << "hud graph " << flags.statsGraphShown << " help " << flags.helpState << " pause "
         << flags.pauseState << " logging " << (sources.channel.tracing() ? 1 : 0) << "\n";
     out << "rate-samples " << rateSampleCount() << "\n";
+    // The labels of the last frame; the text goes last, as a host name may hold spaces.
+    const std::size_t labels = sources.labels ? sources.labels->size() : 0;
+    out << "labels " << labelModeName(sources.ui.labelMode) << " " << labels << "\n";
+    for (std::size_t i = 0; i < labels; ++i)
+        out << "label " << (*sources.labels)[i].address << " " << (*sources.labels)[i].text << "\n";
     const ReplayState& replay = replayState();
     if (replay.active)
         out << "replay clock " << replay.captureClockUs.load() << " progress "

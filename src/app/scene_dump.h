@@ -1,7 +1,9 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "scene/node_labels.h"
 #include "scene/scene_context.h"
 
 namespace tessel {
@@ -19,6 +21,7 @@ struct SDumpSources {
     const HandOffChannel& channel;
     std::uint64_t frames = 0;
     const cCaptureSession* capture = nullptr;
+    const std::vector<SDrawnLabel>* labels = nullptr;  // drawn in the last frame
 };
 
 // A plain-text picture of what the scene holds (nodes, beams, sprites, counters), written to

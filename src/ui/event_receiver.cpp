@@ -119,6 +119,11 @@ void MyEventReceiver::toggleTour() {
                        ui.messages.get());
 }
 
+void MyEventReceiver::cycleLabels() {
+    ui.labelMode = nextLabelMode(ui.labelMode);
+    ui.post(labelModeMessage(ui.labelMode));
+}
+
 bool MyEventReceiver::moveCameraAlongView(f32 step) {
     scene::ICameraSceneNode* active = sceneManager ? sceneManager->getActiveCamera() : nullptr;
     if (!active) return false;
@@ -256,6 +261,9 @@ bool MyEventReceiver::onKeyReleased(EKEY_CODE key) {
             return true;
         case KEY_KEY_K:
             toggleLegend();
+            return true;
+        case KEY_KEY_N:
+            cycleLabels();
             return true;
         case KEY_KEY_M:
             if (camera) camera->setInputReceiverEnabled(!camera->isInputReceiverEnabled());

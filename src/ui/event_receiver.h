@@ -32,6 +32,7 @@ class MyEventReceiver : public irr::IEventReceiver {
     void toggleTour();
     bool onFindKey(const irr::SEvent::SKeyInput& key);
     void flyToFoundHost();
+    void cycleLabels();
 
     irr::IrrlichtDevice* device;
     irr::scene::ISceneNode* terrain;

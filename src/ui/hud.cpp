@@ -53,6 +53,7 @@ gui::IGUIStaticText* infoBox = nullptr;
 gui::IGUIStaticText* impactLine = nullptr;
 gui::IGUIStaticText* replayLine = nullptr;
 int infoIdleFrames = 0;
+int infoNodePickId = 0;  // the cube whose text the panel shows; 0: none, or a beam's
 
 // What the replay line shows now.
 struct ReplayShown {
@@ -68,7 +69,7 @@ struct ReplayShown {
 constexpr ReplayShown kNothingShown{-2, -2, 0, false, false};
 ReplayShown replayShown = kNothingShown;
 
-void openInfoPanel(const ProcessFlags& flags, const std::string& text) {
+void openInfoPanel(const ProcessFlags& flags, const std::string& text, int nodePickId) {
     const s32 cx = flags.windowWidth / 2, cy = flags.windowHeight / 2;
     // Four lines fill the box; a foreign host's location lines make it taller.
     const s32 lines = static_cast<s32>(std::count(text.begin(), text.end(), '\n')) + 1;
@@ -77,6 +78,7 @@ void openInfoPanel(const ProcessFlags& flags, const std::string& text) {
     infoText->setRelativePosition(core::rect<s32>(cx + 12, cy + 25, cx + 218, cy + 83 + grow));
     infoText->setText(toWideCut(text).c_str());
     infoIdleFrames = 0;
+    infoNodePickId = nodePickId;
 }
 
 gui::IGUIStaticText* addPanelText(gui::IGUIEnvironment* gui, s32 id) {
@@ -128,6 +130,8 @@ std::string groupedNumber(long long value) {
     return value < 0 ? "-" + out : out;
 }
 
+int infoPanelNodePickId() { return infoNodePickId; }
+
 void updateImpactLine(u32 nowMs) {
     if (!impactLine) return;
     const ImpactRates rates = recentImpactRates(nowMs);
@@ -165,6 +169,7 @@ void buildHud(IrrlichtDevice* device, cRegistry& registry, SUiState& ui) {
     infoText = addPanelText(gui, kInfoTextId);
     infoBox = addPanelText(gui, kInfoBoxId);
     infoIdleFrames = 0;
+    infoNodePickId = 0;
 
     ui.messages = std::make_unique<CFadingTextList>(
         gui, hudFont, core::rect<s32>(w - 220, 10, w - 10, h - 100), 255, 10, true);
@@ -199,6 +204,7 @@ void updateInfoPanel(IrrlichtDevice* device, const SUiState& ui, const cNodeMana
                      const cConnectionList& connections) {
     if (!infoText || !infoBox) return;
     std::string text;
+    int nodePickId = 0;
     if (ui.flags.enteredEnvironment == 1 && !ui.tour.active) {
         const core::position2d<s32> cursor = device->getCursorControl()->getPosition();
         scene::ISceneCollisionManager* collision =
@@ -206,22 +212,26 @@ void updateInfoPanel(IrrlichtDevice* device, const SUiState& ui, const cNodeMana
         if (scene::ISceneNode* node =
                 collision->getSceneNodeFromScreenCoordinatesBB(cursor, kNodePickBit)) {
             text = nodeInfoText(nodes, node->getID());
+            nodePickId = node->getID();
         } else if (scene::ISceneNode* beam =
                        collision->getSceneNodeFromScreenCoordinatesBB(cursor, kBeamPickBit)) {
             text = beamInfoText(nodes, connections, beam->getID());
         }
     }
 
-    if (text.empty() && ui.find.panelPickId() != 0)
-        text = nodeInfoText(nodes, ui.find.panelPickId());
+    if (text.empty() && ui.find.panelPickId() != 0) {
+        nodePickId = ui.find.panelPickId();
+        text = nodeInfoText(nodes, nodePickId);
+    }
 
     if (!text.empty()) {
-        openInfoPanel(ui.flags, text);
+        openInfoPanel(ui.flags, text, nodePickId);
     } else if (infoIdleFrames > 30) {
         infoBox->setRelativePosition(kHidden);
         infoText->setRelativePosition(kHidden);
         infoText->setText(L"");
         infoIdleFrames = 0;
+        infoNodePickId = 0;
     }
     ++infoIdleFrames;
 }
@@ -229,7 +239,7 @@ void updateInfoPanel(IrrlichtDevice* device, const SUiState& ui, const cNodeMana
 void showNodeInfo(const SUiState& ui, const cNodeManager& nodes, int pickId) {
     if (!infoText || !infoBox) return;
     const std::string text = nodeInfoText(nodes, pickId);
-    if (!text.empty()) openInfoPanel(ui.flags, text);
+    if (!text.empty()) openInfoPanel(ui.flags, text, pickId);
 }
 
 std::string infoPanelText() {

@@ -26,6 +26,9 @@ void showNodeInfo(const SUiState& ui, const cNodeManager& nodes, int pickId);
 // The panel's text while it is open, its lines that hold text joined by " / "; "" while it
 // is hidden.
 std::string infoPanelText();
+// The pick identifier of the node cube whose text the information panel shows, 0 while it shows
+// none (or a beam's).
+int infoPanelNodePickId();
 
 // Main loop, every frame: while some records of the last intel passes were only counted (more
 // than the scene draws), one line says how many are shown, as "showing 2,000 of 9,800 packets/s".

@@ -6,6 +6,7 @@
 #include "ui/camera_tour.h"
 #include "ui/fading_text_list.h"
 #include "ui/find_field.h"
+#include "ui/host_labels.h"
 
 namespace tessel {
 
@@ -21,9 +22,10 @@ struct SUiState {
     std::unique_ptr<CFadingTextList> messages;  // made by buildHud
     cCameraTour tour;
     cFindField find;
-    cLog* log = nullptr;                  // the event log (key F, key W, engine log text)
-    HandOffChannel* channel = nullptr;    // its trace switch is the logging toggle
-    const cNodeManager* nodes = nullptr;  // what the find field looks through
+    LabelMode labelMode = LabelMode::Busiest;  // which hosts carry a label (key N)
+    cLog* log = nullptr;                       // the event log (key F, key W, engine log text)
+    HandOffChannel* channel = nullptr;         // its trace switch is the logging toggle
+    const cNodeManager* nodes = nullptr;       // what the find field looks through
 
     // Posts to the message list once it exists.
     void post(const std::string& text) const {
