@@ -10,6 +10,7 @@ namespace tessel {
 
 class HandOffChannel;
 class cIntelWriter;
+class cSocketOwnersWorker;
 
 // Frames seen by onPacket, per capture session (any thread may read them).
 struct CaptureCounters {
@@ -27,14 +28,16 @@ struct CaptureCounters {
 // that one thread.
 struct PacketSink {
     int linkType = DLT_EN10MB;
-    HandOffChannel* channel = nullptr;    // beam events and trace lines for the main thread
-    cIntelWriter* writer = nullptr;       // recorded packets; none: records are not kept
-    CaptureCounters* counters = nullptr;  // none: frames are not counted
+    HandOffChannel* channel = nullptr;      // beam events and trace lines for the main thread
+    cIntelWriter* writer = nullptr;         // recorded packets; none: records are not kept
+    CaptureCounters* counters = nullptr;    // none: frames are not counted
+    cSocketOwnersWorker* owners = nullptr;  // TCP and UDP flows whose program is looked for
 };
 
 // Side effects of one decoded Packet, in order: beam start, beam end (both handed to the main
-// thread), trace line in the log and the message list while the channel's trace is on, intel
-// record unless the segment was a bare 40 bytes. Capture thread (or a test standing in for it).
+// thread), the flow noted for its program's look-up (a live capture), trace line in the log and the
+// message list while the channel's trace is on, intel record unless the segment was a bare 40
+// bytes. Capture thread (or a test standing in for it).
 void dispatchFrame(const DecodedFrame& decoded, PacketSink& sink);
 
 // libpcap handler: `user` is the PacketSink. decodeFrame + dispatchFrame, counting every frame
