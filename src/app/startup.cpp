@@ -192,6 +192,7 @@ struct STesselRun {
     AdapterAddresses adapter;
     cNodeManager nodes{adapter};
     cConnectionList connections;
+    cProgramTable programs;  // the programs of this host's flows, on a live capture
     SUiState ui;
     std::unique_ptr<cFrameSource> replay;  // until the capture session takes it
     // A flow feed instead (the command line's, else the settings'), until the session takes it.
@@ -380,7 +381,8 @@ void startSource(STesselRun& run) {
     run.net->discoverAdapter(run.nic);
     run.nodes.addAdapterNodes();
     std::string error;
-    if (!run.net->startCapture(run.nic, run.ui.flags.captureFilter, &error))
+    run.programs.setLive(true);
+    if (!run.net->startCapture(run.nic, run.ui.flags.captureFilter, &error, &run.programs))
         refuseFilter(run.ui.flags.captureFilter, error, run.line.filter.has_value());
 }
 
@@ -402,6 +404,7 @@ void buildScene(STesselRun& run) {
     scene.collisionWorlds = run.world.collision.get();
     scene.nodes = &run.nodes;
     scene.connections = &run.connections;
+    scene.programs = &run.programs;
 
     lcgSeed(static_cast<unsigned>(std::time(nullptr)));
     if (run.nodes.nodeCount() > 1 && run.nodes.isGatewayAt(1)) createGatewayLink(scene);

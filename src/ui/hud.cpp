@@ -1,5 +1,6 @@
 #include "ui/hud.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -181,7 +182,7 @@ void startHudFade() {
 }
 
 void updateInfoPanel(IrrlichtDevice* device, const SUiState& ui, const cNodeManager& nodes,
-                     const cConnectionList& connections) {
+                     const cConnectionList& connections, const cProgramTable* programs) {
     if (!infoText || !infoBox) return;
     std::string text;
     if (ui.flags.enteredEnvironment == 1 && !ui.tour.active) {
@@ -190,17 +191,20 @@ void updateInfoPanel(IrrlichtDevice* device, const SUiState& ui, const cNodeMana
             device->getSceneManager()->getSceneCollisionManager();
         if (scene::ISceneNode* node =
                 collision->getSceneNodeFromScreenCoordinatesBB(cursor, kNodePickBit)) {
-            text = nodeInfoText(nodes, node->getID());
+            text = nodeInfoText(nodes, node->getID(), programs);
         } else if (scene::ISceneNode* beam =
                        collision->getSceneNodeFromScreenCoordinatesBB(cursor, kBeamPickBit)) {
-            text = beamInfoText(nodes, connections, beam->getID());
+            text = beamInfoText(nodes, connections, beam->getID(), programs);
         }
     }
 
     if (!text.empty()) {
         const s32 cx = ui.flags.windowWidth / 2, cy = ui.flags.windowHeight / 2;
-        infoBox->setRelativePosition(core::rect<s32>(cx + 10, cy + 23, cx + 220, cy + 85));
-        infoText->setRelativePosition(core::rect<s32>(cx + 12, cy + 25, cx + 218, cy + 83));
+        // Four lines fit the panel as it always was; lines about programs make it taller.
+        const s32 lines = static_cast<s32>(std::count(text.begin(), text.end(), '\n')) + 1;
+        const s32 extra = lines > 4 ? (lines - 4) * 14 : 0;
+        infoBox->setRelativePosition(core::rect<s32>(cx + 10, cy + 23, cx + 220, cy + 85 + extra));
+        infoText->setRelativePosition(core::rect<s32>(cx + 12, cy + 25, cx + 218, cy + 83 + extra));
         infoText->setText(toWideCut(text).c_str());
         infoIdleFrames = 0;
     } else if (infoIdleFrames > 30) {

@@ -7,6 +7,7 @@ namespace tessel {
 
 class cConnectionList;
 class cNodeManager;
+class cProgramTable;
 class cRegistry;
 struct SUiState;
 
@@ -16,9 +17,10 @@ void buildHud(irr::IrrlichtDevice* device, cRegistry& registry, SUiState& ui);
 // Main loop, first frame: the picture rises out of black over 3500 ms.
 void startHudFade();
 // Main loop, every frame while the window is active: shows the text of the node or beam under
-// the cursor, and hides the panel 31 frames after the last hit.
+// the cursor (with the programs of `programs`, when given), and hides the panel 31 frames after
+// the last hit.
 void updateInfoPanel(irr::IrrlichtDevice* device, const SUiState& ui, const cNodeManager& nodes,
-                     const cConnectionList& connections);
+                     const cConnectionList& connections, const cProgramTable* programs = nullptr);
 
 // Main loop, every frame: while some records of the last intel passes were only counted (more
 // than the scene draws), one line says how many are shown, as "showing 2,000 of 9,800 packets/s".
