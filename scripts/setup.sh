@@ -6,7 +6,7 @@ packages=(
   libirrlicht-dev libpcap-dev libsdl2-dev libx11-dev libgl-dev libfreetype-dev fonts-dejavu-core fonts-dejavu-extra
   xfonts-base xdg-utils libcap2-bin
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth xdotool x11-utils libgl1-mesa-dri iproute2 clang python3 curl iputils-ping tcpdump
+  xvfb xauth xdotool x11-utils libgl1-mesa-dri iproute2 clang python3 curl iputils-ping tcpdump netcat-openbsd
   pmacct softflowd tshark
 )
 missing=()
