@@ -70,7 +70,6 @@ bool cSocketProcessCache::find(std::uint32_t inode, Clock::time_point now, Holde
     }
     if (now < nextFullScan_) return false;
     nextFullScan_ = now + std::chrono::milliseconds(1000 / kFullScansPerSecond);
-    ++fullScans_;
     places_.clear();
     for (int pid : listProcessIds(root_)) scanProcess(pid);
     recent_.erase(std::remove_if(recent_.begin(), recent_.end(),
@@ -126,6 +125,9 @@ ProgramOwner findFlowOwner(cSockDiag& diag, cSocketProcessCache& processes,
             seenUid = e.uid;
             seenInode = e.inode;
         }
+        // A socket some file holds is this end's owner, named or not: the far end's program
+        // (on a connection within this host) is not the answer.
+        if (e.inode != 0) break;
     }
     if (!seen) return owner;
     if (seenInode != 0 && seenUid != self) {

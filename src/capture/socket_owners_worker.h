@@ -39,7 +39,6 @@ class cSocketProcessCache {
     // The process holding socket `inode`; false when none we may see does (or a walk was due but
     // not yet allowed).
     bool find(std::uint32_t inode, Clock::time_point now, Holder* holder);
-    std::uint64_t fullScans() const { return fullScans_; }
 
   private:
     struct Place {
@@ -53,7 +52,6 @@ class cSocketProcessCache {
     std::unordered_map<std::uint32_t, Place> places_;
     std::vector<int> recent_;  // newest first
     Clock::time_point nextFullScan_{};
-    std::uint64_t fullScans_ = 0;
 };
 
 // The owner of one flow: this host's end is looked up in the socket table (either end may be

@@ -53,18 +53,6 @@ SocketEntry entryOf(const inet_diag_msg& m) {
     return e;
 }
 
-SocketTuple tupleOf(int protocol, const inet_diag_msg& m) {
-    SocketTuple t;
-    t.protocol = protocol;
-    t.family = m.idiag_family;
-    const std::size_t bytes = m.idiag_family == AF_INET6 ? 16 : 4;
-    std::memcpy(t.local.data(), m.id.idiag_src, bytes);
-    std::memcpy(t.remote.data(), m.id.idiag_dst, bytes);
-    t.localPort = ntohs(m.id.idiag_sport);
-    t.remotePort = ntohs(m.id.idiag_dport);
-    return t;
-}
-
 }  // namespace
 
 cSockDiag::cSockDiag() : buffer_(kReceiveBuffer) {
@@ -134,22 +122,6 @@ bool cSockDiag::find(const SocketTuple& tuple, SocketEntry* entry) {
         found = true;
     });
     return answered && found;
-}
-
-bool cSockDiag::dump(int family, int protocol,
-                     const std::function<void(const SocketTuple&, const SocketEntry&)>& each) {
-    DiagRequest r{};
-    r.header.nlmsg_len = sizeof r;
-    r.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
-    r.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-    r.header.nlmsg_seq = ++sequence_;
-    r.body.sdiag_family = static_cast<std::uint8_t>(family);
-    r.body.sdiag_protocol = static_cast<std::uint8_t>(protocol);
-    r.body.idiag_states = ~0u;
-    return exchange(&r, sizeof r, [&](const void* data) {
-        const auto& m = *static_cast<const inet_diag_msg*>(data);
-        each(tupleOf(protocol, m), entryOf(m));
-    });
 }
 
 std::vector<HostAddress> listHostAddresses() {

@@ -42,9 +42,6 @@ class cSockDiag {
     // The socket of exactly this tuple (for TCP, failing a connection the listener that would
     // take it). False when there is none.
     bool find(const SocketTuple& tuple, SocketEntry* entry);
-    // Every socket of one family and protocol: `each` is called with its tuple and entry.
-    bool dump(int family, int protocol,
-              const std::function<void(const SocketTuple&, const SocketEntry&)>& each);
 
   private:
     bool exchange(const void* request, std::size_t length,

@@ -121,6 +121,9 @@ TEST(SocketOwners, NamesTheProgramAtThisHostsEndOfTcpAndUdpFlows) {
         close(childListener);  // only the child holds the listener now
         char c = 0;
         ASSERT_EQ(read(ready[0], &c, 1), 1);
+        // The child is new: past the limit on walks of /proc since the last one.
+        std::this_thread::sleep_for(
+            std::chrono::milliseconds(1000 / cSocketProcessCache::kFullScansPerSecond + 10));
         o = find({6, loopback, loopback, childListenerPort, toChild});
         EXPECT_EQ(o.kind, Kind::Named);
         EXPECT_EQ(o.name, "owners-listen");
@@ -215,6 +218,7 @@ TEST(SocketOwners, AnotherUsersSocketIsNeverNamed) {
 
     const pid_t asker = fork();
     if (asker == 0) {
+        close(listener);  // inherited: this process must hold none of the connection
         if (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0) _exit(1);
         Finder find;
         int ownPort = 0, ownServer = 0;
