@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
+#include <unordered_set>
 
 #include "core/traffic_record.h"
 #include "platform/process.h"
@@ -70,12 +72,22 @@ bool cSocketProcessCache::find(std::uint32_t inode, Clock::time_point now, Holde
     }
     if (now < nextFullScan_) return false;
     nextFullScan_ = now + std::chrono::milliseconds(1000 / kFullScansPerSecond);
-    places_.clear();
-    for (int pid : listProcessIds(root_)) scanProcess(pid);
+    std::vector<int> pids = listProcessIds(root_);
+    const std::unordered_set<int> alive(pids.begin(), pids.end());
+    // Processes that are gone drop out; so does everything, once too many closed sockets linger.
+    if (places_.size() > kMostPlaces) places_.clear();
+    for (auto it = places_.begin(); it != places_.end();)
+        it = alive.count(it->second.pid) ? std::next(it) : places_.erase(it);
     recent_.erase(std::remove_if(recent_.begin(), recent_.end(),
-                                 [&](int pid) { return processName(pid, root_).empty(); }),
+                                 [&](int pid) { return alive.count(pid) == 0; }),
                   recent_.end());
-    return found(inode, holder);
+    // The newest processes first (a new connection is most often a new program's), until found.
+    std::sort(pids.begin(), pids.end(), std::greater<int>());
+    for (int pid : pids) {
+        scanProcess(pid);
+        if (places_.count(inode) && found(inode, holder)) return true;
+    }
+    return false;
 }
 
 ProgramOwner findFlowOwner(cSockDiag& diag, cSocketProcessCache& processes,

@@ -21,14 +21,15 @@ struct TrafficRecord;
 
 // Socket inode -> the process that holds it. Looks in its cache first (checked with one
 // readlink), then in the open files of the processes that held the last sockets found (a program
-// making many connections is found without a walk), and only then walks every process in /proc:
-// at most kFullScansPerSecond times a second, and each walk replaces the cache, so processes that
-// are gone drop out. One thread at a time.
+// making many connections is found without a walk), and only then walks the processes in /proc,
+// newest first until found: at most kFullScansPerSecond times a second; each walk drops the
+// processes that are gone. One thread at a time.
 class cSocketProcessCache {
   public:
     using Clock = std::chrono::steady_clock;
     static constexpr int kFullScansPerSecond = 20;
     static constexpr std::size_t kRecentProcesses = 8;
+    static constexpr std::size_t kMostPlaces = 1 << 16;
 
     explicit cSocketProcessCache(std::string procRoot = "/proc") : root_(std::move(procRoot)) {}
 

@@ -95,6 +95,13 @@ bool cSockDiag::exchange(const void* request, std::size_t length,
 }
 
 bool cSockDiag::find(const SocketTuple& tuple, SocketEntry* entry) {
+    // Kernels have taken UDP's two ends both ways round (TCP's never changed): UDP asks both
+    // ways, and the answer's port tells which one was right.
+    if (tuple.protocol == IPPROTO_UDP) return ask(tuple, true, entry) || ask(tuple, false, entry);
+    return ask(tuple, false, entry);
+}
+
+bool cSockDiag::ask(const SocketTuple& tuple, bool swapped, SocketEntry* entry) {
     DiagRequest r{};
     r.header.nlmsg_len = sizeof r;
     r.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
@@ -104,8 +111,6 @@ bool cSockDiag::find(const SocketTuple& tuple, SocketEntry* entry) {
     r.body.sdiag_protocol = static_cast<std::uint8_t>(tuple.protocol);
     r.body.idiag_states = ~0u;
     const std::size_t bytes = tuple.family == AF_INET6 ? 16 : 4;
-    // The kernel's UDP look-up takes the two ends the other way round from TCP's.
-    const bool swapped = tuple.protocol == IPPROTO_UDP;
     std::memcpy(r.body.id.idiag_src, (swapped ? tuple.remote : tuple.local).data(), bytes);
     std::memcpy(r.body.id.idiag_dst, (swapped ? tuple.local : tuple.remote).data(), bytes);
     r.body.id.idiag_sport = htons(swapped ? tuple.remotePort : tuple.localPort);

@@ -44,6 +44,7 @@ class cSockDiag {
     bool find(const SocketTuple& tuple, SocketEntry* entry);
 
   private:
+    bool ask(const SocketTuple& tuple, bool swapped, SocketEntry* entry);
     bool exchange(const void* request, std::size_t length,
                   const std::function<void(const void* message)>& each);
 

@@ -501,7 +501,7 @@ TEST(Live, DualStackShowsIPv6Traffic) {
 
 // Real programs of the viewer make connections while Tessel watches its adapter: each beam names
 // the program at this host's end (curl and nc as clients, python3's http.server as the server
-// a peer connects to), and a UDP sender shows among the busiest programs.
+// a peer connects to), and a UDP sender (python3) shows among the busiest programs.
 TEST(Live, NamesTheProgramOfEachConnection) {
     if (!test::isRoot()) GTEST_SKIP() << "needs root for network namespaces and capture";
     NetLab lab;
@@ -524,6 +524,15 @@ TEST(Live, NamesTheProgramOfEachConnection) {
     BackgroundProcess web({"ip", "netns", "exec", lab.viewer, "python3", "-m", "http.server",
                            "8000", "--bind", "10.77.0.1"},
                           serve.path(), {});
+    // Connections made before a server listens would be refused: wait for both.
+    for (const auto& [host, port] : {std::pair(lab.gateway, 9000), std::pair(lab.viewer, 8000)})
+        ASSERT_NE(shellOutput("for i in $(seq 600); do ip netns exec " + host +
+                                  " ss -ltnH | grep -q ':" + std::to_string(port) +
+                                  " ' && echo listening && exit; sleep 0.1; done",
+                              {}, 70000)
+                      .find("listening"),
+                  std::string::npos)
+            << host << " " << port;
     LiveRun live(lab, x, "3");
     ASSERT_FALSE(live.window.empty()) << live.tessel->output();
     std::string d;
@@ -537,14 +546,12 @@ TEST(Live, NamesTheProgramOfEachConnection) {
                          {});
     BackgroundProcess visitor({"ip", "netns", "exec", lab.peer, "nc", "-d", "10.77.0.1", "8000"},
                               "", {});
-    const std::string udpSend = serve.file("udpsend");  // nc by another name
-    test::writeFile(serve.file("datagram"), std::string(600, 'u'));
-    shellOutput("cp \"$(command -v nc)\" " + udpSend, {});
-    const std::string sent =
-        shellOutput("ip netns exec " + lab.viewer + " " + udpSend +
-                        " -u -w 1 -q 1 10.77.0.2 5353 < " + serve.file("datagram") + "; echo sent",
-                    {}, 10000);
-    EXPECT_NE(sent.find("sent"), std::string::npos) << sent;
+    BackgroundProcess udp({"ip", "netns", "exec", lab.viewer, "python3", "-c",
+                           "import socket,time\n"
+                           "s=socket.socket(socket.AF_INET, socket.SOCK_DGRAM)\n"
+                           "for i in range(600):\n"
+                           "    s.sendto(b'u' * 600, ('10.77.0.2', 5353)); time.sleep(0.1)\n"},
+                          "", {});
     const std::string beam = " \\S+ pick [0-9]+ drawn [01] program ";
     EXPECT_TRUE(live.waitDump("beam 10\\.77\\.0\\.1:[0-9]+ 10\\.77\\.0\\.254:9000" + beam +
                                   "curl " + std::to_string(curl.pid()) + "\n",
@@ -558,8 +565,8 @@ TEST(Live, NamesTheProgramOfEachConnection) {
                                   "python3 " + std::to_string(web.pid()) + "\n",
                               true, 60, &d))
         << d;
-    EXPECT_TRUE(
-        live.waitDump("\nprogram-top program udpsend [0-9]+ bytes [0-9]+ packets", true, 30, &d))
+    EXPECT_TRUE(live.waitDump(
+        "\nprogram-top program python3 " + std::to_string(udp.pid()) + " bytes ", true, 30, &d))
         << d;
     EXPECT_NE(d.find("\nprograms live 1 "), std::string::npos) << d;
     live.key("Escape");
