@@ -31,7 +31,7 @@ log=$results/run.log
 
 echo "Building (Release) in $build ..."
 if [ -z "${TESSEL_BENCH_NO_BUILD:-}" ]; then
-  micro=()  # the feed decoders' micro benchmarks, where they exist
+  micro=()  # the feed decoders' and the socket owners' micro benchmarks, where they exist
   for m in feed_bench netflow_bench owners_bench; do [ -f "$top/bench/$m.cpp" ] && micro+=("$m"); done
   cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESSEL_BUILD_TESTS=OFF >>"$log" 2>&1 &&
     cmake --build "$build" --target run_folder tessel-capture flood_bench intel_bench upkeep_bench \
