@@ -156,6 +156,7 @@ void cSocketOwnersWorker::start() {
         std::lock_guard<std::mutex> hold(lock_);
         stopping_ = false;
     }
+    leaving_.store(false);
     thread_ = std::thread([this] {
         nameThisThread(kThreadName);
         run();
@@ -167,6 +168,7 @@ void cSocketOwnersWorker::stop() {
         std::lock_guard<std::mutex> hold(lock_);
         stopping_ = true;
     }
+    leaving_.store(true);
     wake_.notify_all();
     if (thread_.joinable()) thread_.join();
 }
@@ -215,6 +217,7 @@ void cSocketOwnersWorker::run() {
             for (FlowEnds& ends : table_.unresolved(now, 256)) batch.push_back(std::move(ends));
         }
         for (const FlowEnds& ends : batch) {
+            if (leaving_.load(std::memory_order_relaxed)) return;  // stop waits for one look-up
             bool retry = false;
             const ProgramOwner owner = findFlowOwner(diag, processes, host, ends, self,
                                                      cProgramTable::Clock::now(), &retry);

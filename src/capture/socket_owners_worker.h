@@ -2,6 +2,7 @@
 // Finding the program behind each TCP and UDP flow of this host, on a live capture of this host's
 // own adapter: the kernel's socket table gives the socket's inode and user, the open files of the
 // processes give the process. Neither runs on the capture thread nor on the main thread.
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -93,6 +94,7 @@ class cSocketOwnersWorker {
     std::condition_variable wake_;
     std::deque<FlowEnds> queue_;
     bool stopping_ = false;
+    std::atomic<bool> leaving_{false};  // stopping_, read between look-ups without the lock
     std::thread thread_;
 };
 
