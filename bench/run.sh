@@ -31,8 +31,8 @@ log=$results/run.log
 
 echo "Building (Release) in $build ..."
 if [ -z "${TESSEL_BENCH_NO_BUILD:-}" ]; then
-  micro=()  # the feed decoders' micro benchmarks, where they exist
-  for m in feed_bench netflow_bench; do [ -f "$top/bench/$m.cpp" ] && micro+=("$m"); done
+  micro=()  # the feed decoders' and the socket owners' micro benchmarks, where they exist
+  for m in feed_bench netflow_bench owners_bench; do [ -f "$top/bench/$m.cpp" ] && micro+=("$m"); done
   cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESSEL_BUILD_TESTS=OFF >>"$log" 2>&1 &&
     cmake --build "$build" --target run_folder tessel-capture flood_bench intel_bench upkeep_bench \
       frame_bench memory_bench capture_bench scene_bench bench_plot tessel tessel-config \
@@ -131,8 +131,8 @@ if want micro; then
   echo "Micro benchmarks (Google Benchmark) ..."
   (cd "$bin" && timeout 300 ./capture_bench --benchmark_min_time=0.5 >"$results/micro-capture.txt" 2>&1
    timeout 300 ./scene_bench --benchmark_min_time=0.2 >"$results/micro-scene.txt" 2>&1
-   # The feed decoders: sFlow samples and NetFlow records a second.
-   for m in feed netflow; do
+   # The feed decoders: sFlow samples and NetFlow records a second; the program of a connection.
+   for m in feed netflow owners; do
      [ -x "./${m}_bench" ] && timeout 300 "./${m}_bench" --benchmark_min_time=0.5 >"$results/micro-$m.txt" 2>&1
    done
    true)

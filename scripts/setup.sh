@@ -8,7 +8,7 @@ packages=(
   libloc-dev libloc-database libmaxminddb-dev
   xfonts-base xdg-utils libcap2-bin
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth xdotool x11-utils libgl1-mesa-dri iproute2 clang python3 curl iputils-ping tcpdump
+  xvfb xauth xdotool x11-utils libgl1-mesa-dri iproute2 clang python3 curl iputils-ping tcpdump netcat-openbsd
   pmacct softflowd tshark
 )
 missing=()

@@ -135,7 +135,8 @@ void cRenderLoop::frame() {
         ui_.flags.enteredEnvironment = 0;
     }
     driver->beginScene(true, true, video::SColor(0, 200, 200, 200));
-    if (active) updateInfoPanel(device_, ui_, *context_.nodes, *context_.connections);
+    if (active)
+        updateInfoPanel(device_, ui_, *context_.nodes, *context_.connections, context_.programs);
     ui_.tour.endFinishedFlight();
 
     // Work handed over by the worker threads lands at this one point of the frame; the intel

@@ -15,6 +15,7 @@
 #include "capture/rate_history.h"
 #include "core/hand_off.h"
 #include "core/process_flags.h"
+#include "core/program_table.h"
 #include "core/replay_state.h"
 #include "core/wide_text.h"
 #include "nodes/connection_list.h"
@@ -124,13 +125,41 @@ void dumpNodes(SSceneContext& context, std::ostringstream& out) {
     }
 }
 
+// " program NAME PID" (spaces in the name as '_'), " program - uid N" for another user's
+// socket, " program -" when not known.
+std::string programWords(const ProgramOwner& o) {
+    if (o.kind == ProgramOwner::Kind::OtherUser) return " program - uid " + std::to_string(o.uid);
+    if (o.kind != ProgramOwner::Kind::Named) return " program -";
+    std::string name = o.name;
+    for (char& c : name)
+        if (c == ' ' || c == '\t') c = '_';
+    return " program " + name + " " + std::to_string(o.pid);
+}
+
+void dumpPrograms(const cProgramTable& programs, std::ostringstream& out) {
+    const ProgramCounts c = programs.counts();
+    out << "programs live " << (programs.live() ? 1 : 0) << " flows " << c.flows << " named "
+        << c.named << " other-user " << c.otherUser << " not-known " << c.notKnown << " refused "
+        << c.refused << " dropped " << c.dropped << "\n";
+    for (const ProgramUse& use : programs.busiest(cProgramTable::Clock::now(), 3))
+        out << "program-top" << programWords(use.owner) << " bytes " << use.bytes << " packets "
+            << use.packets << "\n";
+}
+
 void dumpBeamsAndScene(SSceneContext& context, std::ostringstream& out) {
     const cConnectionList& connections = *context.connections;
     out << "beams " << connections.size() << " refused " << connections.refused() << "\n";
-    for (const STrafficBeam& b : connections)
+    for (const STrafficBeam& b : connections) {
         out << "beam " << b.source << ":" << b.sourcePort << " " << b.destination << ":"
             << b.destinationPort << " " << b.service << " pick " << b.pickId << " drawn "
-            << (beamOf(context, b) ? 1 : 0) << "\n";
+            << (beamOf(context, b) ? 1 : 0);
+        ProgramOwner owner{ProgramOwner::Kind::NotKnown, {}, 0, 0};
+        if (context.programs && context.programs->live())
+            owner = context.programs->ownerOf(
+                FlowEnds{6, b.source, b.destination, b.sourcePort, b.destinationPort});
+        out << programWords(owner) << "\n";
+    }
+    if (context.programs) dumpPrograms(*context.programs, out);
     int cubes = 0, sprites = 0, links = 0;
     if (context.sceneManager)
         countScene(context.sceneManager->getRootSceneNode(), &cubes, &sprites, &links);

@@ -196,6 +196,7 @@ struct STesselRun {
     AdapterAddresses adapter;
     cNodeManager nodes{adapter};
     cConnectionList connections;
+    cProgramTable programs;  // the programs of this host's flows, on a live capture
     SUiState ui;
     std::unique_ptr<cFrameSource> replay;  // until the capture session takes it
     // A flow feed instead (the command line's, else the settings'), until the session takes it.
@@ -429,7 +430,8 @@ void startSource(STesselRun& run) {
     run.net->discoverAdapter(run.nic);
     run.nodes.addAdapterNodes();
     std::string error;
-    if (!run.net->startCapture(run.nic, run.ui.flags.captureFilter, &error))
+    run.programs.setLive(true);
+    if (!run.net->startCapture(run.nic, run.ui.flags.captureFilter, &error, &run.programs))
         refuseFilter(run.ui.flags.captureFilter, error, run.line.filter.has_value());
 }
 
@@ -451,6 +453,7 @@ void buildScene(STesselRun& run) {
     scene.collisionWorlds = run.world.collision.get();
     scene.nodes = &run.nodes;
     scene.connections = &run.connections;
+    scene.programs = &run.programs;
 
     // A recording draws the same numbers on every run.
     lcgSeed(run.recording ? 1u : static_cast<unsigned>(std::time(nullptr)));

@@ -23,6 +23,10 @@ cCaptureSession::cCaptureSession(std::unique_ptr<cFrameSource> source, HandOffCh
     sink_.channel = &channel_;
     sink_.writer = stepped_ ? nullptr : &writer_;
     sink_.counters = &counters_;
+    if (options.programs) {
+        owners_ = std::make_unique<cSocketOwnersWorker>(*options.programs);
+        sink_.owners = owners_.get();
+    }
 }
 
 cCaptureSession::~cCaptureSession() { stop(); }
@@ -30,6 +34,7 @@ cCaptureSession::~cCaptureSession() { stop(); }
 void cCaptureSession::start() {
     // The graph shows this session's traffic only.
     resetRateHistory();
+    if (owners_) owners_->start();
     if (stepped_) {
         if (source_)
             stepper_ =
@@ -68,7 +73,8 @@ void cCaptureSession::stop() {
     if (captureThread_.joinable()) captureThread_.join();
     if (statsThread_.joinable()) statsThread_.join();
     if (readerThread_.joinable()) readerThread_.join();
-    if (helper_) {  // its readers are gone: end it
+    if (owners_) owners_->stop();  // after the capture thread, its only feeder
+    if (helper_) {                 // its readers are gone: end it
         source_.reset();
         helper_->stop();
     }

@@ -14,6 +14,7 @@
 #include "capture/intel_writer.h"
 #include "capture/packet_dispatch.h"
 #include "capture/replay_stepper.h"
+#include "capture/socket_owners_worker.h"
 #include "platform/wake_signal.h"
 
 namespace tessel {
@@ -44,13 +45,17 @@ struct CaptureOptions {
     std::unique_ptr<cHelperCapture> helper;
     // Where recorded packets queue as files.
     std::string folder = intelFolder;
+    // A live capture of this host's own adapter: the table where the owner worker writes the
+    // program of each flow (outlives the session).
+    cProgramTable* programs = nullptr;
 };
 
 // The worker threads of one capture and what they share: the capture thread (frames of the
 // source -> decoding -> the channel and the intel writer), the statistics thread (the helper's
-// rate samples and counters; live captures only) and the intel reader thread (record files ->
-// the channel). Made and started on the main thread; stop() (or the destructor) asks each thread
-// to end, wakes it, joins it, then closes the source and ends the helper.
+// rate samples and counters; live captures only), the intel reader thread (record files ->
+// the channel) and, with a program table, the owner worker (flows -> their programs). Made and
+// started on the main thread; stop() (or the destructor) asks each thread to end, wakes it, joins
+// it, then closes the source and ends the helper.
 class cCaptureSession {
   public:
     // What the threads are called (in /proc/self/task/*/comm and profilers).
@@ -103,6 +108,7 @@ class cCaptureSession {
     cIntelReaderWorker reader_;
     PacketSink sink_;
     WakeSignal stop_;
+    std::unique_ptr<cSocketOwnersWorker> owners_;
     std::thread captureThread_, statsThread_, readerThread_;
 };
 

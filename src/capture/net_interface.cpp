@@ -115,7 +115,7 @@ void cNetInterface::discoverAdapter(std::string nic) {
 }
 
 bool cNetInterface::startCapture(std::string nic, const std::string& filter,
-                                 std::string* filterError) {
+                                 std::string* filterError, cProgramTable* programs) {
     char errbuf[PCAP_ERRBUF_SIZE] = "";  // 256 bytes, as the library asks
     DeviceList devices;
     if (!findAllDevices(&devices, errbuf)) {
@@ -166,6 +166,7 @@ bool cNetInterface::startCapture(std::string nic, const std::string& filter,
     std::unique_ptr<cFrameSource> frames = helper->takeFrames();
     CaptureOptions options;
     options.helper = std::move(helper);
+    options.programs = programs;
     session = std::make_unique<cCaptureSession>(std::move(frames), channel_, std::move(options));
     session->start();
     return true;

@@ -10,6 +10,7 @@ namespace tessel {
 class cCaptureSession;
 class cFrameSource;
 class HandOffChannel;
+class cProgramTable;
 struct AdapterAddresses;
 
 // Adapter discovery and capture start, run once on the main thread before the render loop.
@@ -28,8 +29,10 @@ class cNetInterface {
     // Starts the capture helper on `nic` with `filter` (a capture filter, "" for none; the
     // helper sets it on its frames and its rates handle alike) and the capture session's threads
     // on its stream. False, with *filterError saying why and nothing started, when the filter
-    // does not compile for the adapter.
-    bool startCapture(std::string nic, const std::string& filter, std::string* filterError);
+    // does not compile for the adapter. With `programs` the session looks up the program of
+    // each flow of this host and writes it there (the table outlives the session).
+    bool startCapture(std::string nic, const std::string& filter, std::string* filterError,
+                      cProgramTable* programs = nullptr);
     // Starts the session's threads on a replay instead of an adapter; `stepped`: none, the main
     // thread releases its frames (an offline recording, CaptureOptions::stepped).
     void startReplay(std::unique_ptr<cFrameSource> source, bool loop, bool stepped = false);

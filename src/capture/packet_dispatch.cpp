@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "capture/intel_writer.h"
+#include "capture/socket_owners_worker.h"
 #include "core/hand_off.h"
 
 namespace tessel {
@@ -16,6 +17,7 @@ void dispatchFrame(const DecodedFrame& d, PacketSink& sink) {
         if (d.endsBeam)
             sink.channel->pushBeam(BeamEvent{false, r.src, r.dst, r.srcport, r.dstport});
     }
+    if (sink.owners && (r.tcp || r.udp)) sink.owners->notePacket(r, d.endsBeam);
     if (sink.channel && sink.channel->tracing()) sink.channel->pushTrace(traceLine(d));
     if (!d.recorded) return;
     if (sink.writer)

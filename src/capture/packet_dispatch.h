@@ -11,6 +11,7 @@ namespace tessel {
 
 class HandOffChannel;
 class cIntelWriter;
+class cSocketOwnersWorker;
 
 // Frames seen by onPacket, per capture session (any thread may read them).
 struct CaptureCounters {
@@ -32,13 +33,14 @@ struct PacketSink {
     cIntelWriter* writer = nullptr;     // recorded packets; none: records are not kept
     // Without a writer: recorded packets kept here in capture order (an offline recording).
     std::vector<TrafficRecord>* records = nullptr;
-    CaptureCounters* counters = nullptr;  // none: frames are not counted
+    CaptureCounters* counters = nullptr;    // none: frames are not counted
+    cSocketOwnersWorker* owners = nullptr;  // TCP and UDP flows whose program is looked for
 };
 
 // Side effects of one decoded Packet, in order: beam start, beam end (both handed to the main
-// thread), trace line in the log and the message list while the channel's trace is on, intel
-// record unless the segment was a bare 40 bytes (to the writer, or the sink's records). Capture
-// thread (or a test standing in for it).
+// thread), the flow noted for its program's look-up (a live capture), trace line in the log and
+// the message list while the channel's trace is on, intel record unless the segment was a bare
+// 40 bytes (to the writer, or the sink's records). Capture thread (or a test standing in for it).
 void dispatchFrame(const DecodedFrame& decoded, PacketSink& sink);
 
 // libpcap handler: `user` is the PacketSink. decodeFrame + dispatchFrame, counting every frame

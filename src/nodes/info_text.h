@@ -7,12 +7,16 @@ namespace tessel {
 
 class cConnectionList;
 class cNodeManager;
+class cProgramTable;
 
 // The information panel's texts, by the pick identifier of a node cube or a traffic beam. Empty
 // text when no record carries the identifier. A located foreign node has its location lines
-// after the address. Main thread; read under the lists' locks.
-std::string nodeInfoText(const cNodeManager& nodes, int pickId);
-std::string beamInfoText(const cNodeManager& nodes, const cConnectionList& connections, int pickId);
+// after the address. With a program table, this host's panel adds its busiest programs and a
+// beam's panel its connection's program. Main thread; read under the lists' locks.
+std::string nodeInfoText(const cNodeManager& nodes, int pickId,
+                         const cProgramTable* programs = nullptr);
+std::string beamInfoText(const cNodeManager& nodes, const cConnectionList& connections, int pickId,
+                         const cProgramTable* programs = nullptr);
 
 // A foreign host's location as the panel shows it, each line at most 28 characters (the network
 // line 26, for names in capitals): "country:

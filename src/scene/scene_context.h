@@ -8,6 +8,7 @@ namespace tessel {
 class cCollisionWorlds;
 class cConnectionList;
 class cNodeManager;
+class cProgramTable;
 
 // Non-owning references to the engine objects and the lists the per-frame jobs need; filled
 // once at start-up, main thread only.
@@ -20,6 +21,7 @@ struct SSceneContext {
     cCollisionWorlds* collisionWorlds = nullptr;  // owned by the world (SWorld)
     cNodeManager* nodes = nullptr;                // owned by the run
     cConnectionList* connections = nullptr;       // owned by the run
+    const cProgramTable* programs = nullptr;      // owned by the run; null: none looked for
 };
 
 // Engine position of a node-list position.

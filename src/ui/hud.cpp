@@ -201,7 +201,7 @@ void startHudFade() {
 }
 
 void updateInfoPanel(IrrlichtDevice* device, const SUiState& ui, const cNodeManager& nodes,
-                     const cConnectionList& connections) {
+                     const cConnectionList& connections, const cProgramTable* programs) {
     if (!infoText || !infoBox) return;
     std::string text;
     int nodePickId = 0;
@@ -211,17 +211,17 @@ void updateInfoPanel(IrrlichtDevice* device, const SUiState& ui, const cNodeMana
             device->getSceneManager()->getSceneCollisionManager();
         if (scene::ISceneNode* node =
                 collision->getSceneNodeFromScreenCoordinatesBB(cursor, kNodePickBit)) {
-            text = nodeInfoText(nodes, node->getID());
+            text = nodeInfoText(nodes, node->getID(), programs);
             nodePickId = node->getID();
         } else if (scene::ISceneNode* beam =
                        collision->getSceneNodeFromScreenCoordinatesBB(cursor, kBeamPickBit)) {
-            text = beamInfoText(nodes, connections, beam->getID());
+            text = beamInfoText(nodes, connections, beam->getID(), programs);
         }
     }
 
     if (text.empty() && ui.find.panelPickId() != 0) {
         nodePickId = ui.find.panelPickId();
-        text = nodeInfoText(nodes, nodePickId);
+        text = nodeInfoText(nodes, nodePickId, programs);
     }
 
     if (!text.empty()) {

@@ -7,6 +7,7 @@ namespace tessel {
 
 class cConnectionList;
 class cNodeManager;
+class cProgramTable;
 class cRegistry;
 struct SUiState;
 
@@ -16,10 +17,11 @@ void buildHud(irr::IrrlichtDevice* device, cRegistry& registry, SUiState& ui);
 // Main loop, first frame: the picture rises out of black over 3500 ms.
 void startHudFade();
 // Main loop, every frame while the window is active: shows the text of the node or beam under
-// the cursor, and hides the panel 31 frames after the last hit.
-// The find field's current match keeps its panel open while nothing is under the cursor.
+// the cursor (with the programs of `programs`, when given), and hides the panel 31 frames after
+// the last hit. The find field's current match keeps its panel open while nothing is under the
+// cursor.
 void updateInfoPanel(irr::IrrlichtDevice* device, const SUiState& ui, const cNodeManager& nodes,
-                     const cConnectionList& connections);
+                     const cConnectionList& connections, const cProgramTable* programs = nullptr);
 // Opens the panel of the node with this pick identifier at once, as the cursor over its cube
 // does; nothing when no node carries it.
 void showNodeInfo(const SUiState& ui, const cNodeManager& nodes, int pickId);

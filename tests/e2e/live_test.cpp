@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -498,6 +499,144 @@ TEST(Live, DualStackShowsIPv6Traffic) {
         << log.substr(0, 2000);
     EXPECT_NE(log.find("[fd77::1]:0  ->  [fd77::2]:0\r\n"), std::string::npos)
         << log.substr(0, 2000);
+}
+
+// Real programs of the viewer make connections while Tessel watches its adapter: each beam names
+// the program at this host's end (curl and nc as clients, python3's http.server as the server
+// a peer connects to), and a UDP sender (python3) shows among the busiest programs.
+TEST(Live, NamesTheProgramOfEachConnection) {
+    if (!test::isRoot()) GTEST_SKIP() << "needs root for network namespaces and capture";
+    NetLab lab;
+    ASSERT_TRUE(lab.ok);
+    test::Xvfb x;
+    ASSERT_TRUE(x.ok());
+    test::TempDir serve;
+    test::writeFile(serve.file("index.html"), "x");
+    BackgroundProcess holder(
+        {"ip", "netns", "exec", lab.gateway, "python3", "-c",
+         "import socket,threading\n"
+         "s=socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)\n"
+         "s.bind(('10.77.0.254', 9000)); s.listen(8)\n"
+         "def serve(c):\n"
+         "    while c.recv(100): pass\n"
+         "    c.close()\n"
+         "while True:\n"
+         "    c,_=s.accept(); threading.Thread(target=serve,args=(c,),daemon=True).start()\n"},
+        "", {});
+    BackgroundProcess web({"ip", "netns", "exec", lab.viewer, "python3", "-m", "http.server",
+                           "8000", "--bind", "10.77.0.1"},
+                          serve.path(), {});
+    // Connections made before a server listens would be refused: wait for both.
+    for (const auto& [host, port] : {std::pair(lab.gateway, 9000), std::pair(lab.viewer, 8000)})
+        ASSERT_NE(shellOutput("for i in $(seq 600); do ip netns exec " + host +
+                                  " ss -ltnH | grep -q ':" + std::to_string(port) +
+                                  " ' && echo listening && exit; sleep 0.1; done",
+                              {}, 70000)
+                      .find("listening"),
+                  std::string::npos)
+            << host << " " << port;
+    LiveRun live(lab, x, "3");
+    ASSERT_FALSE(live.window.empty()) << live.tessel->output();
+    std::string d;
+    ASSERT_TRUE(live.waitDump("node 1 10\\.77\\.0\\.254 gateway ", true, 60, &d)) << d;
+
+    // The holder never answers: curl waits, and nc (not reading its input) stays connected.
+    BackgroundProcess curl({"ip", "netns", "exec", lab.viewer, "curl", "-s", "--max-time", "60",
+                            "http://10.77.0.254:9000/"},
+                           "", {});
+    BackgroundProcess nc({"ip", "netns", "exec", lab.viewer, "nc", "-d", "10.77.0.254", "9000"}, "",
+                         {});
+    BackgroundProcess visitor({"ip", "netns", "exec", lab.peer, "nc", "-d", "10.77.0.1", "8000"},
+                              "", {});
+    BackgroundProcess udp({"ip", "netns", "exec", lab.viewer, "python3", "-c",
+                           "import socket,time\n"
+                           "s=socket.socket(socket.AF_INET, socket.SOCK_DGRAM)\n"
+                           "for i in range(600):\n"
+                           "    s.sendto(b'u' * 600, ('10.77.0.2', 5353)); time.sleep(0.1)\n"},
+                          "", {});
+    const std::string beam = " \\S+ pick [0-9]+ drawn [01] program ";
+    EXPECT_TRUE(live.waitDump("beam 10\\.77\\.0\\.1:[0-9]+ 10\\.77\\.0\\.254:9000" + beam +
+                                  "curl " + std::to_string(curl.pid()) + "\n",
+                              true, 60, &d))
+        << d;
+    EXPECT_TRUE(live.waitDump("beam 10\\.77\\.0\\.1:[0-9]+ 10\\.77\\.0\\.254:9000" + beam + "nc " +
+                                  std::to_string(nc.pid()) + "\n",
+                              true, 60, &d))
+        << d;
+    EXPECT_TRUE(live.waitDump("beam 10\\.77\\.0\\.2:[0-9]+ 10\\.77\\.0\\.1:8000" + beam +
+                                  "python3 " + std::to_string(web.pid()) + "\n",
+                              true, 60, &d))
+        << d;
+    EXPECT_TRUE(live.waitDump(
+        "\nprogram-top program python3 " + std::to_string(udp.pid()) + " bytes ", true, 30, &d))
+        << d;
+    EXPECT_NE(d.find("\nprograms live 1 "), std::string::npos) << d;
+    live.key("Escape");
+    EXPECT_EQ(live.tessel->wait(20000), 0) << live.tessel->output();
+}
+
+// A burst of 1,000 connections that each live about 20 ms, eight at a time, from one client
+// program of the viewer: the share whose program was found (printed).
+TEST(Live, FindsTheProgramOfShortConnections) {
+    if (!test::isRoot()) GTEST_SKIP() << "needs root for network namespaces and capture";
+    NetLab lab;
+    ASSERT_TRUE(lab.ok);
+    test::Xvfb x;
+    ASSERT_TRUE(x.ok());
+    BackgroundProcess server(
+        {"ip", "netns", "exec", lab.gateway, "python3", "-c",
+         "import socket,threading\n"
+         "s=socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)\n"
+         "s.bind(('10.77.0.254', 9000)); s.listen(64)\n"
+         "def serve(c):\n"
+         "    while c.recv(100): pass\n"
+         "    c.close()\n"
+         "while True:\n"
+         "    c,_=s.accept(); threading.Thread(target=serve,args=(c,),daemon=True).start()\n"},
+        "", {});
+    LiveRun live(lab, x, "3");
+    ASSERT_FALSE(live.window.empty()) << live.tessel->output();
+    std::string d;
+    ASSERT_TRUE(live.waitDump("node 1 10\\.77\\.0\\.254 gateway ", true, 60, &d)) << d;
+    const std::string out =
+        lab.run(lab.viewer,
+                {"python3", "-c",
+                 "import socket,threading,time\n"
+                 "def client(n):\n"
+                 "    for i in range(n):\n"
+                 "        c=socket.create_connection(('10.77.0.254', 9000)); c.sendall(b'x')\n"
+                 "        time.sleep(0.02); c.close()\n"
+                 "t=[threading.Thread(target=client,args=(125,)) for k in range(8)]\n"
+                 "start=time.time()\n"
+                 "[k.start() for k in t]; [k.join() for k in t]\n"
+                 "print('done', time.time()-start)\n"},
+                120000);
+    ASSERT_NE(out.find("done"), std::string::npos) << out;
+    // Every flow seen and looked up (a flow without an owner is tried again for some seconds).
+    std::smatch m;
+    const std::regex counts("\nprograms live 1 flows ([0-9]+) named ([0-9]+) ");
+    long flows = 0, named = 0;
+    for (int i = 0; i < 40; ++i) {
+        d = live.dump();
+        if (std::regex_search(d, m, counts)) {
+            flows = std::stol(m[1]);
+            named = std::stol(m[2]);
+        }
+        if (flows >= 1000 && i >= 25) break;
+        std::this_thread::sleep_for(200ms);
+    }
+    const double share = flows ? double(named) / double(flows) : 0.0;
+    std::printf("short connections: %ld flows, %ld named (%.1f %%), client: %s", flows, named,
+                100.0 * share, out.c_str());
+    RecordProperty("attributed_permille", static_cast<int>(share * 1000));
+    EXPECT_GE(flows, 1000) << d;
+    // 96-100 % on a quiet machine (the aim is 95 %); 89 % was seen beside another end-to-end
+    // run on a loaded one, where a look-up can come after a 20 ms connection closed. Far less
+    // means the look-up is slow or blocked.
+    EXPECT_GE(share, 0.85) << d;
+    EXPECT_NE(d.find("\nprogram-top program python3 "), std::string::npos) << d;
+    live.key("Escape");
+    EXPECT_EQ(live.tessel->wait(20000), 0) << live.tessel->output();
 }
 
 // The toolbar's buttons are 32 wide from x = 20 + 37k, between 52 and 20 above the bottom.
