@@ -21,6 +21,22 @@ namespace tessel {
 //   --netflow [ADDR:]PORT  collect NetFlow v5/v9 and IPFIX (port 2055 when left out)
 //   --local CIDR[,CIDR...] a feed's local ranges besides the private ones
 //   --flow-timeout S       a feed's silent TCP flows are closed after S seconds
+//   --start TIME           a replayed file starts at TIME (startTimeFrom)
+
+// Where --start puts a replay: an offset from the first frame ("90", "1:30", "1:02:03"), a time
+// of day in the capture ("@14:03:10": the first such moment from the first frame on, local time)
+// or a date and time ("2026-12-08 14:03:10" or with a T, local time).
+struct StartTime {
+    enum class Kind { None, Offset, TimeOfDay, DateTime };
+    Kind kind = Kind::None;
+    long long seconds = 0;  // the offset, the seconds of the day, or the calendar time
+    std::string text;       // as written
+};
+// False with *error saying what reads.
+bool parseStartTime(const std::string& text, StartTime* out, std::string* error);
+// The capture time (microseconds) of `start` in a capture whose first frame is at `firstUs`.
+long long startTimeFrom(const StartTime& start, long long firstUs);
+
 struct CommandLine {
     bool fullscreen = false;
     bool noSplash = false;
@@ -36,6 +52,7 @@ struct CommandLine {
     ListenAddress listen;
     std::vector<AddressRange> localRanges;
     long long flowTimeoutMs = 0;  // 0: learned from the exporters
+    StartTime start;              // --start
     std::string error;  // a flag whose value cannot be used; the program ends with status 2
 };
 

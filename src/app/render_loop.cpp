@@ -14,6 +14,7 @@
 #include "scene/node_objects.h"
 #include "scene/particle_impacts.h"
 #include "scene/rate_graph.h"
+#include "scene/seek_reset.h"
 #include "scene/traffic_beams.h"
 #include "ui/fading_text_list.h"
 #include "ui/frame_requests.h"
@@ -53,6 +54,8 @@ void cRenderLoop::run() {
 }
 
 void cRenderLoop::applyHandOff(const HandOffBatch& batch) {
+    // A seek comes first: the beam events of the batch came after it.
+    if (batch.seek) resetSceneForSeek(context_, *batch.seek);
     applyBeamEvents(context_, batch.beams);
     if (CFadingTextList* messages = ui_.messages.get()) {
         // Only the newest lines can still be seen once all are posted.
@@ -157,6 +160,7 @@ void cRenderLoop::frame() {
         readRateHistory(&samples, &rateMax);
         drawRateGraph(driver, ui_.flags.windowWidth, ui_.flags.windowHeight, samples, rateMax);
     }
+    drawReplayTimeline(driver);
     serviceFrameRequests(driver, ui_.messages.get());
     driver->endScene();
     if (context_.collisionWorlds) context_.collisionWorlds->refreshWorldSelector();
