@@ -109,8 +109,8 @@ void placeReplayStart(const cFrameSource& source, const StartTime& start) {
                 char length[32];
                 std::snprintf(length, sizeof length, "%lld:%02lld:%02lld", s / 3600, s / 60 % 60,
                               s % 60);
-                why = "'" + start.text + "' is beyond the end of the capture (it lasts " +
-                      length + ")";
+                why = "'" + start.text + "' is beyond the end of the capture (it lasts " + length +
+                      ")";
             } else {
                 replayState().seekToUs.store(std::max(target, firstUs));
             }

@@ -106,9 +106,4 @@ bool cCaptureIndex::waitToCover(std::int64_t timeUs) const {
     return firstUs_ >= 0 && lastUs_ >= timeUs;
 }
 
-std::size_t cCaptureIndex::entryCount() const {
-    std::lock_guard<std::mutex> guard(lock_);
-    return entries_.size();
-}
-
 }  // namespace tessel

@@ -37,7 +37,6 @@ class cCaptureIndex {
     bool complete() const { return complete_.load(); }
     // Waits until the index reaches `timeUs` or the file's end; true when it reached it.
     bool waitToCover(std::int64_t timeUs) const;
-    std::size_t entryCount() const;
 
   private:
     void build(const std::string& path);

@@ -266,8 +266,8 @@ struct SeekOutcome {
 // feeding the rate history and the scene of the moment, which goes to the main thread as one
 // SeekReset; the frame at the moment is left in *header and *data.
 SeekOutcome seekReplay(cFrameSource& source, std::int64_t targetUs, PacketSink& sink,
-                       cCaptureRateMeter& rate, const WakeSignal& stop,
-                       const pcap_pkthdr** header, const u_char** data) {
+                       cCaptureRateMeter& rate, const WakeSignal& stop, const pcap_pkthdr** header,
+                       const u_char** data) {
     SeekOutcome out;
     const cCaptureIndex* index = source.index();
     std::int64_t firstUs = 0, lastUs = 0;

@@ -62,7 +62,8 @@ SeekAsk askReplaySeek(ReplayState& state, std::int64_t* targetUs) {
 
 SeekAsk askReplaySeekBy(ReplayState& state, std::int64_t deltaUs, std::int64_t* targetUs) {
     const std::int64_t waiting = state.seekToUs.load();
-    const std::int64_t from = waiting != ReplayState::kNoSeek ? waiting : state.captureClockUs.load();
+    const std::int64_t from =
+        waiting != ReplayState::kNoSeek ? waiting : state.captureClockUs.load();
     if (from < 0) {
         // Nothing released yet: from the first frame.
         const ReplayTimeline::View span = state.timeline.read(0);

@@ -21,9 +21,9 @@ class ReplayTimeline {
                  const std::vector<std::uint64_t>& secondBytes, bool complete);
 
     struct View {
-        std::int64_t firstUs = -1;  // -1: no frame indexed yet
-        std::int64_t lastUs = -1;   // the newest indexed time stamp
-        bool complete = false;      // the whole file is indexed
+        std::int64_t firstUs = -1;   // -1: no frame indexed yet
+        std::int64_t lastUs = -1;    // the newest indexed time stamp
+        bool complete = false;       // the whole file is indexed
         std::vector<float> buckets;  // traffic in equal slices of [firstUs, lastUs], 0 to 1
     };
     // The span so far, with `buckets` slices of its traffic (none when 0).
@@ -40,8 +40,8 @@ class ReplayTimeline {
 // replay thread starts; then the main thread writes the controls and the replay thread the
 // progress, each value alone.
 struct ReplayState {
-    bool active = false;  // set once at start-up, before any thread reads it
-    std::string source;   // the file's name, or "standard input"; set with `active`
+    bool active = false;    // set once at start-up, before any thread reads it
+    std::string source;     // the file's name, or "standard input"; set with `active`
     bool seekable = false;  // a file; standard input cannot seek. Set with `active`
 
     static constexpr double kSlowest = 0.01;

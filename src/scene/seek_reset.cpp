@@ -11,8 +11,7 @@
 namespace tessel {
 
 void resetSceneForSeek(SSceneContext& context, const SeekReset& reset) {
-    const std::vector<STrafficBeam> open(context.connections->begin(),
-                                         context.connections->end());
+    const std::vector<STrafficBeam> open(context.connections->begin(), context.connections->end());
     for (const STrafficBeam& b : open)
         endConnection(context, b.source, b.destination, b.sourcePort, b.destinationPort);
     for (const SNetNode& gone : context.nodes->removeAllButAdapterNodes())

@@ -190,7 +190,8 @@ bool MyEventReceiver::onLeftButton() {
     double fraction = 0;
     if (replayTimelineFraction(cursor, &fraction)) {
         const ReplayTimeline::View span = replayState().timeline.read(0);
-        seekReplayTo(ui, span.firstUs + std::int64_t(fraction * double(span.lastUs - span.firstUs)));
+        seekReplayTo(ui,
+                     span.firstUs + std::int64_t(fraction * double(span.lastUs - span.firstUs)));
         lastClickTime = now;
         return true;
     }

@@ -156,8 +156,8 @@ namespace {
 void sayAsk(const SUiState& ui, SeekAsk ask, std::int64_t targetUs) {
     switch (ask) {
         case SeekAsk::Asked:
-            ui.post("Seek to " + formatLocalTimeC("%Y-%m-%d %H:%M:%S",
-                                                  std::time_t(targetUs / 1000000), 64));
+            ui.post("Seek to " +
+                    formatLocalTimeC("%Y-%m-%d %H:%M:%S", std::time_t(targetUs / 1000000), 64));
             break;
         case SeekAsk::NotSeekable:
             ui.post("Cannot seek: replaying standard input");

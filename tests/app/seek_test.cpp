@@ -91,9 +91,8 @@ class SeekProgram : public ::testing::Test {
 // The index points at the records it names, through libpcap, in both formats and in a capture
 // tcpdump wrote.
 TEST_F(SeekProgram, IndexEntriesLeadToTheirFrames) {
-    for (const std::string& file :
-         {dir.file("timeline.pcap"), dir.file("timeline.pcapng"),
-          test::sourceDir() + "/tests/captures/real_veth_clients.pcap"}) {
+    for (const std::string& file : {dir.file("timeline.pcap"), dir.file("timeline.pcapng"),
+                                    test::sourceDir() + "/tests/captures/real_veth_clients.pcap"}) {
         SCOPED_TRACE(file);
         ReplayTimeline shown;
         cCaptureFileSource source;

@@ -16,7 +16,6 @@ struct TimedFrame {
 // Writes `frames` as a classic pcap file or as pcapng (a section header, one Ethernet interface,
 // an enhanced packet block per frame, with a statistics block after every 100th so that the
 // index meets blocks that hold no frame). False when it cannot be written.
-bool writeTimedCapture(const std::string& path, const std::vector<TimedFrame>& frames,
-                       bool pcapng);
+bool writeTimedCapture(const std::string& path, const std::vector<TimedFrame>& frames, bool pcapng);
 
 }  // namespace tessel::test
