@@ -15,6 +15,10 @@ namespace {
 constexpr std::int64_t kSecondUs = 1'000'000;
 // The timeline is told about progress every this many frames, and at the end.
 constexpr std::uint64_t kPublishEvery = 1u << 16;
+// The timeline's traffic is kept in at most this many slices of equal length: a second each
+// while the capture is short enough, then twice as long each time it would overflow (a file
+// whose time stamps jump by years must not ask for a slice per second).
+constexpr std::size_t kMostSlices = 1u << 16;
 
 }  // namespace
 
@@ -36,11 +40,12 @@ void cCaptureIndex::build(const std::string& path) {
     char errbuf[PCAP_ERRBUF_SIZE] = "";
     pcap_t* handle = pcap_open_offline(path.c_str(), errbuf);
     FILE* file = handle ? pcap_file(handle) : nullptr;
-    std::vector<std::uint64_t> secondBytes;
+    std::vector<std::uint64_t> sliceBytes;
+    std::int64_t sliceUs = kSecondUs;
     std::int64_t first = -1, last = -1, nextSecond = 0;
     std::uint64_t frames = 0;
     auto publish = [&](bool done) {
-        if (timeline_ && first >= 0) timeline_->publish(first, last, secondBytes, done);
+        if (timeline_ && first >= 0) timeline_->publish(first, last, sliceBytes, done);
     };
     while (file && !stop_.load(std::memory_order_relaxed)) {
         // libpcap reads each record (each pcapng block) whole from the file, with no read-ahead:
@@ -65,9 +70,15 @@ void cCaptureIndex::build(const std::string& path) {
             last = lastUs_ = std::max(lastUs_, at);
         }
         if (at >= first) {
-            const std::size_t second = std::size_t((at - first) / kSecondUs);
-            if (second >= secondBytes.size()) secondBytes.resize(second + 1, 0);
-            secondBytes[second] += header->len;
+            while (std::uint64_t((at - first) / sliceUs) >= kMostSlices) {
+                for (std::size_t i = 0; i < sliceBytes.size(); ++i)
+                    sliceBytes[i / 2] = (i % 2 ? sliceBytes[i / 2] : 0) + sliceBytes[i];
+                sliceBytes.resize((sliceBytes.size() + 1) / 2);
+                sliceUs *= 2;
+            }
+            const std::size_t slice = std::size_t((at - first) / sliceUs);
+            if (slice >= sliceBytes.size()) sliceBytes.resize(slice + 1, 0);
+            sliceBytes[slice] += header->len;
         }
         if (++frames % kPublishEvery == 0) {
             publish(false);

@@ -8,16 +8,16 @@ void ReplayTimeline::clear() {
     std::lock_guard<std::mutex> guard(lock_);
     firstUs_ = lastUs_ = -1;
     complete_ = false;
-    secondBytes_.clear();
+    sliceBytes_.clear();
 }
 
 void ReplayTimeline::publish(std::int64_t firstUs, std::int64_t lastUs,
-                             const std::vector<std::uint64_t>& secondBytes, bool complete) {
+                             const std::vector<std::uint64_t>& sliceBytes, bool complete) {
     std::lock_guard<std::mutex> guard(lock_);
     firstUs_ = firstUs;
     lastUs_ = lastUs;
     complete_ = complete;
-    secondBytes_ = secondBytes;
+    sliceBytes_ = sliceBytes;
 }
 
 ReplayTimeline::View ReplayTimeline::read(int buckets) const {
@@ -26,15 +26,15 @@ ReplayTimeline::View ReplayTimeline::read(int buckets) const {
     view.firstUs = firstUs_;
     view.lastUs = lastUs_;
     view.complete = complete_;
-    if (buckets <= 0 || secondBytes_.empty()) return view;
-    // Slices of the seconds known so far; each the largest second within it, so a burst shows.
+    if (buckets <= 0 || sliceBytes_.empty()) return view;
+    // Fewer, wider slices of the ones known so far; each the largest within it, so a burst shows.
     view.buckets.assign(std::size_t(buckets), 0.0f);
-    const std::size_t seconds = secondBytes_.size();
+    const std::size_t slices = sliceBytes_.size();
     std::uint64_t top = 1;
-    for (std::size_t s = 0; s < seconds; ++s) {
-        const std::size_t b = s * std::size_t(buckets) / seconds;
-        view.buckets[b] = std::max(view.buckets[b], float(secondBytes_[s]));
-        top = std::max(top, secondBytes_[s]);
+    for (std::size_t s = 0; s < slices; ++s) {
+        const std::size_t b = s * std::size_t(buckets) / slices;
+        view.buckets[b] = std::max(view.buckets[b], float(sliceBytes_[s]));
+        top = std::max(top, sliceBytes_[s]);
     }
     for (float& v : view.buckets) v /= float(top);
     return view;

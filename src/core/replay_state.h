@@ -15,10 +15,10 @@ class ReplayTimeline {
   public:
     // Before the index starts: nothing known.
     void clear();
-    // The index read up to `lastUs`; `secondBytes` are the bytes of each second from the first
-    // frame's second on (the whole list so far; the timeline keeps its own copy).
+    // The index read up to `lastUs`; `sliceBytes` are the bytes of each slice of equal length
+    // from the first frame on (the whole list so far; the timeline keeps its own copy).
     void publish(std::int64_t firstUs, std::int64_t lastUs,
-                 const std::vector<std::uint64_t>& secondBytes, bool complete);
+                 const std::vector<std::uint64_t>& sliceBytes, bool complete);
 
     struct View {
         std::int64_t firstUs = -1;   // -1: no frame indexed yet
@@ -33,7 +33,7 @@ class ReplayTimeline {
     mutable std::mutex lock_;
     std::int64_t firstUs_ = -1, lastUs_ = -1;
     bool complete_ = false;
-    std::vector<std::uint64_t> secondBytes_;
+    std::vector<std::uint64_t> sliceBytes_;
 };
 
 // What the user controls of a replay and what the HUD shows of it. Set up by start-up before the
