@@ -6,7 +6,7 @@
 #   TESSEL_BUILD_DIR=... bench/run.sh      # another build folder (default: build-bench)
 #   TESSEL_BENCH_BEFORE=old.csv bench/run.sh   # grey "before" bars in the plot
 #   TESSEL_BENCH_SECONDS=8       # seconds per frame-rate phase
-#   TESSEL_BENCH_FIGURES="3 5"   # only these figures (default: 1-7, 9-11 and the micro ones)
+#   TESSEL_BENCH_FIGURES="3 5"   # only these figures (default: 1-7, 9-12 and the micro ones)
 #   TESSEL_BENCH_SWEEP=1         # figure 4 also measures the frame rate for 0 to 6,000 live sprites
 #   TESSEL_BENCH_FEED_SOAK=600   # seconds of figure 10's soak (the sFlow collector at 2k datagrams/s)
 #
@@ -18,7 +18,8 @@
 # tcpreplay in a network namespace) needs root, Xvfb and tcpreplay; figures 9-10 (the real
 # program as an sFlow collector, fed real exporter datagrams in a network namespace) need root
 # and Xvfb, and figure 10 takes TESSEL_BENCH_FEED_SOAK seconds (ten minutes); figure 11 (an
-# offline recording of the demo) needs Xvfb and ffprobe. A missing piece skips its figures.
+# offline recording of the demo) needs Xvfb and ffprobe; figure 12 writes two 1 GiB captures
+# into a temporary folder. A missing piece skips its figures.
 # Floods go to 127.0.0.1 only, are rate-bounded (at most 400k/s) and stop by themselves.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -35,7 +36,7 @@ if [ -z "${TESSEL_BENCH_NO_BUILD:-}" ]; then
   for m in feed_bench netflow_bench owners_bench; do [ -f "$top/bench/$m.cpp" ] && micro+=("$m"); done
   cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESSEL_BUILD_TESTS=OFF >>"$log" 2>&1 &&
     cmake --build "$build" --target run_folder tessel-capture flood_bench intel_bench upkeep_bench \
-      frame_bench memory_bench capture_bench scene_bench bench_plot tessel tessel-config \
+      frame_bench memory_bench seek_bench capture_bench scene_bench bench_plot tessel tessel-config \
       replay_capture feed_sender "${micro[@]}" >>"$log" 2>&1 ||
     { echo "build failed, see $log"; exit 1; }
 fi
@@ -62,7 +63,7 @@ echo "Scratch file system: $scratch ($fsname$([ -n "$mnt" ] && echo ', journaled
 
 rows=$results/rows.txt
 : >"$rows"
-figures=" ${TESSEL_BENCH_FIGURES:-1 2 3 4 5 6 7 9 10 11 micro} "
+figures=" ${TESSEL_BENCH_FIGURES:-1 2 3 4 5 6 7 9 10 11 12 micro} "
 want() { [[ "$figures" == *" $1 "* ]]; }
 run() {  # run <label> <timeout> <program> [args...]
   local label=$1 limit=$2
@@ -102,6 +103,8 @@ else
 fi
 if want 5; then echo "Figures 5 and 8: scene upkeep, the names over the cubes, the status line ..."; run "" 300 "$bin/upkeep_bench"; fi
 if want 6; then echo "Figure 6: memory ..."; TESSEL_BENCH_SCRATCH=$scratch run "" 900 "$bin/memory_bench"; fi
+# The 1 GiB captures are written into a temporary folder and deleted after each run.
+if want 12; then echo "Figure 12: seeking in a 1 GiB capture ..."; TESSEL_BENCH_SCRATCH=${TMPDIR:-/tmp} run "" 600 "$bin/seek_bench"; fi
 want 7 && echo "Figure 7: the real program under tcpreplay ..."
 if ! want 7; then :
 elif [ "$(id -u)" = 0 ] && command -v tcpreplay >/dev/null && command -v Xvfb >/dev/null; then

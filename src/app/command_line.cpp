@@ -1,9 +1,11 @@
 #include "app/command_line.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "core/replay_state.h"
 
@@ -33,10 +35,99 @@ bool parseVideoSize(const std::string& text, int* width, int* height) {
         return false;
     *width = int(w);
     *height = int(h);
+    // "h:mm:ss", "m:ss" or "s": false unless each part is digits and the later ones under 60.
+    bool clockParts(const std::string& text, long long* seconds) {
+        long long total = 0;
+        int parts = 0;
+        std::size_t at = 0;
+        for (;;) {
+            const std::size_t colon = text.find(':', at);
+            const std::string part =
+                text.substr(at, colon == std::string::npos ? colon : colon - at);
+            if (part.empty() || part.size() > 9 ||
+                part.find_first_not_of("0123456789") != part.npos)
+                return false;
+            const long long value = std::atoll(part.c_str());
+            if (parts > 0 && (value >= 60 || part.size() != 2)) return false;
+            total = total * 60 + value;
+            if (++parts > 3) return false;
+            if (colon == std::string::npos) break;
+            at = colon + 1;
+        }
+        *seconds = total;
+        return true;
+    }
+
+}  // namespace
+
+bool parseStartTime(const std::string& text, StartTime* out, std::string* error) {
+    StartTime start;
+    start.text = text;
+    unsigned year, month, day, hour, minute, second;
+    char sep, tail;
+    if (!text.empty() && text[0] == '@') {
+        long long s = 0;
+        if (std::count(text.begin(), text.end(), ':') == 2 && clockParts(text.substr(1), &s) &&
+            s < 86400) {
+            start.kind = StartTime::Kind::TimeOfDay;
+            start.seconds = s;
+        }
+    } else if (std::sscanf(text.c_str(), "%4u-%2u-%2u%c%2u:%2u:%2u%c", &year, &month, &day, &sep,
+                           &hour, &minute, &second, &tail) == 7 &&
+               (sep == ' ' || sep == 'T') && month >= 1 && month <= 12 && day >= 1 && day <= 31 &&
+               hour < 24 && minute < 60 && second < 60) {
+        std::tm tm{};
+        tm.tm_year = int(year) - 1900;
+        tm.tm_mon = int(month) - 1;
+        tm.tm_mday = int(day);
+        tm.tm_hour = int(hour);
+        tm.tm_min = int(minute);
+        tm.tm_sec = int(second);
+        tm.tm_isdst = -1;
+        start.kind = StartTime::Kind::DateTime;
+        start.seconds = std::mktime(&tm);
+    } else if (clockParts(text, &start.seconds)) {
+        start.kind = StartTime::Kind::Offset;
+    }
+    if (start.kind == StartTime::Kind::None) {
+        *error = "--start: '" + text +
+                 "' is not an offset (90, 1:30, 1:02:03), a time of day (@14:03:10) or a date and "
+                 "time (2026-12-08 14:03:10)";
+        return false;
+    }
+    *out = start;
     return true;
 }
 
-}  // namespace
+long long startTimeFrom(const StartTime& start, long long firstUs) {
+    constexpr long long kSecondUs = 1000000;
+    switch (start.kind) {
+        case StartTime::Kind::Offset:
+            return firstUs + start.seconds * kSecondUs;
+        case StartTime::Kind::DateTime:
+            return start.seconds * kSecondUs;
+        case StartTime::Kind::TimeOfDay: {
+            // That time on the first frame's day, or on the next when it came before the frame.
+            std::time_t first = std::time_t(firstUs / kSecondUs);
+            std::tm tm{};
+            localtime_r(&first, &tm);
+            tm.tm_hour = int(start.seconds / 3600);
+            tm.tm_min = int(start.seconds / 60 % 60);
+            tm.tm_sec = int(start.seconds % 60);
+            tm.tm_isdst = -1;
+            std::tm sameDay = tm;
+            long long at = (long long)std::mktime(&sameDay) * kSecondUs;
+            if (at < firstUs - firstUs % kSecondUs) {
+                tm.tm_mday += 1;
+                at = (long long)std::mktime(&tm) * kSecondUs;
+            }
+            return at;
+        }
+        case StartTime::Kind::None:
+            break;
+    }
+    return firstUs;
+}
 
 CommandLine parseCommandLine(int argc, char** argv) {
     CommandLine line;
@@ -139,6 +230,9 @@ CommandLine parseCommandLine(int argc, char** argv) {
                              std::to_string(kMaxRecordHeight);
         } else if (flag == "--geoip") {
             if (takeValue()) line.geoip = value;
+        } else if (flag == "--start") {
+            if (!takeValue()) break;
+            parseStartTime(value, &line.start, &line.error);
         } else if (flag == "--filter") {
             if (takeValue()) line.filter = value;
         } else if (flag == "--maxfps") {
@@ -146,6 +240,12 @@ CommandLine parseCommandLine(int argc, char** argv) {
         }
     }
     if (line.demo && line.replayPath.empty()) line.replayPath = kDemoCapture;
+    if (line.error.empty() && line.start.kind != StartTime::Kind::None) {
+        if (line.replayPath.empty())
+            line.error = "--start: only a replay of a file can start later";
+        else if (line.replayPath == "-")
+            line.error = "--start: standard input cannot seek; replay a file to start later";
+    }
     if (line.error.empty() && line.feed != FeedKind::None && !line.replayPath.empty())
         line.error = "a replay and a flow feed: one source at a time";
     if (line.error.empty() && !line.recordPath.empty() && line.replayPath.empty())

@@ -24,6 +24,22 @@ namespace tessel {
 //   --record OUT           render the replay offline into a video (.mp4 H.264, .webm VP9)
 //   --fps N, --size WxH    the video's frame rate (1 to 240, default 30) and size
 //   --geoip FILE           a MaxMind-format .mmdb to locate foreign hosts by, for this run
+//   --start TIME           a replayed file starts at TIME (startTimeFrom)
+
+// Where --start puts a replay: an offset from the first frame ("90", "1:30", "1:02:03"), a time
+// of day in the capture ("@14:03:10": the first such moment from the first frame on, local time)
+// or a date and time ("2026-12-08 14:03:10" or with a T, local time).
+struct StartTime {
+    enum class Kind { None, Offset, TimeOfDay, DateTime };
+    Kind kind = Kind::None;
+    long long seconds = 0;  // the offset, the seconds of the day, or the calendar time
+    std::string text;       // as written
+};
+// False with *error saying what reads.
+bool parseStartTime(const std::string& text, StartTime* out, std::string* error);
+// The capture time (microseconds) of `start` in a capture whose first frame is at `firstUs`.
+long long startTimeFrom(const StartTime& start, long long firstUs);
+
 struct CommandLine {
     bool fullscreen = false;
     bool noSplash = false;
@@ -43,6 +59,7 @@ struct CommandLine {
     int recordFps = 30;
     int recordWidth = 0, recordHeight = 0;  // --size; 0: the settings' window size
     std::optional<std::string> geoip;       // given on the command line ("" uses none)
+    StartTime start;                        // --start
     std::string error;  // a flag whose value cannot be used; the program ends with status 2
 };
 

@@ -15,6 +15,7 @@
 #include "scene/node_objects.h"
 #include "scene/particle_impacts.h"
 #include "scene/rate_graph.h"
+#include "scene/seek_reset.h"
 #include "scene/traffic_beams.h"
 #include "ui/fading_text_list.h"
 #include "ui/frame_requests.h"
@@ -57,6 +58,8 @@ void cRenderLoop::run() {
 }
 
 void cRenderLoop::applyHandOff(const HandOffBatch& batch) {
+    // A seek comes first: the beam events of the batch came after it.
+    if (batch.seek) resetSceneForSeek(context_, *batch.seek);
     applyBeamEvents(context_, batch.beams);
     if (CFadingTextList* messages = ui_.messages.get()) {
         // Only the newest lines can still be seen once all are posted.
@@ -174,6 +177,7 @@ void cRenderLoop::frame() {
         readRateHistory(&samples, &rateMax);
         drawRateGraph(driver, ui_.flags.windowWidth, ui_.flags.windowHeight, samples, rateMax);
     }
+    drawReplayTimeline(driver);
     serviceFrameRequests(driver, ui_.messages.get());
     if (recording_) recording_->takeFrame(driver);
     driver->endScene();

@@ -19,6 +19,7 @@
 #include "app/scene_dump.h"
 #include "app/video_recorder.h"
 #include "capture/adapter_inference.h"
+#include "capture/capture_index.h"
 #include "capture/capture_session.h"
 #include "capture/flow_collector_source.h"
 #include "capture/frame_source.h"
@@ -84,6 +85,42 @@ std::unique_ptr<cFrameSource> openReplay(const std::string& path) {
     std::unique_ptr<cFrameSource> source = openReplaySource(path, &error);
     if (source) return source;
     std::fprintf(stderr, "tessel: cannot replay %s\n", error.c_str());
+    std::fflush(stderr);
+    endAfterFatal("", false, 2);
+}
+
+// Where --start puts the replay, asked of the replay thread before it starts; a moment outside the
+// capture ends the program with status 2. Waits for the index only as far as the moment.
+void placeReplayStart(const cFrameSource& source, const StartTime& start) {
+    if (start.kind == StartTime::Kind::None) return;
+    const cCaptureIndex* index = source.index();
+    std::int64_t firstUs = 0, lastUs = 0;
+    std::string why;
+    if (!index) {
+        why = "standard input cannot seek";
+    } else {
+        index->waitToCover(0);
+        if (!index->span(&firstUs, &lastUs)) {
+            why = "the capture holds no frame";
+        } else {
+            const std::int64_t target = startTimeFrom(start, firstUs);
+            if (target < firstUs - firstUs % 1000000) {
+                why = "'" + start.text + "' is before the capture starts";
+            } else if (!index->waitToCover(target)) {
+                index->span(&firstUs, &lastUs);
+                const long long s = (lastUs - firstUs) / 1000000;
+                char length[32];
+                std::snprintf(length, sizeof length, "%lld:%02lld:%02lld", s / 3600, s / 60 % 60,
+                              s % 60);
+                why = "'" + start.text + "' is beyond the end of the capture (it lasts " + length +
+                      ")";
+            } else {
+                replayState().seekToUs.store(std::max(target, firstUs));
+            }
+        }
+    }
+    if (why.empty()) return;
+    std::fprintf(stderr, "tessel: --start: %s\n", why.c_str());
     std::fflush(stderr);
     endAfterFatal("", false, 2);
 }
@@ -319,6 +356,9 @@ void openLogAndSource(STesselRun& run) {
     run.replay = openReplay(run.line.replayPath);
     if (!filter.empty() && !run.replay->setFilter(filter, &error))
         refuseFilter(filter, error, run.line.filter.has_value());
+    // A file is indexed from now on, so that it can seek; --start is its first seek.
+    run.replay->startIndex(&replayState().timeline);
+    placeReplayStart(*run.replay, run.line.start);
 }
 
 // The location data the resolver's thread reads: the .mmdb of --geoip or of the `geoip` setting,
@@ -423,6 +463,7 @@ void startSource(STesselRun& run) {
         ReplayState& state = replayState();
         state.active = true;
         state.source = run.replay->name();
+        state.seekable = run.replay->index() != nullptr;
         state.speed.store(run.line.speed);
         run.net->startReplay(std::move(run.replay), run.line.loop, run.recording);
         return;

@@ -67,7 +67,25 @@ int cCaptureFileSource::next(const pcap_pkthdr** header, const u_char** data) {
     return r;
 }
 
-std::string cCaptureFileSource::errorText() const { return handle_ ? pcap_geterr(handle_) : ""; }
+std::string cCaptureFileSource::errorText() const {
+    if (!seekError_.empty()) return seekError_;
+    return handle_ ? pcap_geterr(handle_) : "";
+}
+
+void cCaptureFileSource::startIndex(ReplayTimeline* timeline) {
+    if (!index_) index_ = std::make_unique<cCaptureIndex>(path_, timeline);
+}
+
+bool cCaptureFileSource::seekToOffset(long long offset) {
+    seekError_.clear();
+    if (!restart(&seekError_)) return false;
+    FILE* f = pcap_file(handle_);
+    if (!f || std::fseek(f, long(offset), SEEK_SET) != 0) {
+        seekError_ = "cannot seek in the file";
+        return false;
+    }
+    return true;
+}
 
 bool cCaptureFileSource::restart(std::string* error) {
     if (handle_) pcap_close(handle_);

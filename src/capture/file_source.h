@@ -1,6 +1,8 @@
 #pragma once
+#include <memory>
 #include <string>
 
+#include "capture/capture_index.h"
 #include "capture/frame_source.h"
 
 namespace tessel {
@@ -28,6 +30,11 @@ class cCaptureFileSource final : public cFrameSource {
     bool setFilter(const std::string& filter, std::string* error) override;
     // Scans the file on a handle of its own, from its first frame.
     void preview(const FrameVisitor& see) override;
+    void startIndex(ReplayTimeline* timeline) override;
+    const cCaptureIndex* index() const override { return index_.get(); }
+    // Opens the file again (libpcap reads a pcapng's section header and first interface
+    // description anew), then goes to `offset`.
+    bool seekToOffset(long long offset) override;
 
   private:
     bool openFile(std::string* error);
@@ -38,6 +45,8 @@ class cCaptureFileSource final : public cFrameSource {
     pcap_t* handle_ = nullptr;
     int linkType_ = DLT_EN10MB;
     long long fileBytes_ = 0;
+    std::string seekError_;
+    std::unique_ptr<cCaptureIndex> index_;
 };
 
 }  // namespace tessel

@@ -8,6 +8,8 @@
 namespace tessel {
 
 struct FeedCounters;
+class ReplayTimeline;
+class cCaptureIndex;
 
 // Shown one frame (libpcap's header: time stamp, captured and wire length; the captured bytes,
 // valid during the call). False: enough.
@@ -45,6 +47,15 @@ class cFrameSource {
     virtual const FeedCounters* feedCounters() const { return nullptr; }
     // Ends a stream early: reading sees the end soon. Any thread.
     virtual void endStream() {}
+
+    // A file starts indexing its frames by capture time on a thread of its own, publishing its
+    // span to `timeline` (may be null; outlives the source). Main thread, once, after opening.
+    virtual void startIndex(ReplayTimeline*) {}
+    // The index started, or null: a stream cannot seek. Any thread.
+    virtual const cCaptureIndex* index() const { return nullptr; }
+    // Reading goes on from the frame whose record starts at `offset` (an offset of the index);
+    // false with errorText() saying why. The capture thread.
+    virtual bool seekToOffset(long long) { return false; }
 
     // Lets only frames that match `filter` (a capture filter) through, from now on and after a
     // restart; preview() sees the same frames. False with *error saying why.

@@ -10,7 +10,11 @@ struct PacketSink;
 // is due (speed and pause from replayState()), then goes to onPacket like a captured one; the rate
 // history is fed in capture time; the HUD's progress is kept in replayState(). At the end of a
 // file it starts again when `loop` is set; otherwise the message list says "Replay finished" and
-// the thread waits for `stop`. Returns, with the writer flushed, once `stop` is raised.
+// the thread waits for `stop` or a seek. A seek (replayState().seekToUs, taken before the first
+// frame too) rebuilds the scene of its moment from the source's index: the frames of the minute
+// before it are read at once, without records, and their hosts and open connections go to the
+// main thread as one SeekReset; paced play goes on from the moment. Returns, with the writer
+// flushed, once `stop` is raised.
 void runReplayLoop(cFrameSource& source, PacketSink& sink, const WakeSignal& stop, bool loop);
 
 // The capture thread's loop for a live source (the capture helper's stream, a flow collector):

@@ -25,6 +25,13 @@ void HandOffChannel::pushMessage(std::string text) {
     messages_.push_back(std::move(text));
 }
 
+void HandOffChannel::pushSeek(SeekReset reset) {
+    std::lock_guard<std::mutex> guard(lock_);
+    beams_.clear();
+    records_.clear();
+    seek_ = std::move(reset);
+}
+
 void HandOffChannel::pushTrace(std::string line) {
     if (traceLog_) traceLog_->logEvent(line);
     pushMessage(std::move(line));
@@ -54,6 +61,8 @@ void HandOffChannel::reportIntelFolderMissing() {
 HandOffBatch HandOffChannel::drain(bool withRecords) {
     HandOffBatch batch;
     std::lock_guard<std::mutex> guard(lock_);
+    batch.seek.swap(seek_);
+    seek_.reset();
     batch.beams.swap(beams_);
     batch.messages.swap(messages_);
     if (withRecords) {

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,8 +26,20 @@ struct BeamEvent {
     int destinationPort = 0;
 };
 
+// A replay went to another moment: the scene starts again from what was there at `atUs`. The
+// hosts seen in the minute before it (in order of first sight) and the connections open at it (in
+// order of opening), each bounded.
+struct SeekReset {
+    std::int64_t atUs = 0;
+    std::vector<std::string> hosts;
+    std::vector<BeamEvent> openBeams;  // starts only
+    static constexpr std::size_t kHostLimit = 999;
+    static constexpr std::size_t kBeamLimit = 4096;
+};
+
 // What one drain hands the main thread.
 struct HandOffBatch {
+    std::optional<SeekReset> seek;       // applied first: every beam below came after it
     std::vector<BeamEvent> beams;        // in capture order
     std::vector<std::string> messages;   // oldest first
     std::vector<TrafficRecord> records;  // in file order; only when records were asked for
@@ -49,6 +62,9 @@ class HandOffChannel {
 
     void pushBeam(BeamEvent event);
     void pushMessage(std::string text);
+    // A replay's seek: the beam events and records still waiting belong to the moment left and
+    // are dropped; a newer seek replaces one not yet drained. Messages stay.
+    void pushSeek(SeekReset reset);
 
     // The packet trace, switched by the user on the main thread: while it is on, the capture
     // thread writes a line per packet to the trace log (when one is set) and posts it as a
@@ -79,6 +95,7 @@ class HandOffChannel {
     std::vector<BeamEvent> beams_;
     std::vector<std::string> messages_;
     std::vector<TrafficRecord> records_;
+    std::optional<SeekReset> seek_;
     bool intelFolderMissing_ = false;
     std::atomic<bool> tracing_{false};
     cLog* traceLog_ = nullptr;

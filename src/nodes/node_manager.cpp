@@ -309,6 +309,16 @@ std::optional<SNetNode> cNodeManager::pruneOneNode(const cConnectionList& connec
     return std::nullopt;
 }
 
+std::vector<SNetNode> cNodeManager::removeAllButAdapterNodes() {
+    std::lock_guard<std::mutex> lock(lock_);
+    std::vector<SNetNode> kept, gone;
+    for (std::size_t i = 0; i < list_.size(); ++i)
+        (i == 0 || list_[i].isGateway == 1 ? kept : gone).push_back(std::move(list_[i]));
+    list_ = std::move(kept);
+    rebuildAddressIndex();
+    return gone;
+}
+
 std::uint64_t cNodeManager::refusedNodes() const {
     std::lock_guard<std::mutex> lock(lock_);
     return refused_;

@@ -84,6 +84,10 @@ class cNodeManager {
     // Removes at most one stale foreign node (none that is an endpoint of a listed connection)
     // and gives its record, so that the scene can take its cube away. Main thread only.
     std::optional<SNetNode> pruneOneNode(const cConnectionList& connections);
+    // Removes every node but this host (node 0) and the gateway, for a replay that went to
+    // another moment, and gives their records, so that the scene can take their cubes away.
+    // Main thread only.
+    std::vector<SNetNode> removeAllButAdapterNodes();
 
     int nodeCount() const;
     // How often an address was not added because the list held kNodeListLimit nodes.

@@ -26,6 +26,8 @@ class CImpactSprites : public irr::scene::ISceneNode {
     void addSprite(const irr::core::vector3df* points, int pointCount, irr::u32 startMs,
                    irr::f32 side, irr::video::ITexture* texture);
     std::size_t liveCount() const { return sprites_.size(); }
+    // Every sprite goes at once (a replay went to another moment).
+    void clear() { sprites_.clear(); }
 
     // What tests and the scene dump look at: sprite i in order of creation.
     irr::core::vector3df spritePosition(std::size_t i) const { return sprites_[i].position; }

@@ -114,6 +114,34 @@ void MyEventReceiver::changeReplaySpeed(double factor) {
     ui.post("Replay speed x" + speedText(speed));
 }
 
+// [ and ] go 10 s back and forward in a replay, { and } 60 s. The character decides where the
+// keyboard's layout gives one; otherwise the US keys with Shift.
+bool MyEventReceiver::onSeekKey(const SEvent::SKeyInput& key) {
+    constexpr std::int64_t kShortUs = 10'000'000, kLongUs = 60'000'000;
+    std::int64_t delta = 0;
+    switch (key.Char) {
+        case L'[':
+            delta = -kShortUs;
+            break;
+        case L']':
+            delta = kShortUs;
+            break;
+        case L'{':
+            delta = -kLongUs;
+            break;
+        case L'}':
+            delta = kLongUs;
+            break;
+        default:
+            if (key.Key == KEY_OEM_4) delta = key.Shift ? -kLongUs : -kShortUs;
+            if (key.Key == KEY_OEM_6) delta = key.Shift ? kLongUs : kShortUs;
+            break;
+    }
+    if (delta == 0) return false;
+    seekReplayBy(ui, delta);
+    return true;
+}
+
 void MyEventReceiver::toggleTour() {
     ui.tour.toggleTour(camera, device ? device->getTimer()->getTime() : 0, ui.flags,
                        ui.messages.get());
@@ -166,6 +194,15 @@ bool MyEventReceiver::onLeftButton() {
         }
         lastClickTime = now;
         return false;
+    }
+
+    double fraction = 0;
+    if (replayTimelineFraction(cursor, &fraction)) {
+        const ReplayTimeline::View span = replayState().timeline.read(0);
+        seekReplayTo(ui,
+                     span.firstUs + std::int64_t(fraction * double(span.lastUs - span.firstUs)));
+        lastClickTime = now;
+        return true;
     }
 
     const int button = toolbarButtonAt(cursor, ui.flags.windowHeight);
@@ -287,6 +324,9 @@ bool MyEventReceiver::onKeyReleased(EKEY_CODE key) {
         case KEY_F1:
             toggleHelp();
             return true;
+        case KEY_HOME:
+            seekReplayTo(ui, 0);  // kept within the span: its start
+            return true;
         case KEY_PLUS:
         case KEY_ADD:
             changeReplaySpeed(2.0);
@@ -369,6 +409,7 @@ bool MyEventReceiver::OnEvent(const SEvent& event) {
             // A focused GUI button is clicked by Space: keep the key from the GUI either way.
             if (event.KeyInput.Key == KEY_SPACE) return true;
             if (event.KeyInput.PressedDown) return false;
+            if (onSeekKey(event.KeyInput)) return true;
             return onKeyReleased(event.KeyInput.Key);
         default:
             return false;

@@ -29,6 +29,7 @@ class MyEventReceiver : public irr::IEventReceiver {
     void toggleHelp();
     void togglePause();
     void changeReplaySpeed(double factor);
+    bool onSeekKey(const irr::SEvent::SKeyInput& key);
     void toggleTour();
     bool onFindKey(const irr::SEvent::SKeyInput& key);
     void flyToFoundHost();

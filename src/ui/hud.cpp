@@ -55,6 +55,13 @@ gui::IGUIStaticText* replayLine = nullptr;
 int infoIdleFrames = 0;
 int infoNodePickId = 0;  // the cube whose text the panel shows; 0: none, or a beam's
 
+// The replay timeline: empty while not replaying a file. Its slices are read again every
+// kTimelineRefresh frames, not every frame.
+core::rect<s32> timelineRect;
+constexpr int kTimelineRefresh = 30;
+int timelineAge = kTimelineRefresh;
+ReplayTimeline::View timelineView;
+
 // What the replay line shows now.
 struct ReplayShown {
     std::int64_t second;  // of the capture's clock; -1: none yet
@@ -118,6 +125,76 @@ void updateReplayLine() {
     if (now.finished) text += "  finished";
     const std::wstring wide = toWideCut(text);
     replayLine->setText(wide.c_str());
+}
+
+void drawReplayTimeline(video::IVideoDriver* driver) {
+    if (timelineRect.getWidth() <= 0 || !driver) return;
+    const ReplayState& replay = replayState();
+    if (++timelineAge >= kTimelineRefresh) {
+        timelineView = replay.timeline.read(timelineRect.getWidth() / 2);
+        timelineAge = 0;
+    }
+    const core::rect<s32>& r = timelineRect;
+    driver->draw2DRectangle(video::SColor(120, 0, 0, 0), r);
+    const ReplayTimeline::View& view = timelineView;
+    if (view.firstUs < 0) return;
+    // The traffic of each slice, two pixels wide, from the bottom.
+    const s32 height = r.getHeight() - 2;
+    for (std::size_t i = 0; i < view.buckets.size(); ++i) {
+        const s32 x = r.UpperLeftCorner.X + s32(i) * 2;
+        const s32 top = r.LowerRightCorner.Y - 1 - s32(view.buckets[i] * float(height));
+        if (top < r.LowerRightCorner.Y - 1)
+            driver->draw2DRectangle(video::SColor(200, 105, 155, 106),
+                                    core::rect<s32>(x, top, x + 2, r.LowerRightCorner.Y - 1));
+    }
+    // While the file is still indexed, its known part ends in a dim edge.
+    if (!view.complete)
+        driver->draw2DRectangle(video::SColor(160, 225, 225, 225),
+                                core::rect<s32>(r.LowerRightCorner.X - 1, r.UpperLeftCorner.Y,
+                                                r.LowerRightCorner.X, r.LowerRightCorner.Y));
+    const std::int64_t clock = replay.captureClockUs.load();
+    const std::int64_t spanUs = view.lastUs - view.firstUs;
+    if (clock < 0 || spanUs <= 0) return;
+    const double at = std::clamp(double(clock - view.firstUs) / double(spanUs), 0.0, 1.0);
+    const s32 x = r.UpperLeftCorner.X + s32(at * (r.getWidth() - 2));
+    driver->draw2DRectangle(video::SColor(255, 255, 255, 255),
+                            core::rect<s32>(x, r.UpperLeftCorner.Y, x + 2, r.LowerRightCorner.Y));
+}
+
+bool replayTimelineFraction(core::position2d<s32> at, double* fraction) {
+    if (timelineRect.getWidth() <= 0 || !timelineRect.isPointInside(at)) return false;
+    *fraction = double(at.X - timelineRect.UpperLeftCorner.X) / double(timelineRect.getWidth() - 1);
+    return true;
+}
+
+namespace {
+
+void sayAsk(const SUiState& ui, SeekAsk ask, std::int64_t targetUs) {
+    switch (ask) {
+        case SeekAsk::Asked:
+            ui.post("Seek to " +
+                    formatLocalTimeC("%Y-%m-%d %H:%M:%S", std::time_t(targetUs / 1000000), 64));
+            break;
+        case SeekAsk::NotSeekable:
+            ui.post("Cannot seek: replaying standard input");
+            break;
+        case SeekAsk::NotIndexed:
+            ui.post("Cannot seek yet: the file is being indexed");
+            break;
+        case SeekAsk::NotReplaying:
+            break;
+    }
+}
+
+}  // namespace
+
+void seekReplayTo(const SUiState& ui, std::int64_t targetUs) {
+    sayAsk(ui, askReplaySeek(replayState(), &targetUs), targetUs);
+}
+
+void seekReplayBy(const SUiState& ui, std::int64_t deltaUs) {
+    std::int64_t target = 0;
+    sayAsk(ui, askReplaySeekBy(replayState(), deltaUs, &target), target);
 }
 
 std::string groupedNumber(long long value) {
@@ -187,6 +264,11 @@ void buildHud(IrrlichtDevice* device, cRegistry& registry, SUiState& ui) {
     replayLine->setOverrideColor(video::SColor(255, 225, 225, 225));
     replayLine->setVisible(replayState().active);
     replayShown = kNothingShown;
+    // Above the replay line, while replaying a file: its timeline.
+    timelineRect = replayState().active && replayState().seekable
+                       ? core::rect<s32>(20, h - 112, std::max(120, std::min(620, w - 240)), h - 96)
+                       : core::rect<s32>();
+    timelineAge = kTimelineRefresh;
     buildStatusLine(gui, ui.flags);
     buildLegend(device);
 

@@ -1,6 +1,7 @@
 #pragma once
 #include <irrlicht.h>
 
+#include <cstdint>
 #include <string>
 
 namespace tessel {
@@ -40,6 +41,17 @@ std::string groupedNumber(long long value);
 // Main loop, every frame while replaying: the capture's name, its clock, how far through the file
 // the replay is and its speed, as "demo.pcap  2026-12-08 10:00:03  42%  x2".
 void updateReplayLine();
+// Main loop, every frame while replaying a file, after the GUI: the timeline above the replay
+// line, the capture's span (as far as it is indexed) with its traffic per slice and where the
+// replay stands.
+void drawReplayTimeline(irr::video::IVideoDriver* driver);
+// Where the timeline's span is at window point `at`, from 0 to 1; false off the timeline or
+// while there is none.
+bool replayTimelineFraction(irr::core::position2d<irr::s32> at, double* fraction);
+// Asks the replay to go to `targetUs` and says so in the message list, or why it cannot.
+void seekReplayTo(const SUiState& ui, std::int64_t targetUs);
+// The same, `deltaUs` from where the replay stands.
+void seekReplayBy(const SUiState& ui, std::int64_t deltaUs);
 // A replay speed as the HUD and the messages write it: "2", "0.5", "0.25".
 std::string speedText(double speed);
 

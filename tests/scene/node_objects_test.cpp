@@ -5,8 +5,12 @@
 #include <filesystem>
 #include <string>
 
+#include "nodes/connection_list.h"
 #include "nodes/node_manager.h"
 #include "scene/collision_worlds.h"
+#include "scene/impact_sprites.h"
+#include "scene/seek_reset.h"
+#include "scene/traffic_beams.h"
 #include "support/test_support.h"
 #include "support/worldnodes_support.h"
 
@@ -98,6 +102,45 @@ TEST(NodeObjectsTest, MissingTextureEndsThePassUntilItAppears) {
     createNodeObjects(context);
     EXPECT_NE(cubeOf(context, nodeCopy(2)), nullptr);
     EXPECT_EQ(nodeCopy(2).age, 1);
+}
+
+// A seek leaves the scene of its moment: every beam, node (but this host and the gateway), cube
+// and sprite of the moment left goes; the moment's hosts and open connections come.
+TEST(NodeObjectsTest, ASeekLeavesOnlyTheMomentsHostsAndConnections) {
+    test::WorldFixtureDevice fixture;
+    cCollisionWorlds worlds(fixture.scene());
+    SSceneContext context = contextOf(fixture.device(), &worlds);
+    cNodeManager& manager = test::testNodes();
+    test::setLocalSubnet("192.168.1.10", "255.255.255.0");
+    manager.addLocalNode("192.168.1.10");
+    manager.addGatewayNode("192.168.1.1");
+    startTrafficBeam(context, "192.168.1.10", "203.0.113.1", 40001, 80);
+    startTrafficBeam(context, "192.168.1.10", "192.168.1.20", 40002, 22);
+    createNodeObjects(context);
+    const core::vector3df path[2] = {{0, 0, 0}, {100, 0, 0}};
+    impactSpritesOf(context.sceneManager)->addSprite(path, 2, 0, 10, nullptr);
+    scene::ISceneManager* smgr = context.sceneManager;
+    ASSERT_NE(smgr->getSceneNodeFromName("203.0.113.1"), nullptr);
+
+    SeekReset reset;
+    reset.hosts = {"198.51.100.7", "192.168.1.20"};
+    reset.openBeams = {BeamEvent{true, "192.168.1.10", "203.0.113.2", 40003, 443}};
+    resetSceneForSeek(context, reset);
+    createNodeObjects(context);
+
+    std::vector<std::string> nodes;
+    for (const SNetNode& n : manager.copyAllNodes()) nodes.push_back(n.address);
+    EXPECT_EQ(nodes, (std::vector<std::string>{"192.168.1.10", "192.168.1.1", "198.51.100.7",
+                                               "192.168.1.20", "203.0.113.2"}));
+    EXPECT_EQ(smgr->getSceneNodeFromName("203.0.113.1"), nullptr);
+    EXPECT_NE(smgr->getSceneNodeFromName("203.0.113.2"), nullptr);
+    EXPECT_NE(smgr->getSceneNodeFromName("192.168.1.20"), nullptr);
+    const cConnectionList& connections = *context.connections;
+    ASSERT_EQ(connections.size(), 1u);
+    EXPECT_NE(beamOf(context, *connections.begin()), nullptr);
+    EXPECT_EQ(smgr->getSceneNodeFromName("192.168.1.10|203.0.113.1|40001|80"), nullptr);
+    EXPECT_EQ(smgr->getSceneNodeFromName("192.168.1.10|192.168.1.20|40002|22"), nullptr);
+    EXPECT_EQ(impactSpritesOf(smgr)->liveCount(), 0u);
 }
 
 }  // namespace

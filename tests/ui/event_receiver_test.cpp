@@ -178,6 +178,49 @@ TEST_F(ReceiverTest, PlusAndMinusChangeAReplaysSpeedWithinBoundsAndPStopsItsCloc
     replay.speed = 1.0;
 }
 
+// [ ] { } and Home ask the replay thread for a seek, from where the replay stands or from the seek
+// still waiting, kept within the indexed span; standard input says it cannot.
+TEST_F(ReceiverTest, SeekKeysAskForMomentsWithinTheSpanAndStandardInputSaysItCannot) {
+    ReplayState& replay = replayState();
+    auto typed = [&](wchar_t c, EKEY_CODE key = KEY_OEM_4, bool shift = false) {
+        SEvent e = keyEvent(key, false);
+        e.KeyInput.Char = c;
+        e.KeyInput.Shift = shift;
+        return receiver->OnEvent(e);
+    };
+    constexpr std::int64_t s = 1000000;
+    replay.active = true;
+    EXPECT_TRUE(typed(L']'));
+    EXPECT_EQ(ui.newestMessage(), "Cannot seek: replaying standard input");
+    EXPECT_EQ(replay.seekToUs.load(), ReplayState::kNoSeek);
+
+    replay.seekable = true;
+    replay.timeline.publish(100 * s, 400 * s, {1, 2, 3}, true);
+    replay.captureClockUs.store(200 * s);
+    EXPECT_TRUE(typed(L']', KEY_OEM_6));
+    EXPECT_EQ(replay.seekToUs.load(), 210 * s);
+    EXPECT_TRUE(typed(L']', KEY_OEM_6));  // before the replay thread took the first
+    EXPECT_EQ(replay.seekToUs.load(), 220 * s);
+    EXPECT_TRUE(typed(L'{', KEY_OEM_4, true));
+    EXPECT_EQ(replay.seekToUs.load(), 160 * s);
+    EXPECT_TRUE(typed(0, KEY_OEM_6, true));  // no character: the US key with Shift
+    EXPECT_EQ(replay.seekToUs.load(), 220 * s);
+    EXPECT_TRUE(typed(0, KEY_OEM_4));
+    EXPECT_EQ(replay.seekToUs.load(), 210 * s);
+    EXPECT_TRUE(release(KEY_HOME));
+    EXPECT_EQ(replay.seekToUs.load(), 100 * s);
+    EXPECT_TRUE(typed(L'['));
+    EXPECT_EQ(replay.seekToUs.load(), 100 * s);
+    for (int i = 0; i < 6; ++i) typed(L'}', KEY_OEM_6, true);
+    EXPECT_EQ(replay.seekToUs.load(), 400 * s);
+    EXPECT_NE(ui.newestMessage().find("Seek to "), std::string::npos) << ui.newestMessage();
+
+    replay.active = replay.seekable = false;
+    replay.seekToUs.store(ReplayState::kNoSeek);
+    replay.captureClockUs.store(-1);
+    replay.timeline.clear();
+}
+
 TEST_F(ReceiverTest, WheelAndQADollyTheActiveCameraInItsParentsSpace) {
     camera->setTarget(core::vector3df(0, 0, 100000));
     camera->updateAbsolutePosition();
