@@ -35,28 +35,29 @@ bool parseVideoSize(const std::string& text, int* width, int* height) {
         return false;
     *width = int(w);
     *height = int(h);
-    // "h:mm:ss", "m:ss" or "s": false unless each part is digits and the later ones under 60.
-    bool clockParts(const std::string& text, long long* seconds) {
-        long long total = 0;
-        int parts = 0;
-        std::size_t at = 0;
-        for (;;) {
-            const std::size_t colon = text.find(':', at);
-            const std::string part =
-                text.substr(at, colon == std::string::npos ? colon : colon - at);
-            if (part.empty() || part.size() > 9 ||
-                part.find_first_not_of("0123456789") != part.npos)
-                return false;
-            const long long value = std::atoll(part.c_str());
-            if (parts > 0 && (value >= 60 || part.size() != 2)) return false;
-            total = total * 60 + value;
-            if (++parts > 3) return false;
-            if (colon == std::string::npos) break;
-            at = colon + 1;
-        }
-        *seconds = total;
-        return true;
+    return true;
+}
+
+// "h:mm:ss", "m:ss" or "s": false unless each part is digits and the later ones under 60.
+bool clockParts(const std::string& text, long long* seconds) {
+    long long total = 0;
+    int parts = 0;
+    std::size_t at = 0;
+    for (;;) {
+        const std::size_t colon = text.find(':', at);
+        const std::string part = text.substr(at, colon == std::string::npos ? colon : colon - at);
+        if (part.empty() || part.size() > 9 || part.find_first_not_of("0123456789") != part.npos)
+            return false;
+        const long long value = std::atoll(part.c_str());
+        if (parts > 0 && (value >= 60 || part.size() != 2)) return false;
+        total = total * 60 + value;
+        if (++parts > 3) return false;
+        if (colon == std::string::npos) break;
+        at = colon + 1;
     }
+    *seconds = total;
+    return true;
+}
 
 }  // namespace
 
