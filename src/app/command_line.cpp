@@ -253,6 +253,9 @@ CommandLine parseCommandLine(int argc, char** argv) {
         line.error = "--record: only a replay can be recorded (-r FILE or --demo)";
     if (line.error.empty() && line.recordPath.empty() && (fpsGiven || sizeGiven))
         line.error = std::string(fpsGiven ? "--fps" : "--size") + " goes with --record";
+    // A recording steps through the file from its first frame; it has no seek of its own yet.
+    if (line.error.empty() && !line.recordPath.empty() && line.start.kind != StartTime::Kind::None)
+        line.error = "--start cannot be used with --record: a recording starts at the first frame";
     return line;
 }
 

@@ -165,6 +165,7 @@ TEST(RecordProgram, BadRecordingsAreRefusedBeforeAnythingOpens) {
         {{"--demo", "--record", video, "--size", "100x100"}, "--size: '100x100' is not"},
         {{"--demo", "--record", video, "--size", "wide"}, "--size: 'wide' is not"},
         {{"--demo", "--fps", "30"}, "--fps goes with --record"},
+        {{"--demo", "--record", video, "--start", "10"}, "--start cannot be used with --record"},
     };
     for (const auto& [args, message] : cases) {
         SCOPED_TRACE(args.back());
