@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -359,6 +360,10 @@ void openLogAndSource(STesselRun& run) {
     // A file is indexed from now on, so that it can seek; --start is its first seek.
     run.replay->startIndex(&replayState().timeline);
     placeReplayStart(*run.replay, run.line.start);
+    // A video shows the whole timeline from its first frame, the same on every run.
+    if (run.recording)
+        if (const cCaptureIndex* index = run.replay->index())
+            index->waitToCover(std::numeric_limits<std::int64_t>::max());
 }
 
 // The location data the resolver's thread reads: the .mmdb of --geoip or of the `geoip` setting,

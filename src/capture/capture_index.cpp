@@ -86,11 +86,12 @@ void cCaptureIndex::build(const std::string& path) {
         }
     }
     if (handle) pcap_close(handle);
+    // The timeline first, so that whoever waits for the whole index finds it complete too.
+    publish(true);
     {
         std::lock_guard<std::mutex> guard(lock_);
         complete_.store(true);
     }
-    publish(true);
     grown_.notify_all();
 }
 
