@@ -43,7 +43,7 @@ const ToolbarButton kToolbar[TB_COUNT] = {
 constexpr s32 kFirstButtonId = 101;
 
 const core::rect<s32> kHidden(-10, -10, -10, -10);
-// The information panel's line pitch in the HUD font.
+// The information panel's least line pitch.
 constexpr s32 kPanelLineHeight = 15;
 
 // Engine-owned elements; main thread only.
@@ -78,9 +78,13 @@ ReplayShown replayShown = kNothingShown;
 
 void openInfoPanel(const ProcessFlags& flags, const std::string& text, int nodePickId) {
     const s32 cx = flags.windowWidth / 2, cy = flags.windowHeight / 2;
-    // Four lines fill the box; a foreign host's location lines make it taller.
+    // Four lines keep the box as it always was; more (a foreign host's location, this host's
+    // programs) make it tall enough for every line in the font it is drawn in.
     const s32 lines = static_cast<s32>(std::count(text.begin(), text.end(), '\n')) + 1;
-    const s32 grow = lines > 4 ? (lines - 4) * kPanelLineHeight : 0;
+    s32 pitch = kPanelLineHeight;
+    if (gui::IGUIFont* font = infoText->getActiveFont())
+        pitch = std::max<s32>(pitch, static_cast<s32>(font->getDimension(L"Ag").Height));
+    const s32 grow = lines > 4 ? std::max<s32>(0, lines * pitch - 58) : 0;
     infoBox->setRelativePosition(core::rect<s32>(cx + 10, cy + 23, cx + 220, cy + 85 + grow));
     infoText->setRelativePosition(core::rect<s32>(cx + 12, cy + 25, cx + 218, cy + 83 + grow));
     infoText->setText(toWideCut(text).c_str());

@@ -128,7 +128,7 @@ TEST(Hud, InfoPanelShowsAtOnceAndLingers30FramesAfterTheLastHit) {
     EXPECT_TRUE(hidden(infoText));
     ui->state.tour.active = 0;
 
-    // A located host's lines below the address: the box grows a line pitch for each.
+    // A located host's lines below the address: the box grows until every line shows.
     manager.updateNode(1, [](SNetNode& n) {
         n.location.rangeWording = "documentation range";
         n.locateState = 2;
@@ -136,10 +136,12 @@ TEST(Hud, InfoPanelShowsAtOnceAndLingers30FramesAfterTheLastHit) {
     frames(1);
     EXPECT_EQ(narrow(infoText->getText()),
               "Foreign Node:\n\nfar.example\n203.0.113.9\ndocumentation range");
-    EXPECT_EQ(infoBox->getRelativePosition(), core::rect<s32>(510, 323, 720, 400));
-    EXPECT_EQ(infoText->getRelativePosition(), core::rect<s32>(512, 325, 718, 398));
-    // The widest lines the panel is given fit its 206 pixels.
     gui::IGUIFont* font = ui->gui->getSkin()->getFont();
+    const core::rect<s32> shown = infoText->getRelativePosition();
+    EXPECT_EQ(shown.UpperLeftCorner, core::position2d<s32>(512, 325));
+    EXPECT_GE(shown.getHeight(), 5 * s32(font->getDimension(L"Ag").Height));
+    EXPECT_EQ(infoBox->getRelativePosition().LowerRightCorner.Y, shown.LowerRightCorner.Y + 2);
+    // The widest lines the panel is given fit its 206 pixels.
     for (const wchar_t* line : {L"country: United Kingdom (GB)", L"network: AS209242 CLOUDF...",
                                 L"country: Bosnia-and-... (BA)"})
         EXPECT_LE(font->getDimension(line).Width, 206u) << narrow(line);
