@@ -2,10 +2,15 @@
 # Figure 7: the real program, not a reproduction of its frame. tessel (OpenGL on Mesa llvmpipe,
 # 1000 x 600 under Xvfb) captures on a veth in a network namespace of its own while tcpreplay
 # feeds the peer: first 200 connections that this host opens and keeps open (as a browser does),
-# then 10,000 UDP datagrams a second from 300 other foreign hosts to this host. FPS is read from the window caption, for the empty scene and under
-# the flood in the same run; CPU time comes from /proc. Then the idle program's CPU, unlimited
-# and with --maxfps 60. Prints ROW lines for run.sh.
+# then two floods of 10,000 frames a second from 300 other foreign hosts to this host, one after
+# the other: small UDP datagrams (60 bytes, DNS-sized), and a download's frames (900-1,500 bytes,
+# TCP data and UDP in turn). FPS is read from the window caption, for the empty scene and under
+# each flood in the same run; CPU time comes from /proc, per thread as well (the llvmpipe
+# rasterizer threads against the main thread). Then the idle program's CPU, unlimited and with
+# --maxfps 60. Prints ROW lines for run.sh.
 #   bench/program_bench.sh BUILD_DIR [SECONDS]
+# TESSEL_BENCH_PERF=DIR also records a call-graph profile of each flood (perf record -g, after
+# the FPS samples) into DIR/perf-small.data and DIR/perf-large.data.
 # Needs root (namespace, capture, tcpreplay), Xvfb, xdotool and tcpreplay. Every frame stays in
 # the namespace: its addresses (198.18.0.0/15) are routed nowhere, and the resolver is loopback.
 # tcpreplay sleeps between frames (-T nano): its default timer spins a whole core, which the
@@ -42,6 +47,19 @@ printf '[Software\\Ashgrove\\Tessel]\nfirstrun=1\nnic=va\nvideodriver=2\nfullscr
 
 bench_env=(TESSEL_CONFIG_TOOL=/bin/true LIBGL_ALWAYS_SOFTWARE=1 GALLIUM_DRIVER=llvmpipe)
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$tpid/stat"; }
+# Per thread: "name ticks" (user + system); the name is the one field in parentheses.
+thread_ticks() {
+  for f in /proc/"$tpid"/task/*/stat; do
+    sed -E 's/^[0-9]+ \(([^)]*)\) (.*)$/\1|\2/' "$f" 2>/dev/null | tr ' ' '_' |
+      awk -F'|' '{ split($2, a, "_"); print $1, a[12] + a[13] }'
+  done | awk '{ t[$1] += $2 } END { for (n in t) print n, t[n] }'
+}
+# CPU share per thread name between two thread_ticks outputs $1 and $2 over $3 seconds.
+thread_shares() {
+  awk -v s="$3" -v hz="$(getconf CLK_TCK)" 'NR == FNR { a[$1] = $2; next }
+    { d = ($2 - a[$1]) / hz / s * 100; if (d >= 0.5) printf "  %s %.0f%%", $1, d } END { print "" }' \
+    <(echo "$1") <(echo "$2")
+}
 # Samples the caption's FPS every 0.5 s for $1 seconds; prints the median and the CPU share of
 # the same span (in % of one core).
 sample_fps() {
@@ -68,16 +86,37 @@ read -r empty idle_unlimited < <(sample_fps "$seconds")
 echo "empty: $empty FPS, $idle_unlimited % CPU" >&2
 
 ip netns exec "$ns" tcpreplay -q -T nano -i vb --pps 1000 "$work/open.pcap" >/dev/null 2>&1
-ip netns exec "$ns" tcpreplay -q -T nano -i vb --pps 10000 --loop $((seconds + 8)) "$work/flood.pcap" \
-  >"$work/replay.out" 2>&1 &
-rpid=$!
-pids+=($rpid)
-sleep 5
-read -r loaded loaded_cpu < <(sample_fps "$seconds")
-d=$(bench_dump)
-wait $rpid 2>/dev/null || true
-echo "loaded: $loaded FPS, $loaded_cpu % CPU" >&2
-echo "$d" | grep -E '^(nodes|beams|scene|intel|impacts|kernel|frames) ' >&2 || true
+profile=${TESSEL_BENCH_PERF:-}
+# One flood ($1: small or large) from capture $2: sets $fps, $cpu and $d (the scene dump), prints
+# the threads' shares to stderr.
+flood() {
+  local extra=0 th0 th1
+  [ -n "$profile" ] && extra=8
+  ip netns exec "$ns" tcpreplay -q -T nano -i vb --pps 10000 --loop $((seconds + 8 + extra)) "$2" \
+    >"$work/replay.out" 2>&1 &
+  rpid=$!
+  pids+=($rpid)
+  sleep 5
+  th0=$(thread_ticks)
+  read -r fps cpu < <(sample_fps "$seconds")
+  th1=$(thread_ticks)
+  echo "$1 flood threads (% of a core):$(thread_shares "$th0" "$th1" "$seconds")" >&2
+  d=$(bench_dump)
+  if [ -n "$profile" ]; then
+    perf record -q -g -p "$tpid" -o "$profile/perf-$1.data" -- sleep 5 >/dev/null 2>&1 || true
+  fi
+  wait $rpid 2>/dev/null || true
+  echo "$d" | grep -E '^(nodes|beams|scene|sprite-pixels|intel|impacts|kernel|frames) ' >&2 || true
+}
+flood small "$work/flood.pcap"
+loaded=$fps loaded_cpu=$cpu
+echo "loaded (small frames): $loaded FPS, $loaded_cpu % CPU" >&2
+nodes=$(echo "$d" | awk '$1 == "nodes" { print $2 }')
+sleep 4  # the last sprites land
+flood large "$work/flood-large.pcap"
+large=$fps large_cpu=$cpu
+echo "loaded (large frames): $large FPS, $large_cpu % CPU" >&2
+beams=$(echo "$d" | awk '$1 == "beams" { print $2 }')
 bench_stop
 
 bench_start "$tessel" "$work/Tessel.conf" --maxfps 60
@@ -86,13 +125,18 @@ read -r limited idle_limited < <(sample_fps "$seconds")
 echo "idle at --maxfps 60: $limited FPS, $idle_limited % CPU" >&2
 bench_stop
 
-nodes=$(echo "$d" | awk '$1 == "nodes" { print $2 }')
-beams=$(echo "$d" | awk '$1 == "beams" { print $2 }')
 row "real program: FPS; empty scene" "$empty" FPS - -
-row "real program: FPS at 10k frames/s (${nodes:-?} nodes; ${beams:-?} beams)" "$loaded" FPS ">= 60" "$(ok "$loaded >= 60")"
-ratio=$(awk -v a="$loaded" -v b="$empty" 'BEGIN { printf "%.3f", (b > 0 ? a / b : 0) }')
-row "real program: FPS loaded / empty" "$ratio" ratio ">= 0.5" "$(ok "$ratio >= 0.5")"
-row "real program: CPU at 10k frames/s" "$loaded_cpu" "% of a core" - -
+for load in small large; do
+  if [ $load = small ]; then
+    fps=$loaded cpu=$loaded_cpu what="60-byte UDP"
+  else
+    fps=$large cpu=$large_cpu what="900-1500-byte TCP+UDP"
+  fi
+  row "real program: FPS at 10k frames/s of $what (${nodes:-?} nodes; ${beams:-?} beams)" "$fps" FPS ">= 60" "$(ok "$fps >= 60")"
+  ratio=$(awk -v a="$fps" -v b="$empty" 'BEGIN { printf "%.3f", (b > 0 ? a / b : 0) }')
+  row "real program: FPS loaded / empty; $what" "$ratio" ratio ">= 0.5" "$(ok "$ratio >= 0.5")"
+  row "real program: CPU at 10k frames/s of $what" "$cpu" "% of a core" - -
+done
 row "real program: idle CPU; unlimited" "$idle_unlimited" "% of a core" - -
 row "real program: idle CPU at --maxfps 60" "$idle_limited" "% of a core" - -
 row "real program: FPS at --maxfps 60" "$limited" FPS - -

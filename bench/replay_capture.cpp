@@ -1,9 +1,10 @@
 // Writes the capture files the real-program figure replays with tcpreplay (Ethernet, libpcap
 // format): "open.pcap" holds one SYN from this host to each of --connections foreign hosts, as a
 // browser opens them (held open: no FIN follows, so each keeps its beam), "flood.pcap" one second
-// of
-// --rate UDP datagrams (60 bytes on the wire, as a DNS-sized exchange) from --hosts other
-// foreign hosts to this host, in turn. Every address is one the test network routes nowhere.
+// of --rate UDP datagrams (60 bytes on the wire, as a DNS-sized exchange) from --hosts other
+// foreign hosts to this host, in turn, and "flood-large.pcap" the same second as a download
+// looks: frames of 900 to 1,500 bytes on the wire from the same hosts to this host, TCP data
+// segments and UDP datagrams in turn. Every address is one the test network routes nowhere.
 //   replay_capture DIR --local A.B.C.D [--connections N] [--hosts N] [--rate N]
 #include <pcap/pcap.h>
 
@@ -114,5 +115,21 @@ int main(int argc, char** argv) {
     for (int i = 0; i < rate; ++i)
         flood.push_back(frame(foreign(connections + i % hosts), local, 17,
                               ports(53, 30000 + i % 20000, 8 + 32)));
-    return write(dir + "/open.pcap", open, 1000) && write(dir + "/flood.pcap", flood, rate) ? 0 : 1;
+    // Sizes step through 900..1,500 bytes on the wire (Ethernet 14 + IPv4 20 + transport) with
+    // a stride prime to the range, so each host sees the whole range.
+    std::vector<Bytes> large;
+    for (int i = 0; i < rate; ++i) {
+        const std::size_t wire = 900 + std::size_t(i) * 37 % 601;
+        const bool tcp = i % 2 == 0;
+        Bytes l4 = ports(443, 40000 + i % 20000, wire - 34);
+        if (tcp) {
+            l4[12] = 0x50;  // 20-byte header, ACK + PSH: a data segment, no beam event
+            l4[13] = 0x18;
+        }
+        large.push_back(frame(foreign(connections + i % hosts), local, tcp ? 6 : 17, l4));
+    }
+    return write(dir + "/open.pcap", open, 1000) && write(dir + "/flood.pcap", flood, rate) &&
+                   write(dir + "/flood-large.pcap", large, rate)
+               ? 0
+               : 1;
 }

@@ -3,6 +3,7 @@
 #include <irrlicht.h>
 
 #include <atomic>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <sstream>
@@ -164,6 +165,14 @@ void dumpBeamsAndScene(SSceneContext& context, std::ostringstream& out) {
     if (context.sceneManager)
         countScene(context.sceneManager->getRootSceneNode(), &cubes, &sprites, &links);
     out << "scene cubes " << cubes << " sprites " << sprites << " gateway-links " << links << "\n";
+    if (!context.sceneManager) return;
+    for (scene::ISceneNode* child : context.sceneManager->getRootSceneNode()->getChildren())
+        if (child->getType() == CImpactSprites::kType) {
+            const auto* node = static_cast<const CImpactSprites*>(child);
+            out << "sprite-pixels drawn " << node->drawnLastFrame() << " blended "
+                << std::llround(node->blendedLastFrame()) << " wanted "
+                << std::llround(node->wantedLastFrame()) << "\n";
+        }
 }
 
 void dumpCounters(const SDumpSources& sources, u32 now, std::ostringstream& out) {

@@ -1,6 +1,9 @@
 #include "scene/impact_sprites.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
 
 namespace tessel {
 
@@ -110,6 +113,7 @@ void CImpactSprites::OnRegisterSceneNode() {
 
 void CImpactSprites::render() {
     drawnLastFrame_ = 0;
+    blendedLastFrame_ = wantedLastFrame_ = 0;
     video::IVideoDriver* driver = SceneManager->getVideoDriver();
     scene::ICameraSceneNode* camera = SceneManager->getActiveCamera();
     if (!camera || !driver) {
@@ -127,26 +131,54 @@ void CImpactSprites::render() {
     horizontalUnit.normalize();
     const core::aabbox3d<f32> frustumBox = camera->getViewFrustum()->getBoundingBox();
 
-    std::vector<u32> quads(slots_.size(), 0);
-    for (Slot& slot : slots_) slot.buffer->Vertices.set_used(0);
-    for (const Sprite& s : sprites_) {
+    // Pass 1: the billboard's culling, and each sprite's area on the screen. An additive sprite
+    // costs the software rasterizers its area in blended pixels, and under a flood most of them
+    // converge on this host near the camera: past kBlendBudget screens of blended pixels a
+    // frame every sprite is drawn smaller by one factor. Light traffic stays exactly as it was.
+    const core::dimension2d<u32> screen = driver->getCurrentRenderTargetSize();
+    const f64 screenArea = f64(screen.Width) * f64(screen.Height);
+    const f32 tanHalfFov = std::tan(camera->getFOV() * 0.5f);
+    const f32 pixelsPerUnitAtDepthOne =
+        tanHalfFov > 0 ? static_cast<f32>(screen.Height) * 0.5f / tanHalfFov : 0.0f;
+    const f32 nearValue = std::max(camera->getNearValue(), 0.001f);
+    visible_.clear();
+    f64 blended = 0;
+    for (std::size_t i = 0; i < sprites_.size(); ++i) {
+        const Sprite& s = sprites_[i];
         if (s.side == 0.0f) continue;  // nothing to see
-        Slot& slot = slots_[static_cast<std::size_t>(s.slot)];
-        u32& q = quads[static_cast<std::size_t>(s.slot)];
-        if (q >= kMaxQuadsPerBuffer) continue;
         // The billboard's box culling: a box of +-(width + height) / 6 around it against the
         // view frustum's bounding box.
         const f32 avg = (s.side + s.side) / 6;
         const core::aabbox3d<f32> box(s.position - core::vector3df(avg, avg, avg),
                                       s.position + core::vector3df(avg, avg, avg));
         if (!box.intersectsWithBox(frustumBox)) continue;
+        visible_.push_back(i);
+        // Wholly behind the camera it covers nothing; next to it, at most the screen.
+        const f32 depth = (s.position - campos).dotProduct(view);
+        if (depth + s.side * 0.5f <= 0) continue;
+        const f64 pixels = f64(s.side) * pixelsPerUnitAtDepthOne / std::max(depth, nearValue);
+        blended += std::min(pixels * pixels, screenArea);
+    }
+    const f64 budget = kBlendBudget * screenArea;
+    const f32 shrink = blended > budget ? static_cast<f32>(std::sqrt(budget / blended)) : 1.0f;
+    wantedLastFrame_ = blended;
+    blendedLastFrame_ = blended > budget ? budget : blended;
+
+    std::vector<u32> quads(slots_.size(), 0);
+    for (Slot& slot : slots_) slot.buffer->Vertices.set_used(0);
+    for (std::size_t index : visible_) {
+        const Sprite& s = sprites_[index];
+        Slot& slot = slots_[static_cast<std::size_t>(s.slot)];
+        u32& q = quads[static_cast<std::size_t>(s.slot)];
+        if (q >= kMaxQuadsPerBuffer) continue;
+        const f32 side = s.side * shrink;
 
         core::vector3df horizontal = horizontalUnit;
-        core::vector3df topHorizontal = horizontal * 0.5f * s.side;
-        horizontal *= 0.5f * s.side;
+        core::vector3df topHorizontal = horizontal * 0.5f * side;
+        horizontal *= 0.5f * side;
         core::vector3df vertical = horizontal.crossProduct(view);  // pointing down
         vertical.normalize();
-        vertical *= 0.5f * s.side;
+        vertical *= 0.5f * side;
         const core::vector3df normal = view * -1.0f;
         const video::SColor white(0xFFFFFFFF);
         const core::vector3df& pos = s.position;

@@ -18,6 +18,8 @@ class CImpactSprites : public irr::scene::ISceneNode {
     static constexpr irr::scene::ESCENE_NODE_TYPE kType =
         static_cast<irr::scene::ESCENE_NODE_TYPE>(MAKE_IRR_ID('i', 'm', 'p', 's'));
     static constexpr irr::u32 kLifeMs = 2000;
+    // Blended pixels a frame, in screens, past which every sprite is drawn smaller by one factor.
+    static constexpr irr::f64 kBlendBudget = 1.0;
 
     CImpactSprites(irr::scene::ISceneNode* parent, irr::scene::ISceneManager* manager);
 
@@ -34,6 +36,10 @@ class CImpactSprites : public irr::scene::ISceneNode {
     irr::f32 spriteSide(std::size_t i) const { return sprites_[i].side; }
     // Quads handed to the driver by the last render (culled and zero-sized sprites are not).
     std::size_t drawnLastFrame() const { return drawnLastFrame_; }
+    // Pixels the last render's quads cover on the screen, added up (overlaps counted each time).
+    irr::f64 blendedLastFrame() const { return blendedLastFrame_; }
+    // The same before the blending budget shrank them (a sprite counted as one screen at most).
+    irr::f64 wantedLastFrame() const { return wantedLastFrame_; }
     // The material every sprite is drawn with (the texture set per buffer).
     const irr::video::SMaterial& spriteMaterial() const { return material_; }
 
@@ -69,7 +75,10 @@ class CImpactSprites : public irr::scene::ISceneNode {
     std::vector<Slot> slots_;
     irr::video::SMaterial material_;
     irr::core::aabbox3d<irr::f32> box_;
+    std::vector<std::size_t> visible_;  // of the render under way; kept for its capacity
     std::size_t drawnLastFrame_ = 0;
+    irr::f64 blendedLastFrame_ = 0;
+    irr::f64 wantedLastFrame_ = 0;
 };
 
 // The impact node of `sceneManager`, made as a child of the root on first use. Main thread.

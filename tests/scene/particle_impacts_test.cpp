@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "core/adapter_addresses.h"
 #include "nodes/node_manager.h"
 #include "scene/impact_sprites.h"
@@ -195,6 +197,38 @@ TEST_F(ImpactTest, WithGatewayTheFlightPassesTheFixedGatewayPoint) {
     EXPECT_TRUE(sprites()->spritePosition(0).equals(vector3df(1000, 200, 1000)));
     frameAt(7000);
     EXPECT_TRUE(sprites()->spritePosition(0).equals(positionOf("8.8.8.8")));
+}
+
+TEST_F(ImpactTest, AFloodOfSpritesIsHeldToOneScreenOfBlendedPixels) {
+    // Camera at the origin looking down +Z: a sprite of side s at depth d is
+    // s * (600 / 2) / tan(fov / 2) / d pixels tall on the 1000 x 600 screen.
+    context.sceneManager->addCameraSceneNode(nullptr, vector3df(0, 0, 0), vector3df(0, 0, 1000));
+    const double pixelsPerUnit =
+        300.0 / std::tan(context.sceneManager->getActiveCamera()->getFOV() / 2.0);
+    const vector3df far(0, 0, 1000);
+    CImpactSprites* node = sprites();
+
+    // Light traffic: drawn as it is.
+    node->addSprite(&far, 1, 5000, 10.0f, nullptr);
+    frameAt(5000);
+    const double alone = 10.0 * pixelsPerUnit / 1000.0;
+    EXPECT_NEAR(node->blendedLastFrame(), alone * alone, 0.01);
+    EXPECT_DOUBLE_EQ(node->wantedLastFrame(), node->blendedLastFrame());
+
+    // A flood: 200 sprites of 413 x 413 pixels share one screen of blended pixels.
+    for (int i = 0; i < 200; ++i) node->addSprite(&far, 1, 5000, 1000.0f, nullptr);
+    frameAt(5001);
+    EXPECT_EQ(node->drawnLastFrame(), 201u);
+    const double each = 1000.0 * pixelsPerUnit / 1000.0;
+    EXPECT_NEAR(node->wantedLastFrame(), alone * alone + 200 * each * each, 50.0);
+    EXPECT_NEAR(node->blendedLastFrame(), 1000.0 * 600.0, 1.0);
+
+    // A sprite by the camera (4,129 pixels tall) counts as one screen.
+    const vector3df near(0, 0, 100);
+    node->addSprite(&near, 1, 5000, 1000.0f, nullptr);
+    frameAt(5002);
+    EXPECT_NEAR(node->wantedLastFrame(), alone * alone + 200 * each * each + 1000.0 * 600.0, 50.0);
+    EXPECT_NEAR(node->blendedLastFrame(), 1000.0 * 600.0, 1.0);
 }
 
 }  // namespace
