@@ -30,7 +30,11 @@ CSampleSceneNode::CSampleSceneNode(scene::ISceneNode* parent, scene::ISceneManag
 }
 
 void CSampleSceneNode::OnRegisterSceneNode() {
-    if (IsVisible) SceneManager->registerNodeForRendering(this);
+    // Drawn in creation order ahead of the solid pass rather than in it: that pass orders its
+    // nodes by the address of their texture, which changes from run to run, and the order decides
+    // the pixels where a beam enters a cube. Two recordings of one replay must be the same.
+    if (IsVisible && !SceneManager->isCulled(this))
+        SceneManager->registerNodeForRendering(this, scene::ESNRP_SKY_BOX);
     ISceneNode::OnRegisterSceneNode();
 }
 

@@ -89,13 +89,16 @@ TEST(RecordProgram, AReplayBecomesTheSameVideoOnEveryRun) {
     const std::string capture = work.file("six-seconds.pcap");
     writeShortCapture(capture);
     std::vector<std::vector<std::string>> runs;
+    // The second run lays out its heap differently, as another machine or a loaded one does:
+    // nothing drawn may depend on where the engine's objects happen to live.
     for (const char* name : {"first.mp4", "second.mp4"}) {
         SCOPED_TRACE(name);
         test::TesselRun t;
         t.settings(recordingSettings("3"));
+        std::map<std::string, std::string> env = {{"DISPLAY", x.display()}};
+        if (runs.size() == 1) env["MALLOC_MMAP_THRESHOLD_"] = "33554432";
         const test::ProcessResult r =
-            t.run({"-r", capture, "--record", work.file(name), "--size", "320x240"},
-                  {{"DISPLAY", x.display()}}, 90000);
+            t.run({"-r", capture, "--record", work.file(name), "--size", "320x240"}, env, 90000);
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_NE(r.err.find("recording 100%"), std::string::npos) << r.err;
         // Six seconds at 30 frames a second, the first frame at 0 s.
