@@ -137,7 +137,11 @@ void cRenderLoop::frame() {
         if (camera) camera->setInputReceiverEnabled(false);
         ui_.flags.enteredEnvironment = 0;
     }
-    driver->beginScene(true, true, video::SColor(0, 200, 200, 200));
+    // Pause state and picture change only in the event pass and at the end of a frame.
+    const bool pausePicture = ui_.flags.pauseState > 2 && !pausePicturePending();
+    driver->beginScene(true, true,
+                       context_.skyCleared && !pausePicture ? video::SColor(255, 0, 0, 0)
+                                                            : video::SColor(0, 200, 200, 200));
     if (active)
         updateInfoPanel(device_, ui_, *context_.nodes, *context_.connections, context_.programs);
     ui_.tour.endFinishedFlight();
@@ -156,7 +160,7 @@ void cRenderLoop::frame() {
 
     updateCaption();
 
-    if (ui_.flags.pauseState > 2 && !pausePicturePending()) {
+    if (pausePicture) {
         drawPausePicture();
         labels_.clear();
     } else {
