@@ -122,6 +122,17 @@ void cRenderLoop::waitForFrameSlot() {
 }
 
 void cRenderLoop::frame() {
+    const auto frameStart = std::chrono::steady_clock::now();
+    if (lastFrameStart_ != std::chrono::steady_clock::time_point{}) {
+        const float ms =
+            std::chrono::duration<float, std::milli>(frameStart - lastFrameStart_).count();
+        if (frameMs_.size() < kFrameWindow)
+            frameMs_.push_back(ms);
+        else
+            frameMs_[nextFrameMs_] = ms;
+        nextFrameMs_ = (nextFrameMs_ + 1) % kFrameWindow;
+    }
+    lastFrameStart_ = frameStart;
     video::IVideoDriver* driver = context_.videoDriver;
     scene::ISceneManager* smgr = context_.sceneManager;
     gui::IGUIEnvironment* gui = context_.guiEnvironment;
@@ -186,8 +197,8 @@ void cRenderLoop::frame() {
     if (recording_) recording_->takeFrame(driver);
     driver->endScene();
     if (context_.collisionWorlds) context_.collisionWorlds->refreshWorldSelector();
-    serviceSceneDump(
-        SDumpSources{context_, ui_, channel_, ++framesDrawn_, capture_, &labels_.drawn()});
+    serviceSceneDump(SDumpSources{context_, ui_, channel_, ++framesDrawn_, capture_,
+                                  &labels_.drawn(), &frameMs_});
     if (!recording_) waitForFrameSlot();
 }
 
