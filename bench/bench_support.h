@@ -165,7 +165,7 @@ struct BenchWorld {
             std::exit(2);
         }
         world = tessel::buildWorld(device);
-        tessel::addSkyBox(device->getSceneManager(), device->getVideoDriver());
+        context.skyCleared = tessel::addSkyBox(device->getSceneManager(), device->getVideoDriver());
         context.camera = world.camera;
         context.sceneManager = device->getSceneManager();
         context.guiEnvironment = device->getGUIEnvironment();

@@ -9,6 +9,7 @@
 # rasterizer threads against the main thread). Then the idle program's CPU, unlimited and with
 # --maxfps 60. Prints ROW lines for run.sh.
 #   bench/program_bench.sh BUILD_DIR [SECONDS]
+# The program's scene dump gives its median and worst frame over its last 260 frames.
 # TESSEL_BENCH_PERF=DIR also records a call-graph profile of each flood (perf record -g, after
 # the FPS samples) into DIR/perf-small.data and DIR/perf-large.data.
 # Needs root (namespace, capture, tcpreplay), Xvfb, xdotool and tcpreplay. Every frame stays in
@@ -83,12 +84,15 @@ ok() { awk "BEGIN { exit !($1) }" && echo ok || echo MISS; }
 bench_start "$tessel" "$work/Tessel.conf"
 sleep 5
 read -r empty idle_unlimited < <(sample_fps "$seconds")
-echo "empty: $empty FPS, $idle_unlimited % CPU" >&2
+# The program's own median and worst frame (start to start) over its last 260 frames.
+frame_ms() { awk '$1 == "frame-ms" { print $3, $5 }'; }
+read -r empty_median empty_worst < <(bench_dump | frame_ms) || true
+echo "empty: $empty FPS, $idle_unlimited % CPU, frames median $empty_median ms, worst $empty_worst ms" >&2
 
 ip netns exec "$ns" tcpreplay -q -T nano -i vb --pps 1000 "$work/open.pcap" >/dev/null 2>&1
 profile=${TESSEL_BENCH_PERF:-}
-# One flood ($1: small or large) from capture $2: sets $fps, $cpu and $d (the scene dump), prints
-# the threads' shares to stderr.
+# One flood ($1: small or large) from capture $2: sets $fps, $cpu, $median and $worst (the
+# frames, ms) and $d (the scene dump), prints the threads' shares to stderr.
 flood() {
   local extra=0 th0 th1
   [ -n "$profile" ] && extra=8
@@ -102,19 +106,20 @@ flood() {
   th1=$(thread_ticks)
   echo "$1 flood threads (% of a core):$(thread_shares "$th0" "$th1" "$seconds")" >&2
   d=$(bench_dump)
+  read -r median worst < <(echo "$d" | frame_ms) || true
   if [ -n "$profile" ]; then
     perf record -q -g -p "$tpid" -o "$profile/perf-$1.data" -- sleep 5 >/dev/null 2>&1 || true
   fi
   wait $rpid 2>/dev/null || true
-  echo "$d" | grep -E '^(nodes|beams|scene|sprite-pixels|intel|impacts|kernel|frames) ' >&2 || true
+  echo "$d" | grep -E '^(nodes|beams|scene|sprite-pixels|intel|impacts|kernel|frames|frame-ms) ' >&2 || true
 }
 flood small "$work/flood.pcap"
-loaded=$fps loaded_cpu=$cpu
+loaded=$fps loaded_cpu=$cpu loaded_median=$median loaded_worst=$worst
 echo "loaded (small frames): $loaded FPS, $loaded_cpu % CPU" >&2
 nodes=$(echo "$d" | awk '$1 == "nodes" { print $2 }')
 sleep 4  # the last sprites land
 flood large "$work/flood-large.pcap"
-large=$fps large_cpu=$cpu
+large=$fps large_cpu=$cpu large_median=$median large_worst=$worst
 echo "loaded (large frames): $large FPS, $large_cpu % CPU" >&2
 beams=$(echo "$d" | awk '$1 == "beams" { print $2 }')
 bench_stop
@@ -126,16 +131,19 @@ echo "idle at --maxfps 60: $limited FPS, $idle_limited % CPU" >&2
 bench_stop
 
 row "real program: FPS; empty scene" "$empty" FPS - -
+row "real program: worst / median frame; empty scene" "$(awk -v w="${empty_worst:-0}" -v m="${empty_median:-0}" 'BEGIN { printf "%.2f", (m > 0 ? w / m : 0) }')" ratio - -
 for load in small large; do
   if [ $load = small ]; then
-    fps=$loaded cpu=$loaded_cpu what="60-byte UDP"
+    fps=$loaded cpu=$loaded_cpu median=$loaded_median worst=$loaded_worst what="60-byte UDP"
   else
-    fps=$large cpu=$large_cpu what="900-1500-byte TCP+UDP"
+    fps=$large cpu=$large_cpu median=$large_median worst=$large_worst what="900-1500-byte TCP+UDP"
   fi
   row "real program: FPS at 10k frames/s of $what (${nodes:-?} nodes; ${beams:-?} beams)" "$fps" FPS ">= 60" "$(ok "$fps >= 60")"
   ratio=$(awk -v a="$fps" -v b="$empty" 'BEGIN { printf "%.3f", (b > 0 ? a / b : 0) }')
   row "real program: FPS loaded / empty; $what" "$ratio" ratio ">= 0.5" "$(ok "$ratio >= 0.5")"
   row "real program: CPU at 10k frames/s of $what" "$cpu" "% of a core" - -
+  spread=$(awk -v w="${worst:-0}" -v m="${median:-0}" 'BEGIN { printf "%.2f", (m > 0 ? w / m : 0) }')
+  row "real program: worst / median frame ($median / $worst ms); $what" "$spread" ratio "<= 2" "$(ok "$spread > 0 && $spread <= 2")"
 done
 row "real program: idle CPU; unlimited" "$idle_unlimited" "% of a core" - -
 row "real program: idle CPU at --maxfps 60" "$idle_limited" "% of a core" - -

@@ -122,6 +122,17 @@ void cRenderLoop::waitForFrameSlot() {
 }
 
 void cRenderLoop::frame() {
+    const auto frameStart = std::chrono::steady_clock::now();
+    if (lastFrameStart_ != std::chrono::steady_clock::time_point{}) {
+        const float ms =
+            std::chrono::duration<float, std::milli>(frameStart - lastFrameStart_).count();
+        if (frameMs_.size() < kFrameWindow)
+            frameMs_.push_back(ms);
+        else
+            frameMs_[nextFrameMs_] = ms;
+        nextFrameMs_ = (nextFrameMs_ + 1) % kFrameWindow;
+    }
+    lastFrameStart_ = frameStart;
     video::IVideoDriver* driver = context_.videoDriver;
     scene::ISceneManager* smgr = context_.sceneManager;
     gui::IGUIEnvironment* gui = context_.guiEnvironment;
@@ -137,7 +148,11 @@ void cRenderLoop::frame() {
         if (camera) camera->setInputReceiverEnabled(false);
         ui_.flags.enteredEnvironment = 0;
     }
-    driver->beginScene(true, true, video::SColor(0, 200, 200, 200));
+    // Pause state and picture change only in the event pass and at the end of a frame.
+    const bool pausePicture = ui_.flags.pauseState > 2 && !pausePicturePending();
+    driver->beginScene(true, true,
+                       context_.skyCleared && !pausePicture ? video::SColor(255, 0, 0, 0)
+                                                            : video::SColor(0, 200, 200, 200));
     if (active)
         updateInfoPanel(device_, ui_, *context_.nodes, *context_.connections, context_.programs);
     ui_.tour.endFinishedFlight();
@@ -156,7 +171,7 @@ void cRenderLoop::frame() {
 
     updateCaption();
 
-    if (ui_.flags.pauseState > 2 && !pausePicturePending()) {
+    if (pausePicture) {
         drawPausePicture();
         labels_.clear();
     } else {
@@ -182,8 +197,8 @@ void cRenderLoop::frame() {
     if (recording_) recording_->takeFrame(driver);
     driver->endScene();
     if (context_.collisionWorlds) context_.collisionWorlds->refreshWorldSelector();
-    serviceSceneDump(
-        SDumpSources{context_, ui_, channel_, ++framesDrawn_, capture_, &labels_.drawn()});
+    serviceSceneDump(SDumpSources{context_, ui_, channel_, ++framesDrawn_, capture_,
+                                  &labels_.drawn(), &frameMs_});
     if (!recording_) waitForFrameSlot();
 }
 

@@ -2,6 +2,7 @@
 #include <irrlicht.h>
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -47,6 +48,8 @@ class cRenderLoop {
     void frame();
 
     static constexpr int kJobCycle = 26;
+    // Frames the scene dump's median and worst frame look back over: ten job cycles.
+    static constexpr std::size_t kFrameWindow = 10 * kJobCycle;
 
   private:
     void applyHandOff(const HandOffBatch& batch);
@@ -66,6 +69,10 @@ class cRenderLoop {
     std::chrono::steady_clock::time_point nextFrame_{};
     int frameJobStep_ = 0;
     std::uint64_t framesDrawn_ = 0;
+    // Start-to-start times of the last frames (ms), a ring, for the scene dump.
+    std::vector<float> frameMs_;
+    std::size_t nextFrameMs_ = 0;
+    std::chrono::steady_clock::time_point lastFrameStart_{};
     irr::s32 shownFps_ = -1;
     int fadeCounter_ = 1;
     irr::video::ITexture* pauseTexture_ = nullptr;

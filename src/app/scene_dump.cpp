@@ -2,6 +2,7 @@
 
 #include <irrlicht.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <csignal>
@@ -245,6 +246,12 @@ std::string sceneDumpText(const SDumpSources& sources) {
     dumpHud(sources, out);
     dumpView(context, sources.ui, out);
     out << "frame " << sources.frames << "\n";
+    if (sources.frameMs && !sources.frameMs->empty()) {
+        std::vector<float> ms(*sources.frameMs);
+        std::sort(ms.begin(), ms.end());
+        out << "frame-ms median " << ms[(ms.size() - 1) / 2] << " worst " << ms.back() << " over "
+            << ms.size() << "\n";
+    }
     out << "clock " << now << "\n";
     return out.str();
 }

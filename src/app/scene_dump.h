@@ -22,6 +22,7 @@ struct SDumpSources {
     std::uint64_t frames = 0;
     const cCaptureSession* capture = nullptr;
     const std::vector<SDrawnLabel>* labels = nullptr;  // drawn in the last frame
+    const std::vector<float>* frameMs = nullptr;       // the last frames' times, in any order
 };
 
 // A plain-text picture of what the scene holds (nodes, beams, sprites, counters), written to

@@ -487,10 +487,11 @@ void buildScene(STesselRun& run) {
     IrrlichtDevice* device = run.engine.get();
     video::IVideoDriver* driver = device->getVideoDriver();
     scene::ISceneManager* smgr = device->getSceneManager();
-    addSkyBox(smgr, driver);
+    const bool skyCleared = addSkyBox(smgr, driver);
     buildHud(device, *run.registry, run.ui);
 
     SSceneContext& scene = run.scene;
+    scene.skyCleared = skyCleared;
     scene.camera = run.world.camera;
     scene.sceneManager = smgr;
     scene.guiEnvironment = device->getGUIEnvironment();

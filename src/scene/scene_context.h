@@ -22,6 +22,7 @@ struct SSceneContext {
     cNodeManager* nodes = nullptr;                // owned by the run
     cConnectionList* connections = nullptr;       // owned by the run
     const cProgramTable* programs = nullptr;      // owned by the run; null: none looked for
+    bool skyCleared = false;  // the sky box is hidden: the frame is cleared to its black instead
 };
 
 // Engine position of a node-list position.

@@ -12,6 +12,65 @@ using namespace irr;
 
 const u16 CSampleSceneNode::kIndices[18] = {0, 2, 3, 2, 1, 3, 1, 0, 3, 2, 0, 1, 0, 2, 3, 2, 1, 3};
 
+CBeamBatch::CBeamBatch(scene::ISceneNode* parent, scene::ISceneManager* manager)
+    : scene::ISceneNode(parent, manager, 0) {
+    // Every beam was culled on its own already.
+    setAutomaticCulling(scene::EAC_OFF);
+}
+
+void CBeamBatch::add(const video::SMaterial& material, const video::S3DVertex* vertices,
+                     const core::matrix4& transform) {
+    const bool first = runs_.empty();
+    if (first || runs_.back().material != material)
+        runs_.push_back(SRun{material, static_cast<u32>(vertices_.size()), 0});
+    const bool identity = transform.isIdentity();
+    for (int i = 0; i < 6; ++i) {
+        vertices_.push_back(vertices[i]);
+        if (!identity) transform.transformVect(vertices_.back().Pos);
+    }
+    const u32 beams = ++runs_.back().beams;
+    // One index list serves every run: beam k of a run uses its vertices 6k to 6k + 5.
+    for (u32 k = static_cast<u32>(indices_.size() / 18); k < beams; ++k)
+        for (u16 i : CSampleSceneNode::kIndices) indices_.push_back(6 * k + i);
+    // Registered once a frame, ahead of the solid pass rather than in it: that pass orders its
+    // nodes by the address of their texture, which changes from run to run, and the order decides
+    // the pixels where a beam enters a cube. Two recordings of one replay must be the same.
+    if (first) SceneManager->registerNodeForRendering(this, scene::ESNRP_SKY_BOX);
+}
+
+void CBeamBatch::render() {
+    video::IVideoDriver* driver = SceneManager->getVideoDriver();
+    drawnLastFrame_ = 0;
+    callsLastFrame_ = 0;
+    for (const SRun& run : runs_) {
+        driver->setMaterial(run.material);
+        driver->setTransform(video::ETS_WORLD, core::IdentityMatrix);
+        driver->drawVertexPrimitiveList(&vertices_[run.firstVertex], 6 * run.beams, indices_.data(),
+                                        6 * run.beams, video::EVT_STANDARD, scene::EPT_TRIANGLES,
+                                        video::EIT_32BIT);
+        drawnLastFrame_ += run.beams;
+        ++callsLastFrame_;
+    }
+    runs_.clear();
+    vertices_.clear();
+}
+
+video::SMaterial& CBeamBatch::getMaterial(u32 num) {
+    return num < runs_.size() ? runs_[num].material : noMaterial_;
+}
+
+u32 CBeamBatch::getMaterialCount() const { return static_cast<u32>(runs_.size()); }
+
+CBeamBatch* beamBatchOf(scene::ISceneManager* sceneManager) {
+    if (!sceneManager) return nullptr;
+    scene::ISceneNode* root = sceneManager->getRootSceneNode();
+    for (scene::ISceneNode* child : root->getChildren())
+        if (child->getType() == CBeamBatch::kType) return static_cast<CBeamBatch*>(child);
+    // The root holds it once this reference goes.
+    IrrPtr<CBeamBatch> made(new CBeamBatch(root, sceneManager));
+    return made.get();
+}
+
 CSampleSceneNode::CSampleSceneNode(scene::ISceneNode* parent, scene::ISceneManager* manager, s32 id,
                                    const core::vector3df& a, const core::vector3df& b)
     : scene::ISceneNode(parent, manager, id) {
@@ -27,14 +86,18 @@ CSampleSceneNode::CSampleSceneNode(scene::ISceneNode* parent, scene::ISceneManag
     beamVertices[5] = video::S3DVertex(b.X + d, b.Y - d, b.Z - d, 1, 1, 1, white, 0, 1);
     boundingBox.reset(beamVertices[0].Pos);
     for (int i = 1; i < 6; ++i) boundingBox.addInternalPoint(beamVertices[i].Pos);
+    batch_ = beamBatchOf(manager);
+    if (batch_) batch_->grab();
+}
+
+CSampleSceneNode::~CSampleSceneNode() {
+    if (batch_) batch_->drop();
 }
 
 void CSampleSceneNode::OnRegisterSceneNode() {
-    // Drawn in creation order ahead of the solid pass rather than in it: that pass orders its
-    // nodes by the address of their texture, which changes from run to run, and the order decides
-    // the pixels where a beam enters a cube. Two recordings of one replay must be the same.
-    if (IsVisible && !SceneManager->isCulled(this))
-        SceneManager->registerNodeForRendering(this, scene::ESNRP_SKY_BOX);
+    // As the scene manager would cull the beam, but the batch draws it.
+    if (IsVisible && batch_ && !SceneManager->isCulled(this))
+        batch_->add(beamMaterial, beamVertices, AbsoluteTransformation);
     ISceneNode::OnRegisterSceneNode();
 }
 

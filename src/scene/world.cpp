@@ -38,13 +38,50 @@ SWorld buildWorld(IrrlichtDevice* device) {
     return world;
 }
 
-void addSkyBox(scene::ISceneManager* sceneManager, video::IVideoDriver* driver) {
-    if (!sceneManager || !driver) return;
+namespace {
+
+// True when every texel of the texture is black; false when it cannot be read.
+bool allBlack(video::ITexture* texture) {
+    if (!texture) return false;
+    const auto* data = static_cast<const u8*>(texture->lock(video::ETLM_READ_ONLY));
+    if (!data) return false;
+    const core::dimension2d<u32> size = texture->getSize();
+    const video::ECOLOR_FORMAT format = texture->getColorFormat();
+    bool black = format == video::ECF_A8R8G8B8 || format == video::ECF_A1R5G5B5 ||
+                 format == video::ECF_R5G6B5 || format == video::ECF_R8G8B8;
+    for (u32 y = 0; black && y < size.Height; ++y) {
+        const u8* row = data + y * texture->getPitch();
+        for (u32 x = 0; black && x < size.Width; ++x) {
+            if (format == video::ECF_A8R8G8B8)
+                black = (reinterpret_cast<const u32*>(row)[x] & 0x00FFFFFFu) == 0;
+            else if (format == video::ECF_A1R5G5B5)
+                black = (reinterpret_cast<const u16*>(row)[x] & 0x7FFFu) == 0;
+            else if (format == video::ECF_R5G6B5)
+                black = reinterpret_cast<const u16*>(row)[x] == 0;
+            else
+                black = (row[3 * x] | row[3 * x + 1] | row[3 * x + 2]) == 0;
+        }
+    }
+    texture->unlock();
+    return black;
+}
+
+}  // namespace
+
+bool addSkyBox(scene::ISceneManager* sceneManager, video::IVideoDriver* driver) {
+    if (!sceneManager || !driver) return false;
     video::ITexture* tile[6];
     for (video::ITexture*& t : tile) t = driver->getTexture("Media/blacktile.jpg");
     scene::ISceneNode* sky = sceneManager->addSkyBoxSceneNode(tile[0], tile[1], tile[2], tile[3],
                                                               tile[4], tile[5], nullptr, -1);
-    if (sky) sky->setID(2);
+    if (!sky) return false;
+    sky->setID(2);
+    // Black tiles cost the rasteriser a screen of texturing each frame; clearing the frame to
+    // black gives the same pixels.
+    for (video::ITexture* t : tile)
+        if (!allBlack(t)) return false;
+    sky->setVisible(false);
+    return true;
 }
 
 }  // namespace tessel

@@ -23,7 +23,8 @@ constexpr irr::f32 kViewFar = 20000.0f;
 
 // Camera, terrain, triangle selectors, collision world and camera collision.
 SWorld buildWorld(irr::IrrlichtDevice* device);
-// The black sky box; called after mip-map creation has been switched off again.
-void addSkyBox(irr::scene::ISceneManager* sceneManager, irr::video::IVideoDriver* driver);
+// The black sky box; called after mip-map creation has been switched off again. True when its
+// tiles are all black: the node is then hidden and the frame must be cleared to opaque black.
+bool addSkyBox(irr::scene::ISceneManager* sceneManager, irr::video::IVideoDriver* driver);
 
 }  // namespace tessel

@@ -190,5 +190,26 @@ TEST_F(BeamTest, HandedOverEventsApplyInOrderAndGatewayLinkIsUnpickable) {
     EXPECT_GE(test::nodeIndexOf(manager, "9.9.9.9"), 2);
 }
 
+TEST_F(BeamTest, OneBatchDrawsEveryShownBeamInOneCallAndForgetsEndedOnes) {
+    withGateway();
+    createGatewayLink(context);
+    startTrafficBeam(context, "192.168.0.5", "9.9.9.1", 1, 2);
+    startTrafficBeam(context, "192.168.0.5", "9.9.9.2", 3, 4);
+    startTrafficBeam(context, "192.168.0.5", "9.9.9.3", 5, 6);
+    CBeamBatch* batch = beamBatchOf(smgr());
+    ASSERT_NE(batch, nullptr);
+    EXPECT_EQ(batch->getID(), 0);  // never picked
+    smgr()->drawAll();
+    EXPECT_EQ(batch->drawnLastFrame(), 4u);  // the gateway link too
+    EXPECT_EQ(batch->callsLastFrame(), 1u);
+
+    beamAt(1)->setVisible(false);
+    endConnection(context, "192.168.0.5", "9.9.9.3", 5, 6);
+    smgr()->drawAll();  // the ended beam's node is gone, the hidden one stays out
+    EXPECT_EQ(batch->drawnLastFrame(), 2u);
+    EXPECT_EQ(batch->callsLastFrame(), 1u);
+    EXPECT_EQ(beamBatchOf(smgr()), batch);
+}
+
 }  // namespace
 }  // namespace tessel
