@@ -21,7 +21,7 @@ inline constexpr const char* kBeamTexture = "Media/laserbeam.bmp";
 
 // Draws the beams of a scene in one call. A visible beam that is not culled hands its vertices,
 // in world coordinates, to the batch while the scene registers its nodes, in scene order, and
-// the batch takes the beams' place in the solid pass; beams whose materials differ (none do
+// the batch draws them just before the solid pass; beams whose materials differ (none do
 // today) are drawn in runs of one material. One per scene manager, a child of the root made
 // with the first beam; the scene graph owns it. Identifier 0: never picked.
 class CBeamBatch : public irr::scene::ISceneNode {
