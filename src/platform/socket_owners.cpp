@@ -9,6 +9,7 @@
 #include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -129,6 +130,35 @@ bool cSockDiag::ask(const SocketTuple& tuple, bool swapped, SocketEntry* entry) 
     return answered && found;
 }
 
+bool cSockDiag::dump(
+    const std::function<void(const SocketTuple& tuple, const SocketEntry& entry)>& each) {
+    bool whole = true;
+    for (int protocol : {IPPROTO_TCP, IPPROTO_UDP})
+        for (int family : {AF_INET, AF_INET6}) {
+            DiagRequest r{};
+            r.header.nlmsg_len = sizeof r;
+            r.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+            r.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+            r.header.nlmsg_seq = ++sequence_;
+            r.body.sdiag_family = static_cast<std::uint8_t>(family);
+            r.body.sdiag_protocol = static_cast<std::uint8_t>(protocol);
+            r.body.idiag_states = ~0u;
+            whole &= exchange(&r, sizeof r, [&](const void* data) {
+                const auto& m = *static_cast<const inet_diag_msg*>(data);
+                SocketTuple t;
+                t.protocol = protocol;
+                t.family = m.idiag_family;
+                const std::size_t bytes = t.family == AF_INET6 ? 16 : 4;
+                std::memcpy(t.local.data(), m.id.idiag_src, bytes);
+                std::memcpy(t.remote.data(), m.id.idiag_dst, bytes);
+                t.localPort = ntohs(m.id.idiag_sport);
+                t.remotePort = ntohs(m.id.idiag_dport);
+                each(t, entryOf(m));
+            });
+        }
+    return whole;
+}
+
 std::vector<HostAddress> listHostAddresses() {
     std::vector<HostAddress> addresses;
     ifaddrs* list = nullptr;
@@ -184,7 +214,7 @@ std::uint32_t socketInode(const char* link, ssize_t length) {
 }  // namespace
 
 bool forEachProcessSocket(int pid, const std::function<void(int, std::uint32_t)>& each,
-                          const std::string& root) {
+                          const std::string& root, const std::function<bool(int)>& skip) {
     const std::string folder = root + "/" + std::to_string(pid) + "/fd";
     const int dirFd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd < 0) return false;
@@ -196,12 +226,22 @@ bool forEachProcessSocket(int pid, const std::function<void(int, std::uint32_t)>
     char link[64];
     while (const dirent* e = readdir(dir)) {
         if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
+        const int fd = std::atoi(e->d_name);
+        if (skip && skip(fd)) continue;
         const ssize_t n = readlinkat(dirFd, e->d_name, link, sizeof link);
         const std::uint32_t inode = n > 0 ? socketInode(link, n) : 0;
-        if (inode != 0) each(std::atoi(e->d_name), inode);
+        if (inode != 0) each(fd, inode);
     }
     closedir(dir);
     return true;
+}
+
+int countProcessFiles(int pid, const std::string& root) {
+    struct stat folder {};
+    const std::string path = root + "/" + std::to_string(pid) + "/fd";
+    if (stat(path.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode)) return -1;
+    // Older kernels give 0 for the folder's size.
+    return folder.st_size > 0 ? static_cast<int>(folder.st_size) : -1;
 }
 
 bool processHoldsSocket(int pid, int fd, std::uint32_t inode, const std::string& root) {
