@@ -223,10 +223,12 @@ bool forEachProcessSocket(int pid, const std::function<void(int, std::uint32_t)>
         close(dirFd);
         return false;
     }
+    const int self = getpid();
     char link[64];
     while (const dirent* e = readdir(dir)) {
         if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
         const int fd = std::atoi(e->d_name);
+        if (fd == dirFd && pid == self) continue;  // the folder being read, not a file of ours
         if (skip && skip(fd)) continue;
         const ssize_t n = readlinkat(dirFd, e->d_name, link, sizeof link);
         const std::uint32_t inode = n > 0 ? socketInode(link, n) : 0;

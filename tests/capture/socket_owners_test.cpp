@@ -222,6 +222,28 @@ TEST(SocketOwners, AWalkReadsNewDescriptorsAndEverythingAfterAMiss) {
     ASSERT_TRUE(link(3, 3000));  // a number read before, now another socket
     EXPECT_FALSE(find(3000));
     EXPECT_TRUE(find(3000));
+
+    // This process walks itself too: the folder it reads then is none of its descriptors, else
+    // its number, taken by the next socket, would hide that socket from the next walk.
+    cSocketProcessCache own("/proc", 0);
+    int port = 0;
+    const int listener = boundSocket(AF_INET, SOCK_STREAM, &port);
+    cSockDiag diag;
+    int clients[2] = {-1, -1};
+    for (int i = 0; i < 2; ++i) {
+        int clientPort = 0;
+        clients[i] = connectedTo(AF_INET, SOCK_STREAM, port, &clientPort);
+        ASSERT_GE(clients[i], 0);
+        SocketTuple t;
+        SocketEntry e;
+        ASSERT_TRUE(socketTupleFromText(6, "127.0.0.1", clientPort, "127.0.0.1", port, &t));
+        ASSERT_TRUE(diag.find(t, &e));
+        now += std::chrono::seconds(1);
+        cSocketProcessCache::Holder h;
+        EXPECT_TRUE(own.find(e.inode, now, &h)) << i;
+        EXPECT_EQ(h.pid, getpid());
+    }
+    for (int fd : {clients[0], clients[1], listener}) close(fd);
 }
 
 // A connection closed before its look-up (the socket gone, or left by its program in FIN_WAIT)
