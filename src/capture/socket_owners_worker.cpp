@@ -413,11 +413,6 @@ void cSocketOwnersWorker::run() {
             hostRead = now;
         }
         if (!batch.empty()) lastFlow = now;
-        if (now >= tableDue(now)) {
-            history.read(diag, processes, self, now);
-            lastTable = Clock::now();
-            tableCost = lastTable - now;
-        }
         if (now >= nextRetry) {
             nextRetry = now + milliseconds(500);
             for (FlowEnds& ends : table_.unresolved(now, 256)) batch.push_back(std::move(ends));
@@ -430,6 +425,13 @@ void cSocketOwnersWorker::run() {
             table_.setOwner(ends, owner, retry);
         }
         batch.clear();
+        // After the look-ups, which are not to wait for it.
+        now = Clock::now();
+        if (now >= tableDue(now)) {
+            history.read(diag, processes, self, now);
+            lastTable = Clock::now();
+            tableCost = lastTable - now;
+        }
     }
 }
 
