@@ -2,6 +2,7 @@
 
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +17,8 @@ namespace tessel {
 namespace {
 
 // The kernel's socket states that matter here (include/net/tcp_states.h).
+constexpr int kEstablished = 1;
+constexpr int kSynReceived = 3;
 constexpr int kTimeWait = 6;
 constexpr int kListen = 10;
 
@@ -166,6 +169,12 @@ bool isZero(const std::array<std::uint8_t, 16>& a) {
 
 }  // namespace
 
+std::chrono::nanoseconds cSocketHistory::threadTime() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec);
+}
+
 std::string cSocketHistory::keyOf(const SocketTuple& tuple) {
     SocketTuple t = tuple;
     // An IPv6 socket carrying IPv4 shows its ends as ::ffff:a.b.c.d; the flow knows a.b.c.d.
@@ -189,14 +198,20 @@ std::string cSocketHistory::keyOf(const SocketTuple& tuple) {
     return key;
 }
 
+unsigned cSocketHistory::tableOf(const FlowEnds& ends) {
+    const bool v6 = ends.source.find(':') != std::string::npos;
+    return 1u << ((ends.protocol == IPPROTO_UDP ? 2 : 0) + (v6 ? 1 : 0));
+}
+
 bool cSocketHistory::read(cSockDiag& diag, cSocketProcessCache& processes, std::uint32_t self,
-                          Clock::time_point now) {
+                          Clock::time_point now, unsigned tables) {
     if (sockets_.size() > kMostSockets) {
         sockets_.clear();
         byInode_.clear();
     }
     std::vector<std::pair<const std::string*, Seen*>> fresh;
-    const bool whole = diag.dump([&](const SocketTuple& t, const SocketEntry& e) {
+    const auto started = threadTime();
+    auto each = [&](const SocketTuple& t, const SocketEntry& e) {
         if (e.inode == 0) return;  // no file holds it: no program to learn
         auto& [key, seen] = *sockets_.try_emplace(keyOf(t)).first;
         seen.last = now;
@@ -208,7 +223,13 @@ bool cSocketHistory::read(cSockDiag& diag, cSocketProcessCache& processes, std::
         seen.last = now;
         if ((self == 0 || e.uid == self) && fresh.size() < kMostLookUps)
             fresh.emplace_back(&key, &seen);
-    });
+    };
+    bool whole = true;
+    for (int table = 0; table < 4; ++table)
+        if (tables & (1u << table))
+            whole &= diag.dump(table < 2 ? IPPROTO_TCP : IPPROTO_UDP,
+                               table % 2 ? AF_INET6 : AF_INET, each);
+    cost_ = threadTime() - started;
     std::unordered_map<std::uint32_t, std::pair<const std::string*, Seen*>> byInode;
     std::vector<std::uint32_t> inodes;
     for (const auto& [key, seen] : fresh) {
@@ -264,7 +285,7 @@ bool cSocketHistory::ownerOf(std::uint32_t inode, cSocketProcessCache::Holder* h
 ProgramOwner findFlowOwner(cSockDiag& diag, cSocketProcessCache& processes,
                            const std::vector<HostAddress>& host, const FlowEnds& ends,
                            std::uint32_t self, cSocketProcessCache::Clock::time_point now,
-                           bool* retry, const cSocketHistory* history) {
+                           bool* retry, cSocketHistory* history) {
     *retry = false;
     ProgramOwner owner;
     owner.kind = ProgramOwner::Kind::NotKnown;
@@ -285,9 +306,13 @@ ProgramOwner findFlowOwner(cSockDiag& diag, cSocketProcessCache& processes,
         return false;
     };
     // The socket these ends had while it was open (the kernel no longer gives it to a file).
-    auto had = [&](const SocketTuple& t) {
+    // `closed`: it certainly was this end's and is closed, so the look-up came late.
+    auto had = [&](const SocketTuple& t, bool closed) {
         cSocketProcessCache::Holder holder;
-        return history && history->ownerOf(t, &holder) && take(holder);
+        if (!history) return false;
+        if (history->ownerOf(t, &holder)) return take(holder);
+        if (closed) history->noteLate(now);
+        return false;
     };
     for (int side = 0; side < 2; ++side) {
         SocketTuple t;
@@ -302,11 +327,13 @@ ProgramOwner findFlowOwner(cSockDiag& diag, cSocketProcessCache& processes,
         if (!isHostAddress(host, t.family, t.local)) continue;
         SocketEntry e;
         if (!diag.find(t, &e) || (ends.protocol == IPPROTO_TCP && e.state == kListen)) {
-            if (had(t)) return owner;
+            if (had(t, true)) return owner;
             continue;
         }
         if (e.inode != 0 && named(e.inode, e.uid)) return owner;
-        if (e.inode == 0 && had(t)) return owner;  // closed, not yet gone
+        // Closed, not yet gone (or not yet accepted: a connection in the listener's queue).
+        if (e.inode == 0 && had(t, e.state != kEstablished && e.state != kSynReceived))
+            return owner;
         if (e.inode == 0 && ends.protocol == IPPROTO_TCP && e.state != kTimeWait) {
             // Not accepted yet: the program listening on this end will take it.
             SocketTuple listening = t;
@@ -385,22 +412,37 @@ void cSocketOwnersWorker::run() {
     std::vector<HostAddress> host;
     auto hostRead = Clock::time_point{};
     auto nextRetry = Clock::now();
-    // The socket table is read often while flows come (a connection of 20 ms is caught open),
-    // seldom when none do, and never for more than a fiftieth of the time.
-    auto lastFlow = Clock::time_point{}, lastTable = Clock::time_point{};
+    // The socket tables of the flows seen in the last ten seconds are read now and then: every
+    // 100 ms, and while look-ups come late (a connection closed before its look-up) as often as
+    // every 10 ms, so that a connection of 20 ms is caught open; never for more than a fiftieth,
+    // or a twentieth while late, of this thread's time (the time it spends, not the time it waits
+    // for a core on a busy machine).
+    std::array<Clock::time_point, 4> tableFlow{};  // per table, the last flow seen
+    auto lastTable = Clock::time_point{};
     Clock::duration tableCost{};
+    auto tablesDue = [&](Clock::time_point now) {
+        unsigned tables = 0;
+        for (int i = 0; i < 4; ++i)
+            if (tableFlow[i] != Clock::time_point{} && now - tableFlow[i] < seconds(10))
+                tables |= 1u << i;
+        return tables;
+    };
     auto tableDue = [&](Clock::time_point now) {
-        const auto least = now - lastFlow < seconds(2) ? milliseconds(10) : milliseconds(100);
-        return lastTable + std::max<Clock::duration>(least, 50 * tableCost);
+        const bool late = now - history.lastLate() < seconds(5);
+        return lastTable + std::max<Clock::duration>(late ? milliseconds(10) : milliseconds(100),
+                                                     (late ? 20 : 50) * tableCost);
     };
     std::vector<FlowEnds> batch;
     for (;;) {
         {
             std::unique_lock<std::mutex> hold(lock_);
+            const auto before = Clock::now();
             const auto wait =
-                std::clamp(duration_cast<milliseconds>(tableDue(Clock::now()) - Clock::now()) +
-                               milliseconds(1),
-                           milliseconds(1), milliseconds(250));
+                tablesDue(before) == 0
+                    ? milliseconds(250)
+                    : std::clamp(
+                          duration_cast<milliseconds>(tableDue(before) - before) + milliseconds(1),
+                          milliseconds(1), milliseconds(250));
             wake_.wait_for(hold, wait, [&] { return stopping_ || !queue_.empty(); });
             if (stopping_) return;
             batch.assign(std::make_move_iterator(queue_.begin()),
@@ -412,7 +454,11 @@ void cSocketOwnersWorker::run() {
             host = listHostAddresses();
             hostRead = now;
         }
-        if (!batch.empty()) lastFlow = now;
+        for (const FlowEnds& ends : batch) {
+            const unsigned table = cSocketHistory::tableOf(ends);
+            for (int i = 0; i < 4; ++i)
+                if (table & (1u << i)) tableFlow[i] = now;
+        }
         if (now >= nextRetry) {
             nextRetry = now + milliseconds(500);
             for (FlowEnds& ends : table_.unresolved(now, 256)) batch.push_back(std::move(ends));
@@ -427,10 +473,10 @@ void cSocketOwnersWorker::run() {
         batch.clear();
         // After the look-ups, which are not to wait for it.
         now = Clock::now();
-        if (now >= tableDue(now)) {
-            history.read(diag, processes, self, now);
+        if (now >= tableDue(now) && tablesDue(now) != 0) {
+            history.read(diag, processes, self, now, tablesDue(now));
             lastTable = Clock::now();
-            tableCost = lastTable - now;
+            tableCost = history.cost();
         }
     }
 }

@@ -2,6 +2,7 @@
 // Finding the program behind each TCP and UDP flow of this host, on a live capture of this host's
 // own adapter: the kernel's socket table gives the socket's inode and user, the open files of the
 // processes give the process. Neither runs on the capture thread nor on the main thread.
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -91,15 +92,23 @@ class cSocketHistory {
     // Owners looked for per reading at most (the first reading finds every socket new).
     static constexpr int kMostLookUps = 256;
 
-    // Reads the table; the owners of new sockets of `self` (of anybody for root) are looked for
-    // in `processes`, walking /proc at most once. False when the kernel did not answer.
+    // The tables: bit 0 TCP over IPv4, 1 TCP over IPv6, 2 UDP over IPv4, 3 UDP over IPv6.
+    static constexpr unsigned kAllTables = 15;
+    static unsigned tableOf(const FlowEnds& ends);
+    // Reads the `tables`; the owners of new sockets of `self` (of anybody for root) are looked
+    // for in `processes`, walking /proc at most once. False when the kernel did not answer.
     bool read(cSockDiag& diag, cSocketProcessCache& processes, std::uint32_t self,
-              Clock::time_point now);
+              Clock::time_point now, unsigned tables = kAllTables);
     // The program found for the socket of exactly these ends while it was open.
     bool ownerOf(const SocketTuple& tuple, cSocketProcessCache::Holder* holder) const;
     // The same for a socket the kernel still has, by its inode.
     bool ownerOf(std::uint32_t inode, cSocketProcessCache::Holder* holder) const;
     std::size_t size() const { return sockets_.size(); }
+    // The thread's CPU time the last reading of the tables took (its owners' look-ups apart).
+    std::chrono::nanoseconds cost() const { return cost_; }
+    // A look-up found this host's end closed and not in the history: it came late.
+    void noteLate(Clock::time_point now) { late_ = now; }
+    Clock::time_point lastLate() const { return late_; }
 
   private:
     struct Seen {
@@ -109,8 +118,11 @@ class cSocketHistory {
         cSocketProcessCache::Holder holder;
     };
     static std::string keyOf(const SocketTuple& tuple);
+    static std::chrono::nanoseconds threadTime();
 
     std::unordered_map<std::string, Seen> sockets_;
+    std::chrono::nanoseconds cost_{};
+    Clock::time_point late_{};
     std::unordered_map<std::uint32_t, std::string> byInode_;  // the named ones
 };
 
@@ -119,12 +131,13 @@ class cSocketHistory {
 // handed to a program (a connection waiting to be accepted) is the listener's. A socket that no
 // process we may see holds is "another user's program" when its user is not `self`; otherwise
 // not known. Another user's sockets are not looked for unless `self` is root. A socket the
-// kernel no longer holds for a program (closed, or gone) is named from `history` when given.
+// kernel no longer holds for a program (closed, or gone) is named from `history` when given,
+// which learns of look-ups that came too late.
 // `retry` says whether a later look-up may know more.
 ProgramOwner findFlowOwner(cSockDiag& diag, cSocketProcessCache& processes,
                            const std::vector<HostAddress>& host, const FlowEnds& ends,
                            std::uint32_t self, cSocketProcessCache::Clock::time_point now,
-                           bool* retry, const cSocketHistory* history = nullptr);
+                           bool* retry, cSocketHistory* history = nullptr);
 
 // The worker thread that looks owners up, owned by the capture session of a live capture. The
 // capture thread notes every TCP and UDP packet (never waiting on the worker: a full queue drops
