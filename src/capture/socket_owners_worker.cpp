@@ -306,7 +306,7 @@ ProgramOwner findFlowOwner(cSockDiag& diag, cSocketProcessCache& processes,
         return false;
     };
     // The socket these ends had while it was open (the kernel no longer gives it to a file).
-    // `closed`: it certainly was this end's and is closed, so the look-up came late.
+    // `closed`: the kernel still has it, closed by its program, so the look-up came late.
     auto had = [&](const SocketTuple& t, bool closed) {
         cSocketProcessCache::Holder holder;
         if (!history) return false;
@@ -327,7 +327,8 @@ ProgramOwner findFlowOwner(cSockDiag& diag, cSocketProcessCache& processes,
         if (!isHostAddress(host, t.family, t.local)) continue;
         SocketEntry e;
         if (!diag.find(t, &e) || (ends.protocol == IPPROTO_TCP && e.state == kListen)) {
-            if (had(t, true)) return owner;
+            // Gone, or never there (a refused connection): not counted as late.
+            if (had(t, false)) return owner;
             continue;
         }
         if (e.inode != 0 && named(e.inode, e.uid)) return owner;
@@ -472,7 +473,12 @@ void cSocketOwnersWorker::run() {
             table_.setOwner(ends, owner, retry);
         }
         batch.clear();
-        // After the look-ups, which are not to wait for it.
+        // Only while no look-up waits: they are not to wait for it (on a busy machine a reading
+        // can take far more time than its CPU time, and look-ups that wait come late).
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            if (!queue_.empty()) continue;
+        }
         now = Clock::now();
         if (now >= tableDue(now) && tablesDue(now) != 0) {
             history.read(diag, processes, self, now, tablesDue(now));

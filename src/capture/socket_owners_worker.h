@@ -106,7 +106,8 @@ class cSocketHistory {
     std::size_t size() const { return sockets_.size(); }
     // The thread's CPU time the last reading of the tables took (its owners' look-ups apart).
     std::chrono::nanoseconds cost() const { return cost_; }
-    // A look-up found this host's end closed and not in the history: it came late.
+    // A look-up found this host's end closed by its program (the kernel still finishing the
+    // connection) and not in the history: it came late.
     void noteLate(Clock::time_point now) { late_ = now; }
     Clock::time_point lastLate() const { return late_; }
 
