@@ -1,7 +1,8 @@
 // The cost of finding the program of a new connection while 5,000 sockets are open on the
 // machine (2,500 loopback connections held by another process): the kernel's answer for the
 // connection alone, the whole look-up when its program made the last connections too (the usual
-// case, no walk of /proc), and when every process's open files must be walked.
+// case, no walk of /proc), when every process's open files must be walked with nothing read
+// before, and when they were read before (the steady state); and the kernel's whole socket table.
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
@@ -12,9 +13,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "capture/socket_owners_worker.h"
 
@@ -92,15 +95,18 @@ HeldSockets& held() {
     return sockets;
 }
 
-// Times `look` on a fresh connection per iteration; `fresh` gives each look-up an empty cache.
+// Times `look` on a fresh connection per iteration. `keep`: the connections stay open to the end,
+// so that no iteration's sockets take descriptor numbers an earlier one had.
 template <typename Look>
-void timeNewConnections(benchmark::State& state, Look look) {
+void timeNewConnections(benchmark::State& state, Look look, bool keep = false) {
     held();
     int port = 0;
     const int l = listener(&port);
     cSockDiag diag;
     cSocketProcessCache warm;
     const std::vector<HostAddress> host = listHostAddresses();
+    std::vector<int> kept;
+    double worst = 0;
     for (auto _ : state) {
         int clientPort = 0;
         const int client = connectTo(port, &clientPort);
@@ -109,22 +115,36 @@ void timeNewConnections(benchmark::State& state, Look look) {
         const auto start = std::chrono::steady_clock::now();
         const bool named = look(diag, warm, host, ends);
         const auto end = std::chrono::steady_clock::now();
-        state.SetIterationTime(std::chrono::duration<double>(end - start).count());
+        const double seconds = std::chrono::duration<double>(end - start).count();
+        state.SetIterationTime(seconds);
+        worst = std::max(worst, seconds);
         if (!named) state.SkipWithError("the program was not found");
         const linger reset{1, 0};  // no TIME_WAIT left behind per iteration
         setsockopt(client, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-        close(client);
-        close(server);
+        if (keep) {
+            kept.push_back(client);
+            kept.push_back(server);
+        } else {
+            close(client);
+            close(server);
+        }
     }
+    for (int fd : kept) close(fd);
     close(l);
+    state.counters["worst_us"] = worst * 1e6;
+}
+
+bool findOwnerAt(cSockDiag& diag, cSocketProcessCache& cache, const std::vector<HostAddress>& host,
+                 const FlowEnds& ends, std::chrono::steady_clock::time_point now) {
+    bool retry = false;
+    return findFlowOwner(diag, cache, host, ends, static_cast<std::uint32_t>(geteuid()), now,
+                         &retry)
+               .kind == ProgramOwner::Kind::Named;
 }
 
 bool findOwner(cSockDiag& diag, cSocketProcessCache& cache, const std::vector<HostAddress>& host,
                const FlowEnds& ends) {
-    bool retry = false;
-    return findFlowOwner(diag, cache, host, ends, static_cast<std::uint32_t>(geteuid()),
-                         std::chrono::steady_clock::now(), &retry)
-               .kind == ProgramOwner::Kind::Named;
+    return findOwnerAt(diag, cache, host, ends, std::chrono::steady_clock::now());
 }
 
 void BM_SockDiagExactQuery(benchmark::State& state) {
@@ -150,6 +170,49 @@ void BM_OwnerOfNewConnectionWalkingProc(benchmark::State& state) {
     });
 }
 
+// A walk whose processes were all read before: no process remembered as a recent holder, the
+// clock a second on per look-up so that every one may walk.
+void BM_OwnerOfNewConnectionWarmWalk(benchmark::State& state) {
+    held();
+    cSocketProcessCache cache("/proc", 0);
+    auto now = std::chrono::steady_clock::now();
+    // One walk reads everything first, over a connection kept open like the timed ones.
+    cSockDiag diag;
+    int port = 0, clientPort = 0;
+    const int l = listener(&port);
+    const int client = connectTo(port, &clientPort);
+    const int server = accept(l, nullptr, nullptr);
+    if (!findOwnerAt(diag, cache, listHostAddresses(),
+                     {6, "127.0.0.1", "127.0.0.1", clientPort, port}, now))
+        state.SkipWithError("the program was not found");
+    timeNewConnections(
+        state,
+        [&](cSockDiag& diag, cSocketProcessCache&, const std::vector<HostAddress>& host,
+            const FlowEnds& ends) {
+            now += std::chrono::seconds(1);
+            return findOwnerAt(diag, cache, host, ends, now);
+        },
+        true);
+    for (int fd : {client, server, l}) close(fd);
+}
+
+// The four socket tables (TCP and UDP, both families), as the owner worker reads them now and
+// then (only those of the flows it saw lately).
+void BM_SockDiagDump(benchmark::State& state) {
+    held();
+    cSockDiag diag;
+    std::size_t sockets = 0;
+    for (auto _ : state) {
+        sockets = 0;
+        for (int protocol : {IPPROTO_TCP, IPPROTO_UDP})
+            for (int family : {AF_INET, AF_INET6})
+                if (!diag.dump(protocol, family,
+                               [&](const SocketTuple&, const SocketEntry&) { ++sockets; }))
+                    state.SkipWithError("the kernel did not answer");
+    }
+    state.counters["sockets"] = static_cast<double>(sockets);
+}
+
 BENCHMARK(BM_SockDiagExactQuery)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(2000);
 BENCHMARK(BM_OwnerOfNewConnectionKnownProgram)
     ->UseManualTime()
@@ -159,6 +222,11 @@ BENCHMARK(BM_OwnerOfNewConnectionWalkingProc)
     ->UseManualTime()
     ->Unit(benchmark::kMicrosecond)
     ->Iterations(200);
+BENCHMARK(BM_OwnerOfNewConnectionWarmWalk)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond)
+    ->Iterations(200);
+BENCHMARK(BM_SockDiagDump)->Unit(benchmark::kMicrosecond)->Iterations(200);
 
 }  // namespace
 

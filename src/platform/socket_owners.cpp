@@ -9,6 +9,7 @@
 #include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -44,6 +45,9 @@ struct DiagRequest {
 };
 
 constexpr std::size_t kReceiveBuffer = 64 * 1024;
+// The kernel's socket states (include/net/tcp_states.h) no file holds.
+constexpr int kTimeWait = 6;
+constexpr int kNewSynReceived = 12;
 
 SocketEntry entryOf(const inet_diag_msg& m) {
     SocketEntry e;
@@ -129,6 +133,33 @@ bool cSockDiag::ask(const SocketTuple& tuple, bool swapped, SocketEntry* entry) 
     return answered && found;
 }
 
+bool cSockDiag::dump(
+    int protocol, int family,
+    const std::function<void(const SocketTuple& tuple, const SocketEntry& entry)>& each) {
+    DiagRequest r{};
+    r.header.nlmsg_len = sizeof r;
+    r.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+    r.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    r.header.nlmsg_seq = ++sequence_;
+    r.body.sdiag_family = static_cast<std::uint8_t>(family);
+    r.body.sdiag_protocol = static_cast<std::uint8_t>(protocol);
+    // Not the connections in TIME_WAIT or half-open: no file holds them, and after a burst of
+    // short connections they are most of the table.
+    r.body.idiag_states = ~((1u << kTimeWait) | (1u << kNewSynReceived));
+    return exchange(&r, sizeof r, [&](const void* data) {
+        const auto& m = *static_cast<const inet_diag_msg*>(data);
+        SocketTuple t;
+        t.protocol = protocol;
+        t.family = m.idiag_family;
+        const std::size_t bytes = t.family == AF_INET6 ? 16 : 4;
+        std::memcpy(t.local.data(), m.id.idiag_src, bytes);
+        std::memcpy(t.remote.data(), m.id.idiag_dst, bytes);
+        t.localPort = ntohs(m.id.idiag_sport);
+        t.remotePort = ntohs(m.id.idiag_dport);
+        each(t, entryOf(m));
+    });
+}
+
 std::vector<HostAddress> listHostAddresses() {
     std::vector<HostAddress> addresses;
     ifaddrs* list = nullptr;
@@ -184,7 +215,7 @@ std::uint32_t socketInode(const char* link, ssize_t length) {
 }  // namespace
 
 bool forEachProcessSocket(int pid, const std::function<void(int, std::uint32_t)>& each,
-                          const std::string& root) {
+                          const std::string& root, const std::function<bool(int)>& skip) {
     const std::string folder = root + "/" + std::to_string(pid) + "/fd";
     const int dirFd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd < 0) return false;
@@ -193,15 +224,27 @@ bool forEachProcessSocket(int pid, const std::function<void(int, std::uint32_t)>
         close(dirFd);
         return false;
     }
+    const int self = getpid();
     char link[64];
     while (const dirent* e = readdir(dir)) {
         if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
+        const int fd = std::atoi(e->d_name);
+        if (fd == dirFd && pid == self) continue;  // the folder being read, not a file of ours
+        if (skip && skip(fd)) continue;
         const ssize_t n = readlinkat(dirFd, e->d_name, link, sizeof link);
         const std::uint32_t inode = n > 0 ? socketInode(link, n) : 0;
-        if (inode != 0) each(std::atoi(e->d_name), inode);
+        if (inode != 0) each(fd, inode);
     }
     closedir(dir);
     return true;
+}
+
+int countProcessFiles(int pid, const std::string& root) {
+    struct stat folder {};
+    const std::string path = root + "/" + std::to_string(pid) + "/fd";
+    if (stat(path.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode)) return -1;
+    // Older kernels give 0 for the folder's size.
+    return folder.st_size > 0 ? static_cast<int>(folder.st_size) : -1;
 }
 
 bool processHoldsSocket(int pid, int fd, std::uint32_t inode, const std::string& root) {

@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -190,6 +191,123 @@ TEST(SocketOwners, TheWorkerNamesFlowsTheCaptureThreadNotes) {
     worker.stop();
     close(client);
     close(listener);
+}
+
+// A walk reads only the descriptors it has not read; a socket behind a descriptor number read
+// before (closed and taken again) is missed once, and the next walk reads everything. A process
+// tree of links stands for /proc, no process remembered as a recent holder.
+TEST(SocketOwners, AWalkReadsNewDescriptorsAndEverythingAfterAMiss) {
+    test::TempDir proc;
+    const std::string fds = proc.file("4242/fd");
+    ASSERT_EQ(mkdir(proc.file("4242").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(fds.c_str(), 0755), 0);
+    test::writeFile(proc.file("4242/comm"), "walked\n");
+    auto link = [&](int fd, std::uint32_t inode) {
+        const std::string path = fds + "/" + std::to_string(fd);
+        unlink(path.c_str());
+        return symlink(("socket:[" + std::to_string(inode) + "]").c_str(), path.c_str()) == 0;
+    };
+    ASSERT_TRUE(link(3, 1000));
+    ASSERT_EQ(symlink("/dev/null", (fds + "/0").c_str()), 0);
+    cSocketProcessCache cache(proc.path(), 0);
+    auto now = cSocketProcessCache::Clock::now();
+    auto find = [&](std::uint32_t inode) {
+        now += std::chrono::seconds(1);  // every look-up may walk
+        cSocketProcessCache::Holder h;
+        return cache.find(inode, now, &h) && h.pid == 4242 && h.name == "walked";
+    };
+    EXPECT_TRUE(find(1000));
+    ASSERT_TRUE(link(4, 2000));  // a new number
+    EXPECT_TRUE(find(2000));
+    ASSERT_TRUE(link(3, 3000));  // a number read before, now another socket
+    EXPECT_FALSE(find(3000));
+    EXPECT_TRUE(find(3000));
+
+    // This process walks itself too: the folder it reads then is none of its descriptors, else
+    // its number, taken by the next socket, would hide that socket from the next walk.
+    cSocketProcessCache own("/proc", 0);
+    int port = 0;
+    const int listener = boundSocket(AF_INET, SOCK_STREAM, &port);
+    cSockDiag diag;
+    int clients[2] = {-1, -1};
+    for (int i = 0; i < 2; ++i) {
+        int clientPort = 0;
+        clients[i] = connectedTo(AF_INET, SOCK_STREAM, port, &clientPort);
+        ASSERT_GE(clients[i], 0);
+        SocketTuple t;
+        SocketEntry e;
+        ASSERT_TRUE(socketTupleFromText(6, "127.0.0.1", clientPort, "127.0.0.1", port, &t));
+        ASSERT_TRUE(diag.find(t, &e));
+        now += std::chrono::seconds(1);
+        cSocketProcessCache::Holder h;
+        EXPECT_TRUE(own.find(e.inode, now, &h)) << i;
+        EXPECT_EQ(h.pid, getpid());
+    }
+    for (int fd : {clients[0], clients[1], listener}) close(fd);
+}
+
+// A connection closed before its look-up (the socket gone, or left by its program in FIN_WAIT)
+// is named from the socket table read while it was open; an IPv6 socket carrying IPv4 is found
+// by the IPv4 ends the capture sees. Without that reading it is nobody's.
+TEST(SocketOwners, AClosedConnectionIsNamedFromTheTableReadWhileOpen) {
+    Finder find;
+    const std::uint32_t self = static_cast<std::uint32_t>(geteuid());
+    // The server's end is a child's, so that only the table can name the client's closed end.
+    int serverPort = 0;
+    const int listener = boundSocket(AF_INET, SOCK_STREAM, &serverPort);
+    ASSERT_GE(listener, 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        prctl(PR_SET_NAME, "owners-server");
+        pause();
+        _exit(0);
+    }
+    close(listener);
+    int resetPort = 0, finishingPort = 0, udpPort = 0, senderPort = 0;
+    const int reset = connectedTo(AF_INET, SOCK_STREAM, serverPort, &resetPort);
+    const int finishing = connectedTo(AF_INET, SOCK_STREAM, serverPort, &finishingPort);
+    ASSERT_GE(reset, 0);
+    ASSERT_GE(finishing, 0);
+    // A dual-stack socket connected to 127.0.0.1 through its mapped address.
+    const int mapped = socket(AF_INET6, SOCK_STREAM, 0);
+    sockaddr_in6 to{};
+    to.sin6_family = AF_INET6;
+    ASSERT_EQ(inet_pton(AF_INET6, "::ffff:127.0.0.1", &to.sin6_addr), 1);
+    to.sin6_port = htons(static_cast<std::uint16_t>(serverPort));
+    ASSERT_EQ(connect(mapped, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+    socklen_t length = sizeof to;
+    getsockname(mapped, reinterpret_cast<sockaddr*>(&to), &length);
+    const int mappedPort = ntohs(to.sin6_port);
+    const int receiver = boundSocket(AF_INET, SOCK_DGRAM, &udpPort);
+    const int sender = connectedTo(AF_INET, SOCK_DGRAM, udpPort, &senderPort);
+    ASSERT_GE(sender, 0);
+
+    cSocketHistory history;
+    ASSERT_TRUE(history.read(find.diag, find.processes, self, cSocketProcessCache::Clock::now()));
+    const linger abort{1, 0};
+    for (int fd : {reset, mapped}) setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    for (int fd : {reset, mapped, finishing, sender}) close(fd);  // `finishing` stays in FIN_WAIT
+    const FlowEnds closed[] = {{6, "127.0.0.1", "127.0.0.1", resetPort, serverPort},
+                               {6, "127.0.0.1", "127.0.0.1", finishingPort, serverPort},
+                               {6, "127.0.0.1", "127.0.0.1", mappedPort, serverPort},
+                               {17, "127.0.0.1", "127.0.0.1", senderPort, udpPort}};
+    for (const FlowEnds& ends : closed) {
+        SCOPED_TRACE(ends.sourcePort);
+        cSocketProcessCache fresh;
+        bool retry = false;
+        const auto now = cSocketProcessCache::Clock::now();
+        ProgramOwner o =
+            findFlowOwner(find.diag, fresh, find.host, ends, self, now, &retry, &history);
+        EXPECT_EQ(o.kind, Kind::Named);
+        EXPECT_EQ(o.pid, getpid());
+        EXPECT_EQ(o.name, ownName());
+        if (ends.protocol != 6) continue;  // the UDP receiver is ours and open anyway
+        o = findFlowOwner(find.diag, fresh, find.host, ends, self, now, &retry);
+        EXPECT_NE(o.pid, getpid());
+    }
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    close(receiver);
 }
 
 // The socket of uid 1234 seen by a Tessel running as uid 65534, which may not read the other
