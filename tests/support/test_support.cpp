@@ -247,9 +247,13 @@ std::string waitForWindow(const std::string& display, const std::string& pattern
     return "";
 }
 
-Xvfb::Xvfb(int width, int height) {
+namespace {
+
+// Starts Xvfb on display `number`; its pid, with the display's name once the server listens
+// (empty when the number is taken and the server gave up).
+pid_t startXvfb(int number, const std::string& screen, std::string* name) {
     int fds[2];
-    if (pipe(fds) != 0) return;
+    if (pipe(fds) != 0) return -1;
     pid_t child = fork();
     if (child == 0) {
         close(fds[0]);
@@ -257,19 +261,18 @@ Xvfb::Xvfb(int width, int height) {
         dup2(devnull, 0);
         dup2(devnull, 1);
         dup2(devnull, 2);
-        std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
+        std::string display = ":" + std::to_string(number);
         std::string fd = std::to_string(fds[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(),
-               "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
+        execlp("Xvfb", "Xvfb", display.c_str(), "-displayfd", fd.c_str(), "-screen", "0",
+               screen.c_str(), "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
         _exit(127);
     }
     close(fds[1]);
     if (child < 0) {
         close(fds[0]);
-        return;
+        return -1;
     }
-    pid = child;
-    std::string number;
+    std::string digits;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (std::chrono::steady_clock::now() < deadline) {
         pollfd p = {fds[0], POLLIN, 0};
@@ -278,11 +281,33 @@ Xvfb::Xvfb(int width, int height) {
             ssize_t n = read(fds[0], &c, 1);
             if (n <= 0) break;
             if (c == '\n') break;
-            number.push_back(c);
+            digits.push_back(c);
         }
     }
     close(fds[0]);
-    if (!number.empty()) name = ":" + number;
+    if (!digits.empty()) *name = ":" + digits;
+    return child;
+}
+
+}  // namespace
+
+// Each server takes a number of its own rather than the lowest free one, which a server that is
+// just ending may still hold: such a server can remove the socket file of a new one given its
+// number, and clients in another network namespace connect through that file.
+Xvfb::Xvfb(int width, int height) {
+    const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
+    static int next = 100 + static_cast<int>(getpid() % 300) * 3;
+    for (int attempt = 0; attempt < 20 && name.empty(); ++attempt) {
+        const int number = next;
+        next = next >= 1000 ? 100 : next + 1;
+        pid = startXvfb(number, screen, &name);
+        if (pid > 0 && name.empty()) {
+            kill(pid, SIGTERM);
+            int status;
+            waitpid(pid, &status, 0);
+            pid = -1;
+        }
+    }
 }
 
 Xvfb::~Xvfb() {
