@@ -156,6 +156,11 @@ void cSocketProcessCache::findMany(std::vector<std::uint32_t> inodes, Clock::tim
     // What is left may be nobody's (a socket of the kernel's own): no walk of everything for it.
 }
 
+void cSocketProcessCache::readEveryProcess(Clock::time_point now) {
+    for (int pid : beginWalk(now)) scanProcess(pid, true);
+    nextFullScan_ = {};  // not a look-up's walk: the first look-up may walk at once
+}
+
 namespace {
 
 bool isV4Mapped(const std::array<std::uint8_t, 16>& a) {
@@ -410,6 +415,7 @@ void cSocketOwnersWorker::run() {
     cSocketProcessCache processes;
     cSocketHistory history;
     const std::uint32_t self = static_cast<std::uint32_t>(geteuid());
+    processes.readEveryProcess(Clock::now());
     std::vector<HostAddress> host;
     auto hostRead = Clock::time_point{};
     auto nextRetry = Clock::now();

@@ -54,6 +54,9 @@ class cSocketProcessCache {
     // until all are found, and one that misses does not make the next read everything.
     void findMany(std::vector<std::uint32_t> inodes, Clock::time_point now,
                   const std::function<void(std::uint32_t inode, const Holder& holder)>& each);
+    // Reads the descriptors of every process once, ahead of any look-up: the walk that reads
+    // thousands of sockets is made when the worker starts, and later walks read only what is new.
+    void readEveryProcess(Clock::time_point now);
 
   private:
     struct Place {
