@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "scene/root_child.h"
+
 namespace tessel {
 
 using namespace irr;
@@ -221,13 +223,7 @@ void CImpactSprites::render() {
 }
 
 CImpactSprites* impactSpritesOf(scene::ISceneManager* sceneManager) {
-    if (!sceneManager) return nullptr;
-    scene::ISceneNode* root = sceneManager->getRootSceneNode();
-    for (scene::ISceneNode* child : root->getChildren())
-        if (child->getType() == CImpactSprites::kType) return static_cast<CImpactSprites*>(child);
-    // The root holds it once this reference goes.
-    IrrPtr<CImpactSprites> made(new CImpactSprites(root, sceneManager));
-    return made.get();
+    return rootChildOf<CImpactSprites>(sceneManager);
 }
 
 }  // namespace tessel

@@ -5,6 +5,7 @@
 #include "nodes/node_manager.h"
 #include "nodes/service_names.h"
 #include "scene/collision_worlds.h"
+#include "scene/root_child.h"
 
 namespace tessel {
 
@@ -62,13 +63,7 @@ video::SMaterial& CBeamBatch::getMaterial(u32 num) {
 u32 CBeamBatch::getMaterialCount() const { return static_cast<u32>(runs_.size()); }
 
 CBeamBatch* beamBatchOf(scene::ISceneManager* sceneManager) {
-    if (!sceneManager) return nullptr;
-    scene::ISceneNode* root = sceneManager->getRootSceneNode();
-    for (scene::ISceneNode* child : root->getChildren())
-        if (child->getType() == CBeamBatch::kType) return static_cast<CBeamBatch*>(child);
-    // The root holds it once this reference goes.
-    IrrPtr<CBeamBatch> made(new CBeamBatch(root, sceneManager));
-    return made.get();
+    return rootChildOf<CBeamBatch>(sceneManager);
 }
 
 CSampleSceneNode::CSampleSceneNode(scene::ISceneNode* parent, scene::ISceneManager* manager, s32 id,
