@@ -4,7 +4,7 @@
 # feeds the peer: first 200 connections that this host opens and keeps open (as a browser does),
 # then two floods of 10,000 frames a second from 300 other foreign hosts to this host, one after
 # the other: small UDP datagrams (60 bytes, DNS-sized), and a download's frames (900-1,500 bytes,
-# TCP data and UDP in turn). FPS is read from the window caption, for the empty scene and under
+# TCP data and UDP in turn). FPS is counted from two scene dumps, for the empty scene and under
 # each flood in the same run; CPU time comes from /proc, per thread as well (the llvmpipe
 # rasterizer threads against the main thread). Then the idle program's CPU, unlimited and with
 # --maxfps 60. Prints ROW lines for run.sh.
@@ -61,32 +61,35 @@ thread_shares() {
     { d = ($2 - a[$1]) / hz / s * 100; if (d >= 0.5) printf "  %s %.0f%%", $1, d } END { print "" }' \
     <(echo "$1") <(echo "$2")
 }
-# Samples the caption's FPS every 0.5 s for $1 seconds; prints the median and the CPU share of
-# the same span (in % of one core).
-sample_fps() {
-  local n=$(($1 * 2)) t0 t1 s0 s1 values=()
-  t0=$(cpu_ticks); s0=$(date +%s.%N)
-  for _ in $(seq $n); do
-    sleep 0.5
-    values+=("$(bench_caption_fps)")
-  done
-  t1=$(cpu_ticks); s1=$(date +%s.%N)
-  local cpu median
-  cpu=$(awk -v a="$t0" -v b="$t1" -v s="$s0" -v e="$s1" -v hz="$(getconf CLK_TCK)" \
-    'BEGIN { printf "%.1f", (b - a) / hz / (e - s) * 100 }')
-  median=$(printf '%s\n' "${values[@]}" | grep -E '^[0-9]+$' | sort -n |
-    awk '{ v[NR] = $1 } END { print (NR ? v[int((NR + 1) / 2)] : 0) }')
-  echo "$median $cpu"
+# Samples $1 seconds without touching the program in between: no window polling, since every
+# poll starts a process and gives the X server another client to serve between the program's
+# frames, which shows as slow frames. Frames per second come from the frame counts of two scene
+# dumps, CPU (% of one core) from /proc. Sets fps, cpu and d, the second dump, whose frame-ms
+# line covers the last frames of the span.
+sample() {
+  local t0 t1 s0 s1 f0 f1
+  t0=$(cpu_ticks)
+  f0=$(bench_dump | awk '$1 == "frame" { print $2 }')
+  s0=$(date +%s.%N)
+  sleep "$1"
+  d=$(bench_dump)
+  s1=$(date +%s.%N)
+  t1=$(cpu_ticks)
+  f1=$(echo "$d" | awk '$1 == "frame" { print $2 }')
+  read -r fps cpu < <(awk -v a="$t0" -v b="$t1" -v f="${f0:-0}" -v g="${f1:-0}" -v s="$s0" \
+    -v e="$s1" -v hz="$(getconf CLK_TCK)" \
+    'BEGIN { printf "%.0f %.1f\n", (g - f) / (e - s), (b - a) / hz / (e - s) * 100 }')
 }
 row() { echo "ROW,7,$1,$2,$3,$4,$5"; }
 ok() { awk "BEGIN { exit !($1) }" && echo ok || echo MISS; }
 
 bench_start "$tessel" "$work/Tessel.conf"
 sleep 5
-read -r empty idle_unlimited < <(sample_fps "$seconds")
+sample "$seconds"
+empty=$fps idle_unlimited=$cpu
 # The program's own median and worst frame (start to start) over its last 260 frames.
 frame_ms() { awk '$1 == "frame-ms" { print $3, $5 }'; }
-read -r empty_median empty_worst < <(bench_dump | frame_ms) || true
+read -r empty_median empty_worst < <(echo "$d" | frame_ms) || true
 echo "empty: $empty FPS, $idle_unlimited % CPU, frames median $empty_median ms, worst $empty_worst ms" >&2
 
 ip netns exec "$ns" tcpreplay -q -T nano -i vb --pps 1000 "$work/open.pcap" >/dev/null 2>&1
@@ -102,10 +105,9 @@ flood() {
   pids+=($rpid)
   sleep 5
   th0=$(thread_ticks)
-  read -r fps cpu < <(sample_fps "$seconds")
+  sample "$seconds"
   th1=$(thread_ticks)
   echo "$1 flood threads (% of a core):$(thread_shares "$th0" "$th1" "$seconds")" >&2
-  d=$(bench_dump)
   read -r median worst < <(echo "$d" | frame_ms) || true
   if [ -n "$profile" ]; then
     perf record -q -g -p "$tpid" -o "$profile/perf-$1.data" -- sleep 5 >/dev/null 2>&1 || true
@@ -126,7 +128,8 @@ bench_stop
 
 bench_start "$tessel" "$work/Tessel.conf" --maxfps 60
 sleep 5
-read -r limited idle_limited < <(sample_fps "$seconds")
+sample "$seconds"
+limited=$fps idle_limited=$cpu
 echo "idle at --maxfps 60: $limited FPS, $idle_limited % CPU" >&2
 bench_stop
 

@@ -19,7 +19,7 @@ class CImpactSprites : public irr::scene::ISceneNode {
         static_cast<irr::scene::ESCENE_NODE_TYPE>(MAKE_IRR_ID('i', 'm', 'p', 's'));
     static constexpr irr::u32 kLifeMs = 2000;
     // Blended pixels a frame, in screens, past which every sprite is drawn smaller by one factor.
-    static constexpr irr::f64 kBlendBudget = 1.0;
+    static constexpr irr::f64 kBlendBudget = 0.5;
 
     CImpactSprites(irr::scene::ISceneNode* parent, irr::scene::ISceneManager* manager);
 

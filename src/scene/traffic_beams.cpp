@@ -17,6 +17,8 @@ CBeamBatch::CBeamBatch(scene::ISceneNode* parent, scene::ISceneManager* manager)
     : scene::ISceneNode(parent, manager, 0) {
     // Every beam was culled on its own already.
     setAutomaticCulling(scene::EAC_OFF);
+    video::IVideoDriver* driver = manager ? manager->getVideoDriver() : nullptr;
+    strictDepth_ = driver && driver->getDriverType() == video::EDT_OPENGL;
 }
 
 void CBeamBatch::add(const video::SMaterial& material, const video::S3DVertex* vertices,
@@ -29,26 +31,43 @@ void CBeamBatch::add(const video::SMaterial& material, const video::S3DVertex* v
         vertices_.push_back(vertices[i]);
         if (!identity) transform.transformVect(vertices_.back().Pos);
     }
-    const u32 beams = ++runs_.back().beams;
-    // One index list serves every run: beam k of a run uses its vertices 6k to 6k + 5.
-    for (u32 k = static_cast<u32>(indices_.size() / 18); k < beams; ++k)
-        for (u16 i : CSampleSceneNode::kIndices) indices_.push_back(6 * k + i);
-    // Registered once a frame, ahead of the solid pass rather than in it: that pass orders its
-    // nodes by the address of their texture, which changes from run to run, and the order decides
-    // the pixels where a beam enters a cube. Two recordings of one replay must be the same.
-    if (first) SceneManager->registerNodeForRendering(this, scene::ESNRP_SKY_BOX);
+    ++runs_.back().beams;
+    // Registered once a frame, outside the solid pass: that pass orders its nodes by the address
+    // of their texture, which changes from run to run, and the order decides the pixels where a
+    // beam enters a cube. Two recordings of one replay must be the same. The shadow pass, which
+    // follows the solid one, draws nothing else here: the engine's devices have no stencil
+    // buffer.
+    if (first)
+        SceneManager->registerNodeForRendering(
+            this, strictDepth_ ? scene::ESNRP_SHADOW : scene::ESNRP_SKY_BOX);
 }
 
 void CBeamBatch::render() {
     video::IVideoDriver* driver = SceneManager->getVideoDriver();
     drawnLastFrame_ = 0;
     callsLastFrame_ = 0;
-    for (const SRun& run : runs_) {
-        driver->setMaterial(run.material);
+    constexpr int kTriangles = CSampleSceneNode::kDistinctIndices / 3;
+    const std::size_t count = runs_.size();
+    for (std::size_t r = 0; r < count; ++r) {
+        const SRun& run = runs_[strictDepth_ ? count - 1 - r : r];
+        // Beam k of a run uses its vertices 6k to 6k + 5; backwards, its triangles go backwards
+        // too.
+        indices_.clear();
+        for (u32 n = 0; n < run.beams; ++n) {
+            const u32 k = strictDepth_ ? run.beams - 1 - n : n;
+            for (int t = 0; t < kTriangles; ++t) {
+                const int triangle = strictDepth_ ? kTriangles - 1 - t : t;
+                for (int i = 0; i < 3; ++i)
+                    indices_.push_back(6 * k + CSampleSceneNode::kIndices[3 * triangle + i]);
+            }
+        }
+        video::SMaterial material = run.material;
+        if (strictDepth_) material.ZBuffer = video::ECFN_LESS;
+        driver->setMaterial(material);
         driver->setTransform(video::ETS_WORLD, core::IdentityMatrix);
         driver->drawVertexPrimitiveList(&vertices_[run.firstVertex], 6 * run.beams, indices_.data(),
-                                        6 * run.beams, video::EVT_STANDARD, scene::EPT_TRIANGLES,
-                                        video::EIT_32BIT);
+                                        kTriangles * run.beams, video::EVT_STANDARD,
+                                        scene::EPT_TRIANGLES, video::EIT_32BIT);
         drawnLastFrame_ += run.beams;
         ++callsLastFrame_;
     }

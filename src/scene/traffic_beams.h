@@ -20,10 +20,16 @@ inline constexpr const char* kBeamTexture = "Media/laserbeam.bmp";
 // to the main loop through the hand-off channel, and the loop applies them once per frame.
 
 // Draws the beams of a scene in one call. A visible beam that is not culled hands its vertices,
-// in world coordinates, to the batch while the scene registers its nodes, in scene order, and
-// the batch draws them just before the solid pass; beams whose materials differ (none do
-// today) are drawn in runs of one material. One per scene manager, a child of the root made
-// with the first beam; the scene graph owns it. Identifier 0: never picked.
+// in world coordinates, to the batch while the scene registers its nodes, in scene order; beams
+// whose materials differ (none do today) are drawn in runs of one material. One per scene
+// manager, a child of the root made with the first beam; the scene graph owns it. Identifier 0:
+// never picked.
+//
+// On OpenGL the batch draws after the solid nodes, last beam first, and a beam pixel must be
+// strictly nearer than what is there: every tie goes where it went when the beams were drawn
+// first in scene order, so the pixels are the same, but the parts of beams hidden inside cubes
+// or under other beams are rejected before they are textured. The software drivers ignore the
+// depth comparison, so there the beams are drawn first, in scene order.
 class CBeamBatch : public irr::scene::ISceneNode {
   public:
     static constexpr irr::scene::ESCENE_NODE_TYPE kType =
@@ -65,13 +71,15 @@ class CBeamBatch : public irr::scene::ISceneNode {
     std::vector<irr::u32> indices_;
     irr::u32 drawnLastFrame_ = 0;
     irr::u32 callsLastFrame_ = 0;
+    bool strictDepth_ = false;
 };
 
 // The scene's beam batch, made on first use. Null without a scene manager.
 CBeamBatch* beamBatchOf(irr::scene::ISceneManager* sceneManager);
 
 // A three-sided spike from its base at the first point to its tip at the second; six vertices
-// in world coordinates (the node stays at the origin), six triangles, texture layer 0.
+// in world coordinates (the node stays at the origin), six triangles, texture layer 0. The last
+// two triangles repeat the first two, so the batch draws only the first four.
 // Created as a child of the scene root, which owns it. It stays a node of its own (name,
 // identifier, bounding box for picking) but the scene's beam batch draws it.
 class CSampleSceneNode : public irr::scene::ISceneNode {
@@ -91,6 +99,7 @@ class CSampleSceneNode : public irr::scene::ISceneNode {
 
     const irr::video::S3DVertex& vertex(int i) const { return beamVertices[i]; }
     static const irr::u16 kIndices[18];
+    static constexpr int kDistinctIndices = 12;
 
   private:
     irr::core::aabbox3d<irr::f32> boundingBox;

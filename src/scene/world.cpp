@@ -21,13 +21,19 @@ SWorld buildWorld(IrrlichtDevice* device) {
     world.terrain = smgr->addTerrainSceneNode("Media/terrain-flatheightmap.jpg", nullptr, -1,
                                               core::vector3df(0, 0, 0), core::vector3df(0, 0, 0),
                                               core::vector3df(1, 1, 1), video::SColor(0xFFFFFFFF),
-                                              5, scene::ETPS_17, 0);
+                                              kTerrainMaxLod, scene::ETPS_17, 0);
     if (world.terrain) {
         world.terrain->setPosition(core::vector3df(0, 0, 0));
         world.terrain->setScale(core::vector3df(100, 100, 100));
         world.terrain->setMaterialFlag(video::EMF_LIGHTING, false);
         world.terrain->setMaterialTexture(0, driver->getTexture("Media/grid.jpg"));
         world.terrain->setID(1);
+        // On a flat heightmap every level of detail is the same plane with the same texture
+        // coordinates, so the coarsest one everywhere draws the same picture from a fraction of
+        // the triangles, which the software rasterisers set up one by one every frame.
+        if (world.terrain->getBoundingBox().getExtent().Y == 0.0f)
+            for (s32 lod = 0; lod < kTerrainMaxLod; ++lod)
+                world.terrain->overrideLODDistance(lod, 0.0);
     }
 
     world.collision = std::make_unique<cCollisionWorlds>(smgr);

@@ -20,6 +20,8 @@ struct SWorld {
 inline const irr::core::vector3df kHomePosition(0.0f, 2500.0f, 0.0f);
 inline const irr::core::vector3df kViewTarget(5000.0f, -3250.0f, 5000.0f);
 constexpr irr::f32 kViewFar = 20000.0f;
+// Levels of detail of the terrain.
+constexpr irr::s32 kTerrainMaxLod = 5;
 
 // Camera, terrain, triangle selectors, collision world and camera collision.
 SWorld buildWorld(irr::IrrlichtDevice* device);

@@ -199,7 +199,7 @@ TEST_F(ImpactTest, WithGatewayTheFlightPassesTheFixedGatewayPoint) {
     EXPECT_TRUE(sprites()->spritePosition(0).equals(positionOf("8.8.8.8")));
 }
 
-TEST_F(ImpactTest, AFloodOfSpritesIsHeldToOneScreenOfBlendedPixels) {
+TEST_F(ImpactTest, AFloodOfSpritesIsHeldToTheBudgetOfBlendedPixels) {
     // Camera at the origin looking down +Z: a sprite of side s at depth d is
     // s * (600 / 2) / tan(fov / 2) / d pixels tall on the 1000 x 600 screen.
     context.sceneManager->addCameraSceneNode(nullptr, vector3df(0, 0, 0), vector3df(0, 0, 1000));
@@ -215,20 +215,21 @@ TEST_F(ImpactTest, AFloodOfSpritesIsHeldToOneScreenOfBlendedPixels) {
     EXPECT_NEAR(node->blendedLastFrame(), alone * alone, 0.01);
     EXPECT_DOUBLE_EQ(node->wantedLastFrame(), node->blendedLastFrame());
 
-    // A flood: 200 sprites of 413 x 413 pixels share one screen of blended pixels.
+    // A flood: 200 sprites of 413 x 413 pixels share the budget of blended pixels.
+    const double budget = CImpactSprites::kBlendBudget * 1000.0 * 600.0;
     for (int i = 0; i < 200; ++i) node->addSprite(&far, 1, 5000, 1000.0f, nullptr);
     frameAt(5001);
     EXPECT_EQ(node->drawnLastFrame(), 201u);
     const double each = 1000.0 * pixelsPerUnit / 1000.0;
     EXPECT_NEAR(node->wantedLastFrame(), alone * alone + 200 * each * each, 50.0);
-    EXPECT_NEAR(node->blendedLastFrame(), 1000.0 * 600.0, 1.0);
+    EXPECT_NEAR(node->blendedLastFrame(), budget, 1.0);
 
     // A sprite by the camera (4,129 pixels tall) counts as one screen.
     const vector3df near(0, 0, 100);
     node->addSprite(&near, 1, 5000, 1000.0f, nullptr);
     frameAt(5002);
     EXPECT_NEAR(node->wantedLastFrame(), alone * alone + 200 * each * each + 1000.0 * 600.0, 50.0);
-    EXPECT_NEAR(node->blendedLastFrame(), 1000.0 * 600.0, 1.0);
+    EXPECT_NEAR(node->blendedLastFrame(), budget, 1.0);
 }
 
 }  // namespace
