@@ -29,9 +29,13 @@ SWorld buildWorld(IrrlichtDevice* device) {
         world.terrain->setMaterialTexture(0, driver->getTexture("Media/grid.jpg"));
         world.terrain->setID(1);
         // On a flat heightmap every level of detail is the same plane with the same texture
-        // coordinates, so the coarsest one everywhere draws the same picture from a fraction of
-        // the triangles, which the software rasterisers set up one by one every frame.
-        if (world.terrain->getBoundingBox().getExtent().Y == 0.0f)
+        // coordinates, so where they are interpolated with perspective (OpenGL, llvmpipe too)
+        // the coarsest one everywhere draws the same picture (a few edge pixels of grid lines
+        // round the other way) from a fraction of the triangles, which a software rasteriser
+        // sets up one by one every frame. The software driver interpolates across each triangle
+        // on the screen: there large triangles would bend the grid.
+        if (driver->getDriverType() == video::EDT_OPENGL &&
+            world.terrain->getBoundingBox().getExtent().Y == 0.0f)
             for (s32 lod = 0; lod < kTerrainMaxLod; ++lod)
                 world.terrain->overrideLODDistance(lod, 0.0);
     }
