@@ -17,8 +17,8 @@ using namespace tessel;
 
 namespace {
 
-// Stripes in both directions, so two beams that tie in depth but map the texture differently
-// give different pixels.
+// Stripes in both directions, so a beam and a cube face that tie in depth but map the texture
+// differently give different pixels.
 video::ITexture* stripedTexture(video::IVideoDriver* driver) {
     video::IImage* image = driver->createImage(video::ECF_A8R8G8B8, core::dimension2d<u32>(64, 64));
     for (u32 y = 0; y < 64; ++y)
