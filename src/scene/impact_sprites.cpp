@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <unordered_map>
 
 #include "scene/root_child.h"
 
@@ -78,7 +80,7 @@ int CImpactSprites::slotFor(video::ITexture* texture) {
 }
 
 void CImpactSprites::addSprite(const core::vector3df* points, int pointCount, u32 startMs, f32 side,
-                               video::ITexture* texture) {
+                               video::ITexture* texture, int protocol, int records) {
     if (!points || pointCount < 1 || pointCount > 3) return;
     Sprite s;
     for (int i = 0; i < pointCount; ++i) s.points[i] = points[i];
@@ -86,6 +88,8 @@ void CImpactSprites::addSprite(const core::vector3df* points, int pointCount, u3
     s.startMs = startMs;
     s.side = side;
     s.slot = slotFor(texture);
+    s.protocol = protocol;
+    s.records = std::max(records, 1);
     s.position = points[0];
     sprites_.push_back(s);
 }
@@ -136,17 +140,25 @@ void CImpactSprites::render() {
     // Pass 1: the billboard's culling, and each sprite's area on the screen. An additive sprite
     // costs the software rasterizers its area in blended pixels, and under a flood most of them
     // converge on this host near the camera: past kBlendBudget screens of blended pixels a
-    // frame every sprite is drawn smaller by one factor. Light traffic stays exactly as it was.
+    // frame, sprites that coincide are merged, and if that is not enough every sprite is drawn
+    // smaller by one factor. Light traffic stays exactly as it was.
     const core::dimension2d<u32> screen = driver->getCurrentRenderTargetSize();
     const f64 screenArea = f64(screen.Width) * f64(screen.Height);
     const f32 tanHalfFov = std::tan(camera->getFOV() * 0.5f);
     const f32 pixelsPerUnitAtDepthOne =
         tanHalfFov > 0 ? static_cast<f32>(screen.Height) * 0.5f / tanHalfFov : 0.0f;
     const f32 nearValue = std::max(camera->getNearValue(), 0.001f);
-    visible_.clear();
+    quads_.clear();
+    // Blended pixels of a quad of `side` at `position`.
+    auto pixelsOf = [&](const core::vector3df& position, f32 side) -> f64 {
+        // Wholly behind the camera it covers nothing; next to it, at most the screen.
+        const f32 depth = (position - campos).dotProduct(view);
+        if (depth + side * 0.5f <= 0) return 0;
+        const f64 pixels = f64(side) * pixelsPerUnitAtDepthOne / std::max(depth, nearValue);
+        return std::min(pixels * pixels, screenArea);
+    };
     f64 blended = 0;
-    for (std::size_t i = 0; i < sprites_.size(); ++i) {
-        const Sprite& s = sprites_[i];
+    for (const Sprite& s : sprites_) {
         if (s.side == 0.0f) continue;  // nothing to see
         // The billboard's box culling: a box of +-(width + height) / 6 around it against the
         // view frustum's bounding box.
@@ -154,22 +166,22 @@ void CImpactSprites::render() {
         const core::aabbox3d<f32> box(s.position - core::vector3df(avg, avg, avg),
                                       s.position + core::vector3df(avg, avg, avg));
         if (!box.intersectsWithBox(frustumBox)) continue;
-        visible_.push_back(i);
-        // Wholly behind the camera it covers nothing; next to it, at most the screen.
-        const f32 depth = (s.position - campos).dotProduct(view);
-        if (depth + s.side * 0.5f <= 0) continue;
-        const f64 pixels = f64(s.side) * pixelsPerUnitAtDepthOne / std::max(depth, nearValue);
-        blended += std::min(pixels * pixels, screenArea);
+        quads_.push_back(Quad{s.position, s.side, s.slot, s.protocol, s.records, false});
+        blended += pixelsOf(s.position, s.side);
     }
     const f64 budget = kBlendBudget * screenArea;
-    const f32 shrink = blended > budget ? static_cast<f32>(std::sqrt(budget / blended)) : 1.0f;
     wantedLastFrame_ = blended;
+    if (blended > budget && mergedTexture_) {
+        mergeQuads();
+        blended = 0;
+        for (const Quad& q : quads_) blended += pixelsOf(q.position, q.side);
+    }
+    const f32 shrink = blended > budget ? static_cast<f32>(std::sqrt(budget / blended)) : 1.0f;
     blendedLastFrame_ = blended > budget ? budget : blended;
 
     std::vector<u32> quads(slots_.size(), 0);
     for (Slot& slot : slots_) slot.buffer->Vertices.set_used(0);
-    for (std::size_t index : visible_) {
-        const Sprite& s = sprites_[index];
+    for (const Quad& s : quads_) {
         Slot& slot = slots_[static_cast<std::size_t>(s.slot)];
         u32& q = quads[static_cast<std::size_t>(s.slot)];
         if (q >= kMaxQuadsPerBuffer) continue;
@@ -220,6 +232,50 @@ void CImpactSprites::render() {
         drawnLastFrame_ += quads[i];
     }
     dropEnded();
+}
+
+void CImpactSprites::mergeQuads() {
+    // Keyed by the exact point and the protocol, in order of first appearance.
+    struct Key {
+        u32 x, y, z;
+        int protocol;
+        bool operator==(const Key& o) const {
+            return x == o.x && y == o.y && z == o.z && protocol == o.protocol;
+        }
+    };
+    struct KeyHash {
+        std::size_t operator()(const Key& k) const {
+            return ((std::size_t(k.x) * 31 + k.y) * 31 + k.z) * 31 + std::size_t(k.protocol);
+        }
+    };
+    auto bitsOf = [](f32 v) {
+        u32 bits;
+        std::memcpy(&bits, &v, sizeof bits);
+        return bits;
+    };
+    std::unordered_map<Key, std::size_t, KeyHash> merged;
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < quads_.size(); ++i) {
+        const Quad q = quads_[i];
+        if (q.protocol >= 0) {
+            const Key key{bitsOf(q.position.X), bitsOf(q.position.Y), bitsOf(q.position.Z),
+                          q.protocol};
+            auto found = merged.emplace(key, kept);
+            if (!found.second) {
+                Quad& into = quads_[found.first->second];
+                into.side = std::max(into.side, q.side);
+                into.records += q.records;
+                into.merged = true;
+                continue;
+            }
+        }
+        quads_[kept++] = q;
+    }
+    quads_.resize(kept);
+    for (Quad& q : quads_)
+        if (q.merged)
+            if (video::ITexture* texture = mergedTexture_(q.protocol, q.records))
+                q.slot = slotFor(texture);
 }
 
 CImpactSprites* impactSpritesOf(scene::ISceneManager* sceneManager) {

@@ -2,6 +2,7 @@
 #include <irrlicht.h>
 
 #include <cstddef>
+#include <functional>
 #include <vector>
 
 #include "core/irr_ptr.h"
@@ -24,9 +25,17 @@ class CImpactSprites : public irr::scene::ISceneNode {
     CImpactSprites(irr::scene::ISceneNode* parent, irr::scene::ISceneManager* manager);
 
     // One sprite of `side` x `side` units starting at `startMs` on the path of two or three
-    // points; `texture` may be null (an untextured sprite).
+    // points; `texture` may be null (an untextured sprite). A sprite of a `protocol` (0 or more)
+    // stands for `records` records, and may be merged with others (see setMergedTexture).
     void addSprite(const irr::core::vector3df* points, int pointCount, irr::u32 startMs,
-                   irr::f32 side, irr::video::ITexture* texture);
+                   irr::f32 side, irr::video::ITexture* texture, int protocol = -1,
+                   int records = 1);
+    // The texture of one sprite that stands for `records` records of `protocol`. With it, past
+    // the budget, sprites of one protocol at one point (flights of one pass on their shared last
+    // leg) are drawn as one, as wide as the widest and as bright as all of them.
+    void setMergedTexture(std::function<irr::video::ITexture*(int protocol, int records)> chooser) {
+        mergedTexture_ = std::move(chooser);
+    }
     std::size_t liveCount() const { return sprites_.size(); }
     // Every sprite goes at once (a replay went to another moment).
     void clear() { sprites_.clear(); }
@@ -59,6 +68,8 @@ class CImpactSprites : public irr::scene::ISceneNode {
         irr::u32 startMs = 0;
         irr::f32 side = 0;
         int slot = 0;
+        int protocol = -1;
+        int records = 1;
         irr::core::vector3df position;
         bool ended = false;  // its last frame has been animated; gone after that frame's render
     };
@@ -68,14 +79,26 @@ class CImpactSprites : public irr::scene::ISceneNode {
         irr::u32 filledQuads = 0;  // indices written for this many quads
     };
 
+    // One quad to draw: a visible sprite, or several merged.
+    struct Quad {
+        irr::core::vector3df position;
+        irr::f32 side = 0;
+        int slot = 0;
+        int protocol = -1;
+        int records = 1;
+        bool merged = false;
+    };
+
     int slotFor(irr::video::ITexture* texture);
+    void mergeQuads();
     void dropEnded();
 
     std::vector<Sprite> sprites_;
     std::vector<Slot> slots_;
     irr::video::SMaterial material_;
     irr::core::aabbox3d<irr::f32> box_;
-    std::vector<std::size_t> visible_;  // of the render under way; kept for its capacity
+    std::vector<Quad> quads_;  // of the render under way; kept for its capacity
+    std::function<irr::video::ITexture*(int, int)> mergedTexture_;
     std::size_t drawnLastFrame_ = 0;
     irr::f64 blendedLastFrame_ = 0;
     irr::f64 wantedLastFrame_ = 0;

@@ -151,6 +151,8 @@ ImpactPass addParticleImpacts(SSceneContext& context, const std::vector<TrafficR
     const bool viaGateway = nodes.size() > 1 && nodes[1].isGateway == 1;
 
     CImpactSprites* sprites = impactSpritesOf(smgr);
+    sprites->setMergedTexture(
+        [driver](int protocol, int records) { return impactTexture(driver, protocol, records); });
     // Start time "now" of the virtual timer: a later one would underflow in the flight.
     const u32 now = context.timer ? context.timer->getTime() : 0;
     for (const Group& g : groups) {
@@ -164,7 +166,8 @@ ImpactPass addParticleImpacts(SSceneContext& context, const std::vector<TrafficR
         if (viaGateway) points[n++] = toVector(kGatewayPosition);
         points[n++] = toVector(nodes[static_cast<std::size_t>(g.to)].position);
         const f32 side = static_cast<f32>(g.largestSize / 100.0);
-        sprites->addSprite(points, n, now, side, impactTexture(driver, g.protocol, g.count));
+        sprites->addSprite(points, n, now, side, impactTexture(driver, g.protocol, g.count),
+                           g.protocol, g.count);
         ++pass.sprites;
         pass.drawnRecords += g.count;
     }

@@ -232,5 +232,39 @@ TEST_F(ImpactTest, AFloodOfSpritesIsHeldToTheBudgetOfBlendedPixels) {
     EXPECT_NEAR(node->blendedLastFrame(), budget, 1.0);
 }
 
+TEST_F(ImpactTest, PastTheBudgetSpritesOfOneProtocolAtOnePointAreDrawnAsOne) {
+    context.sceneManager->addCameraSceneNode(nullptr, vector3df(0, 0, 0), vector3df(0, 0, 1000));
+    const vector3df here(0, 0, 1000), there(50, 0, 1000);
+    CImpactSprites* node = sprites();
+    std::vector<std::pair<int, int>> asked;
+    irr::video::ITexture* merged = impactTexture(context.videoDriver, 1, 32);
+    node->setMergedTexture([&](int protocol, int records) {
+        asked.emplace_back(protocol, records);
+        return merged;
+    });
+
+    // Within the budget nothing merges, coinciding or not.
+    for (int i = 0; i < 3; ++i) node->addSprite(&here, 1, 5000, 10.0f, nullptr, 1, 2);
+    frameAt(5000);
+    EXPECT_EQ(node->drawnLastFrame(), 3u);
+    EXPECT_TRUE(asked.empty());
+
+    // Past it: per point and protocol one sprite, as wide as the widest and as bright as all of
+    // their records; a sprite of no protocol stays itself.
+    for (int i = 0; i < 100; ++i) node->addSprite(&here, 1, 5000, 500.0f + i, nullptr, 1, 2);
+    for (int i = 0; i < 100; ++i) node->addSprite(&here, 1, 5000, 500.0f, nullptr, 0, 1);
+    for (int i = 0; i < 100; ++i) node->addSprite(&there, 1, 5000, 500.0f, nullptr, 1, 1);
+    node->addSprite(&here, 1, 5000, 500.0f, nullptr);
+    frameAt(5001);
+    EXPECT_EQ(node->drawnLastFrame(), 4u);
+    EXPECT_EQ(asked, (std::vector<std::pair<int, int>>{{1, 206}, {0, 100}, {1, 100}}));
+    // Merged, they fit the budget and keep their size; the widest sets the merged one's.
+    const double pixelsPerUnit =
+        300.0 / std::tan(context.sceneManager->getActiveCamera()->getFOV() / 2.0);
+    const double widest = 599.0 * pixelsPerUnit / 1000.0, other = 500.0 * pixelsPerUnit / 1000.0;
+    EXPECT_GT(node->wantedLastFrame(), CImpactSprites::kBlendBudget * 1000.0 * 600.0);
+    EXPECT_NEAR(node->blendedLastFrame(), widest * widest + 3 * other * other, 50.0);
+}
+
 }  // namespace
 }  // namespace tessel
