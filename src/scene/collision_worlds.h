@@ -19,8 +19,8 @@ class cCollisionWorlds {
     cCollisionWorlds(const cCollisionWorlds&) = delete;
     cCollisionWorlds& operator=(const cCollisionWorlds&) = delete;
 
-    // The camera's world, and its collision response (the engine's animator, as the camera
-    // moves).
+    // The camera's world, and its collision response (the engine's animator, handed only the
+    // frames whose result could differ from standing still).
     irr::scene::IMetaTriangleSelector* worldSelector() const { return worldSelector_.get(); }
     void giveCameraResponse(irr::scene::ICameraSceneNode* camera);
     // Gives every node of a known type (octree, mesh, animated mesh, terrain, cube) a triangle

@@ -13,13 +13,14 @@ bool samePosition(const core::vector3df& a, const core::vector3df& b) {
 }  // namespace
 
 StaticCollisionResponse::StaticCollisionResponse(
-    scene::ISceneNodeAnimatorCollisionResponse* engineAnimator)
-    : engine_(engineAnimator) {}
+    scene::ISceneNodeAnimatorCollisionResponse* engineAnimator, ECollisionStart start)
+    : engine_(engineAnimator), start_(start), settled_(start == ECollisionStart::kRememberFirst) {}
 
 void StaticCollisionResponse::animateNode(scene::ISceneNode* node, u32 timeMs) {
     if (!node) return;
     const bool gravity = engine_->getGravity() != core::vector3df(0, 0, 0);
-    if (!started_ && !lastNode_ && timeMs != 0 && !gravity) {
+    if (!started_ && !lastNode_ && timeMs != 0 && !gravity &&
+        start_ == ECollisionStart::kRememberFirst) {
         // First frame: only remember where the node starts.
         lastNode_ = node;
         lastPosition_ = node->getPosition();
@@ -31,7 +32,7 @@ void StaticCollisionResponse::animateNode(scene::ISceneNode* node, u32 timeMs) {
         forward(node, timeMs);
         return;
     }
-    if (!mustForward_ && samePosition(node->getPosition(), lastPosition_)) {
+    if (!mustForward_ && settled_ && samePosition(node->getPosition(), lastPosition_)) {
         lastTimeMs_ = timeMs;
         return;
     }
@@ -49,7 +50,11 @@ void StaticCollisionResponse::animateNode(scene::ISceneNode* node, u32 timeMs) {
 }
 
 void StaticCollisionResponse::forward(scene::ISceneNode* node, u32 timeMs) {
+    const core::vector3df before = node->getPosition();
+    const bool still =
+        started_ && !mustForward_ && node == lastNode_ && samePosition(before, lastPosition_);
     engine_->animateNode(node, timeMs);
+    settled_ = still && samePosition(before, node->getPosition());
     engineTimeMs_ = timeMs;
     ++forwarded_;
     started_ = true;
@@ -71,7 +76,7 @@ scene::ISceneNodeAnimator* StaticCollisionResponse::createClone(scene::ISceneNod
     scene::ISceneNodeAnimator* clone = engine_->createClone(node, newManager);
     if (!clone) return nullptr;
     return new StaticCollisionResponse(
-        static_cast<scene::ISceneNodeAnimatorCollisionResponse*>(clone));
+        static_cast<scene::ISceneNodeAnimatorCollisionResponse*>(clone), start_);
 }
 
 scene::ESCENE_NODE_ANIMATOR_TYPE StaticCollisionResponse::getType() const {
@@ -151,12 +156,12 @@ void StaticCollisionResponse::setCollisionCallback(scene::ICollisionCallback* ca
 scene::ISceneNodeAnimatorCollisionResponse* createStaticCollisionResponse(
     scene::ISceneManager* smgr, scene::ITriangleSelector* world, scene::ISceneNode* node,
     const core::vector3df& ellipsoidRadius, const core::vector3df& gravityPerSecond,
-    const core::vector3df& ellipsoidTranslation, f32 slidingValue) {
+    const core::vector3df& ellipsoidTranslation, f32 slidingValue, ECollisionStart start) {
     if (!smgr) return nullptr;
     scene::ISceneNodeAnimatorCollisionResponse* engine = smgr->createCollisionResponseAnimator(
         world, node, ellipsoidRadius, gravityPerSecond, ellipsoidTranslation, slidingValue);
     if (!engine) return nullptr;
-    return new StaticCollisionResponse(engine);
+    return new StaticCollisionResponse(engine, start);
 }
 
 }  // namespace tessel

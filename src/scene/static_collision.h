@@ -1,5 +1,6 @@
 #pragma once
-// A collision response for scene objects that normally stand still (node cubes, beams).
+// A collision response for scene objects that normally stand still (node cubes, beams, and the
+// camera between moves).
 //
 // The engine's collision response animator runs a full collision query against its world on
 // every frame, even when its node has not moved; with one animator per cube over a world of
@@ -12,6 +13,12 @@
 // still one costs a position compare per frame, from its first frame on (a scene pass that adds
 // a hundred cubes does not stall the next frame).
 //
+// A query without movement finds nothing, whatever the world holds, but it takes the position
+// through the ellipsoid's space and back, which can move the node by a rounding step. So after a
+// move, still frames are handed on until one leaves the node where it was; from then on the
+// engine would give the same position every frame. The camera, whose position must follow the
+// engine's exactly from the start, has its first frames handed on too (`kForwardFirst`).
+//
 // Main thread only, like every engine object.
 #include <irrlicht.h>
 
@@ -19,11 +26,18 @@
 
 namespace tessel {
 
+// What the wrapper does with a node's first frames, before it ever moves.
+enum class ECollisionStart {
+    kRememberFirst,  // cubes and beams: only remember where the node stands
+    kForwardFirst,   // the camera: hand them on until the engine leaves the node in place
+};
+
 class StaticCollisionResponse : public irr::scene::ISceneNodeAnimatorCollisionResponse {
   public:
     // Takes over the reference that `engineAnimator` carries (may not be null).
     explicit StaticCollisionResponse(
-        irr::scene::ISceneNodeAnimatorCollisionResponse* engineAnimator);
+        irr::scene::ISceneNodeAnimatorCollisionResponse* engineAnimator,
+        ECollisionStart start = ECollisionStart::kRememberFirst);
 
     void animateNode(irr::scene::ISceneNode* node, irr::u32 timeMs) override;
     irr::scene::ISceneNodeAnimator* createClone(irr::scene::ISceneNode* node,
@@ -66,8 +80,11 @@ class StaticCollisionResponse : public irr::scene::ISceneNodeAnimatorCollisionRe
     irr::core::vector3df lastPosition_;
     irr::u32 lastTimeMs_ = 0;    // of the last frame seen
     irr::u32 engineTimeMs_ = 0;  // of the last frame handed on
-    bool started_ = false;       // the engine's animator has seen a frame
+    ECollisionStart start_;
+    bool started_ = false;  // the engine's animator has seen a frame
     bool mustForward_ = false;
+    // The last frame handed on was still and left the node where it was.
+    bool settled_ = true;
     unsigned forwarded_ = 0;
 };
 
@@ -77,6 +94,6 @@ irr::scene::ISceneNodeAnimatorCollisionResponse* createStaticCollisionResponse(
     irr::scene::ISceneManager* smgr, irr::scene::ITriangleSelector* world,
     irr::scene::ISceneNode* node, const irr::core::vector3df& ellipsoidRadius,
     const irr::core::vector3df& gravityPerSecond, const irr::core::vector3df& ellipsoidTranslation,
-    irr::f32 slidingValue);
+    irr::f32 slidingValue, ECollisionStart start = ECollisionStart::kRememberFirst);
 
 }  // namespace tessel
