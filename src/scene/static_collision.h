@@ -83,8 +83,9 @@ class StaticCollisionResponse : public irr::scene::ISceneNodeAnimatorCollisionRe
     ECollisionStart start_;
     bool started_ = false;  // the engine's animator has seen a frame
     bool mustForward_ = false;
-    // The last frame handed on was still and left the node where it was.
-    bool settled_ = true;
+    // The last frame handed on was still and left the node where it was (set by the constructor:
+    // nodes that start by remembering count as settled).
+    bool settled_;
     unsigned forwarded_ = 0;
 };
 

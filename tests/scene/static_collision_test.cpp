@@ -106,7 +106,9 @@ TEST(StaticCollisionTest, ForwardFirstFollowsTheEnginesRoundingUntilItSettles) {
         engine.node->OnAnimate(now);
         ours.node->OnAnimate(now);
         ASSERT_TRUE(samePosition(ours.node->getPosition(), engine.node->getPosition())) << frame;
-        if (frame == 0) EXPECT_FALSE(samePosition(engine.node->getPosition(), start));
+        if (frame == 0) {
+            EXPECT_FALSE(samePosition(engine.node->getPosition(), start));
+        }
     }
     EXPECT_GE(wrapper->forwardedFrames(), 3u);
     EXPECT_LE(wrapper->forwardedFrames(), 10u);
